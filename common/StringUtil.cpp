@@ -1,0 +1,55 @@
+// Extension rules for package and texture names.
+#include "common/StringUtil.h"
+
+#include <cstring>
+
+namespace {
+
+// Length of the part of `text` that StripExtension keeps.
+size_t StrippedLength(const char* text)
+{
+    size_t i = 0;
+    for (; text[i] != '\0'; ++i) {
+        if (text[i] != '.')
+            continue;
+        const char following = text[i + 1];
+        if (following != '.' && following != '/' && following != '\\')
+            break;
+    }
+    return i;
+}
+
+bool HasExtension(const char* path)
+{
+    const long length = static_cast<long>(std::strlen(path));
+    for (long i = length - 1; i > 0 && path[i] != '/'; --i) {
+        if (path[i] == '.')
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+void StripExtension(const char* src, char* dst)
+{
+    const size_t keep = StrippedLength(src);
+    std::memmove(dst, src, keep);
+    dst[keep] = '\0';
+}
+
+void AddDefaultExtension(char* path, const char* extension)
+{
+    if (!HasExtension(path))
+        std::strcat(path, extension);
+}
+
+std::string StripExtension(const std::string& src)
+{
+    return src.substr(0, StrippedLength(src.c_str()));
+}
+
+std::string AddDefaultExtension(const std::string& path, const char* extension)
+{
+    return HasExtension(path.c_str()) ? path : path + extension;
+}

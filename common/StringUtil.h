@@ -1,0 +1,18 @@
+// Path text helpers shared by the tools: extension stripping and defaulting.
+#pragma once
+
+#include <string>
+
+// Copies `src` into `dst` up to (not including) the first '.' that is followed by a
+// character other than '.', '/' or '\\' (or that ends the text). `src` and `dst` may
+// be the same buffer; `dst` needs room for strlen(src) + 1 bytes.
+void StripExtension(const char* src, char* dst);
+
+// Appends `extension` unless a '.' occurs between the path's last character and the
+// nearest '/' before it (the first character is never examined). `path` needs room
+// for the appended text.
+void AddDefaultExtension(char* path, const char* extension);
+
+// The same two rules on std::string, for callers without fixed buffers.
+std::string StripExtension(const std::string& src);
+std::string AddDefaultExtension(const std::string& path, const char* extension);

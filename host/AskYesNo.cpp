@@ -1,0 +1,14 @@
+#include "host/AskYesNo.h"
+
+bool AskYesNo(const char* caption, const char* question, std::FILE* input)
+{
+    std::fprintf(stderr, "%s: %s [Y/n] ", caption, question);
+    std::fflush(stderr);
+    int c = std::fgetc(input);
+    while (c == ' ' || c == '\t')
+        c = std::fgetc(input);
+    const bool no = (c == 'n' || c == 'N');
+    while (c != EOF && c != '\n')
+        c = std::fgetc(input);
+    return !no;
+}

@@ -1,0 +1,18 @@
+# Sourced by the scripts: installs the Debian packages the build needs, only when missing.
+mtx_install_deps() {
+    local wanted="cmake g++ make libpng-dev libjpeg-dev libgtest-dev libbenchmark-dev pkg-config $*"
+    local missing=()
+    local pkg
+    for pkg in $wanted; do
+        if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
+            missing+=("$pkg")
+        fi
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    export DEBIAN_FRONTEND=noninteractive
+    $sudo apt-get update -qq
+    $sudo apt-get install -y -qq "${missing[@]}"
+}

@@ -1,0 +1,65 @@
+// Helpers shared by the tests: scratch directories, file bytes, hand-made packages
+// and running the built tools.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes ToBytes(const std::string& text);
+Bytes ReadFileBytes(const std::string& path);
+std::string ReadFileText(const std::string& path);
+void WriteFileBytes(const std::string& path, const Bytes& bytes);
+bool FileExists(const std::string& path);
+
+// A fresh directory under the system's temporary folder, removed with its contents.
+class ScratchDir {
+public:
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    const std::string& path() const { return m_path; }
+    std::string operator/(const std::string& name) const { return m_path + "/" + name; }
+
+private:
+    std::string m_path;
+};
+
+// Runs the current working directory elsewhere for the lifetime of the object.
+class WorkingDirectory {
+public:
+    explicit WorkingDirectory(const std::string& path);
+    ~WorkingDirectory();
+
+private:
+    std::string m_previous;
+};
+
+struct RunResult {
+    int status = -1;      // exit status, or 128 + signal
+    std::string out;      // standard output
+    std::string err;      // standard error
+};
+
+// Runs `exe` with `args` in `cwd`, feeding `input` on standard input.
+RunResult RunTool(const std::string& exe, const std::vector<std::string>& args,
+                  const std::string& cwd, const std::string& input = "");
+
+// One entry of a package made by hand.
+struct TestEntry {
+    std::string name;
+    Bytes data;          // bytes as stored in the package
+    int32_t type = 2;
+    int32_t method = 0;
+};
+
+// Package bytes in the flushed layout: header, then per entry its record followed by
+// its data, records chained in order.
+Bytes MakePackageBytes(const std::vector<TestEntry>& entries);
+
+// Little-endian field access for checking and damaging package bytes.
+int32_t GetI32(const Bytes& bytes, size_t offset);
+void SetI32(Bytes& bytes, size_t offset, int32_t value);
