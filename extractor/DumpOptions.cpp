@@ -1,0 +1,76 @@
+// Mtxdump's option scan and usage texts.
+#include "extractor/DumpOptions.h"
+
+#include "common/StringUtil.h"
+
+#include <cstdio>
+#include <strings.h>
+
+namespace {
+
+bool IsOption(const std::string& arg, const char* option)
+{
+    return strcasecmp(arg.c_str(), option) == 0;
+}
+
+bool EndsInSeparator(const std::string& path)
+{
+    return !path.empty() && (path.back() == '/' || path.back() == '\\');
+}
+
+}  // namespace
+
+DumpParseResult ParseDumpArguments(const std::vector<std::string>& args, DumpSettings& settings)
+{
+    DumpParseResult result;
+    bool havePattern = false;
+    for (size_t i = 0; i < args.size() && !havePattern; ++i) {
+        const std::string& arg = args[i];
+        if (IsOption(arg, "+extract")) {
+            settings.extract = true;
+        } else if (IsOption(arg, "+list")) {
+            settings.list = true;
+        } else if (IsOption(arg, "+quarklinks")) {
+            settings.quarkLinks = true;
+        } else if (IsOption(arg, "-out")) {
+            if (i + 1 == args.size()) {
+                result.status = DumpParseStatus::NoPattern;
+                return result;
+            }
+            settings.outputDirectory = args[++i];
+        } else if (!arg.empty() && arg[0] == '-') {
+            result.status = DumpParseStatus::UnknownOption;
+            result.badOption = arg;
+            return result;
+        } else {
+            settings.pattern = arg;
+            havePattern = true;
+        }
+    }
+    if (!havePattern) {
+        result.status = DumpParseStatus::NoPattern;
+        return result;
+    }
+    if (!settings.extract && !settings.list)
+        settings.list = true;
+    if (settings.extract && !settings.outputDirectory.empty() &&
+        !EndsInSeparator(settings.outputDirectory))
+        settings.outputDirectory += '/';
+    return result;
+}
+
+std::string DumpSearchPattern(const std::string& patternArgument)
+{
+    return AddDefaultExtension(StripExtension(patternArgument), ".mtx");
+}
+
+void PrintDumpUsage()
+{
+    std::fputs("usage: Mtxdump [options] mtxfile (or *.*)\n"
+               "options:\n"
+               "   +extract\n"
+               "   +list\n"
+               "   +quarklinks\n"
+               "   -out\n",
+               stdout);
+}

@@ -1,0 +1,39 @@
+// Mtxdump's command line: run settings, option scan and usage texts.
+#pragma once
+
+#include <string>
+#include <vector>
+
+constexpr char kDumpTitle[] = "MTX to TGA/PCX converter v1.2";
+constexpr char kDumpShortUsage[] = "usage: Mtxdump [options] mtxfile";
+
+// Settings of one run, final once the arguments are parsed.
+struct DumpSettings {
+    bool extract = false;
+    bool list = false;          // also on when neither +extract nor +list is given
+    bool quarkLinks = false;
+    std::string outputDirectory;  // when extracting and not empty, it ends in a separator
+    std::string pattern;          // the pattern argument as given
+};
+
+enum class DumpParseStatus {
+    Ok,
+    NoPattern,      // options only, or "-out" without its directory
+    UnknownOption,  // an argument beginning with '-' that is not "-out"
+};
+
+struct DumpParseResult {
+    DumpParseStatus status = DumpParseStatus::Ok;
+    std::string badOption;  // the argument, for UnknownOption
+};
+
+// Scans the arguments (program name excluded) from the first on; the first argument
+// that is no option and does not begin with '-' is the pattern, and everything after
+// it is ignored. Options are compared without regard to letter case.
+DumpParseResult ParseDumpArguments(const std::vector<std::string>& args, DumpSettings& settings);
+
+// The search pattern for a pattern argument: its extension replaced by ".mtx".
+std::string DumpSearchPattern(const std::string& patternArgument);
+
+// Prints the usage block shown when the program is run without arguments.
+void PrintDumpUsage();

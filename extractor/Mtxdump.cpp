@@ -1,0 +1,30 @@
+// Mtxdump: lists the entries of MTX packages and writes their textures out as images.
+#include "common/Banner.h"
+#include "common/FatalError.h"
+#include "extractor/DumpOptions.h"
+#include "extractor/PackageWalk.h"
+
+#include <string>
+#include <vector>
+
+int main(int argc, char** argv)
+{
+    PrintBanner(kDumpTitle);
+    if (argc < 2) {
+        PrintDumpUsage();
+        return 1;
+    }
+
+    DumpSettings settings;
+    const DumpParseResult parsed =
+        ParseDumpArguments(std::vector<std::string>(argv + 1, argv + argc), settings);
+    if (parsed.status == DumpParseStatus::UnknownOption)
+        FatalError("Unknown option \"%s\"", parsed.badOption.c_str());
+    if (parsed.status != DumpParseStatus::Ok)
+        FatalError("%s", kDumpShortUsage);
+
+    // Extraction and the link file plug in here through their DumpHooks.
+    DumpHooks hooks;
+    RunDump(settings, hooks);
+    return 0;
+}
