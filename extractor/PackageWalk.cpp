@@ -20,7 +20,7 @@ void VisitEntries(const DumpSettings& settings, DumpHooks& hooks, const PackageV
         if (settings.list)
             std::printf("%s\n", entry.name);
         if (settings.extract)
-            hooks.ExtractEntry(visit, package, entry);
+            hooks.ExtractEntry(visit, package, index, entry);
     }
 }
 

@@ -28,8 +28,8 @@ public:
     virtual void LinksPackageBegin(const PackageVisit&) {}
     // Per entry of an opened package, before the entry is listed.
     virtual void LinksEntry(const PackageVisit&, const DirEntry&) {}
-    // Per entry, after it is listed.
-    virtual void ExtractEntry(const PackageVisit&, CResFile&, const DirEntry&) {}
+    // Per entry, after it is listed; `index` is the entry's place in the directory.
+    virtual void ExtractEntry(const PackageVisit&, CResFile&, int32_t /*index*/, const DirEntry&) {}
     // Per package, after its last entry; also for a package that failed to open.
     virtual void LinksPackageEnd(const PackageVisit&) {}
     // Once, after the search has ended, whether or not anything matched.
