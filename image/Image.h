@@ -1,0 +1,67 @@
+// The decoded picture every image decoder produces, the decoders' last-error state and
+// the loader that recognises a file's format by its content.
+#pragma once
+
+#include <cstdint>
+
+// Format tags (CImage::m_Format).
+enum {
+    IMG_NONE = 0,
+    IMG_PCX = 1,
+    IMG_TGA = 2,
+    IMG_JPEG = 3,
+    IMG_GIF = 4,
+    IMG_PNG = 5,
+};
+
+// Last-error codes (g_ImageError).
+enum {
+    IMGERR_NONE = 0,
+    IMGERR_NOMEMORY = 2,   // a PNG failed after its signature matched: the chain stops
+    IMGERR_BADFORMAT = 3,  // not this decoder's format, or corrupt: the chain goes on
+};
+
+constexpr int kImageErrorTextSize = 256;
+constexpr int kPaletteEntries = 256;
+constexpr int kPaletteSize = kPaletteEntries * 3;  // RGB triplets, red first
+
+// Process-wide last error of the image decoders; one decode at a time.
+extern int32_t g_ImageError;
+extern char g_ImageErrorText[kImageErrorTextSize];
+
+// Stores the code and copies the text (null leaves it empty, longer texts are cut).
+void SetImageError(int32_t code, const char* text);
+
+// An RGBA plane (4 bytes per pixel: R, G, B, fourth byte), an index plane (1 byte per
+// pixel) and, for palettised formats, a 256-entry RGB palette. Planes are row-major,
+// top row first. Each decoder is a subclass that does all its work in its constructor
+// and reports through g_ImageError.
+class CImage {
+public:
+    CImage();
+    virtual ~CImage();
+    CImage(const CImage&) = delete;
+    CImage& operator=(const CImage&) = delete;
+
+    // Stores the size and replaces both planes with zero-filled ones of that size.
+    // False (planes null, size 0 x 0) for a negative size or when memory runs out.
+    bool mfSetSize(int32_t width, int32_t height);
+
+    int32_t m_Width = 0;
+    int32_t m_Height = 0;
+    int32_t m_Bpp = 0;         // source bits per pixel; 32 means the fourth byte is alpha
+    int32_t m_TransIndex = -1; // transparent palette index, -1 for none
+    uint8_t* m_pPixels = nullptr;
+    uint8_t* m_pIndices = nullptr;
+    int32_t m_Format = IMG_NONE;
+    uint8_t* m_pPalette = nullptr;
+};
+
+// Offers the bytes to the decoders in the order PNG, GIF, PCX, JPEG, TGA and returns
+// the first image that is not rejected, or null. The caller owns the image and keeps
+// the data.
+CImage* LoadImageMemory(const uint8_t* data, uint32_t size);
+
+// Reads the file whole and calls LoadImageMemory; null without touching the error
+// state when the file cannot be read.
+CImage* LoadImageFile(const char* path);
