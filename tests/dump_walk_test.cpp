@@ -99,26 +99,6 @@ TEST(DumpWalk, HooksStayQuietWithoutTheirOptions)
     EXPECT_FALSE(FileExists(dir / "a"));
 }
 
-TEST(DumpOptions, OutputDirectoryEndsInSeparatorOnlyWhenExtracting)
-{
-    const struct {
-        std::vector<std::string> args;
-        const char* outputDirectory;
-    } cases[] = {
-        {{"+extract", "-out", "o", "p"}, "o/"},
-        {{"+extract", "-out", "o/", "p"}, "o/"},
-        {{"+extract", "-out", "o\\", "p"}, "o\\"},
-        {{"-out", "o", "p"}, "o"},
-        {{"+extract", "p"}, ""},
-    };
-    for (const auto& c : cases) {
-        DumpSettings settings;
-        ASSERT_EQ(ParseDumpArguments(c.args, settings).status, DumpParseStatus::Ok);
-        EXPECT_EQ(settings.outputDirectory, c.outputDirectory);
-        EXPECT_EQ(settings.pattern, "p");
-    }
-}
-
 TEST(MakeDirectoryPath, MakesEveryPrefixUpToTheLastSeparator)
 {
     ScratchDir dir;
@@ -127,8 +107,4 @@ TEST(MakeDirectoryPath, MakesEveryPrefixUpToTheLastSeparator)
     EXPECT_TRUE(IsDirectory(dir / "one/two"));
     EXPECT_FALSE(FileExists(dir / "one/two/three"));
     MakeDirectoryPath(dir / "one/two/");  // existing directories are fine
-
-    WorkingDirectory inside(dir.path());
-    MakeDirectoryPath("x:drive/sub/");
-    EXPECT_TRUE(IsDirectory(dir / "x:drive/sub"));
 }

@@ -1,0 +1,120 @@
+// The host layer: wildcard matching, sorted enumeration, making directories.
+#include "host/DirectorySearch.h"
+#include "host/MakeDirectory.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+std::vector<std::string> Enumerate(const std::string& pattern, std::vector<bool>* directories = nullptr)
+{
+    DirectorySearch search;
+    EXPECT_TRUE(search.Start(pattern)) << pattern;
+    std::vector<std::string> names;
+    FoundFile found;
+    while (search.Next(found)) {
+        names.push_back(found.name);
+        if (directories)
+            directories->push_back(found.isDirectory);
+    }
+    return names;
+}
+
+}  // namespace
+
+TEST(WildcardMatch, StarQuestionMarkAndCase)
+{
+    const struct {
+        const char* pattern;
+        const char* name;
+        bool matches;
+    } cases[] = {
+        {"*", "anything.at.all", true},
+        {"*.*", "noextension", true},
+        {"*.*", "a.b.c", true},
+        {"*.mtx", "WALLS.MTX", true},
+        {"Walls.Mtx", "wALLS.mTX", true},
+        {"*.mtx", "walls.mtx.bak", false},
+        {"*.mtx", "walls.mt", false},
+        {"?alls", "walls", true},
+        {"?alls", "alls", false},
+        {"a?c", "ac", false},
+        {"a*b*c", "aXXbYYbc", true},
+        {"*ab", "aab", true},
+        {"a*", "a", true},
+        {"a.*", "a", true},
+        {"walls", "walls2", false},
+        {"w*s", "walls.mtx", false},
+        {"[x]", "[x]", true},
+        {"\xC4", "\xE4", false},  // only ASCII letters fold
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(WildcardMatch(c.pattern, c.name), c.matches) << c.pattern << " vs " << c.name;
+}
+
+TEST(DirectorySearch, ReturnsMatchesSortedWithoutCaseAndMarksDirectories)
+{
+    ScratchDir dir;
+    for (const char* name : {"b.mtx", "a.mtx", "A.mtx", "C.MTX", "ab.mtx", ".hidden.mtx", "note.txt"})
+        WriteFileBytes(dir / name, ToBytes("x"));
+    mkdir((dir / "sub.mtx").c_str(), 0777);
+    ASSERT_EQ(symlink("sub.mtx", (dir / "link.mtx").c_str()), 0);
+
+    std::vector<bool> directories;
+    EXPECT_EQ(Enumerate(dir / "*.mtx", &directories),
+              (std::vector<std::string>{".hidden.mtx", "A.mtx", "a.mtx", "ab.mtx", "b.mtx", "C.MTX",
+                                        "link.mtx", "sub.mtx"}));
+    EXPECT_EQ(directories, (std::vector<bool>{false, false, false, false, false, false, true, true}));
+
+    // "." and ".." are never returned, other dot-names are.
+    const std::vector<std::string> all = Enumerate(dir / "*");
+    EXPECT_EQ(all.size(), 9u);
+    EXPECT_EQ(all.front(), ".hidden.mtx");
+}
+
+TEST(DirectorySearch, SplitsPatternAtLastSlash)
+{
+    ScratchDir dir;
+    mkdir((dir / "tex").c_str(), 0777);
+    WriteFileBytes(dir / "tex/walls.mtx", ToBytes("x"));
+    WriteFileBytes(dir / "walls.mtx", ToBytes("x"));
+
+    DirectorySearch search;
+    ASSERT_TRUE(search.Start(dir / "tex/*.mtx"));
+    EXPECT_EQ(search.directory(), dir / "tex/");
+    FoundFile found;
+    ASSERT_TRUE(search.Next(found));
+    EXPECT_EQ(found.name, "walls.mtx");
+    EXPECT_FALSE(search.Next(found));
+
+    WorkingDirectory inside(dir.path());
+    ASSERT_TRUE(search.Start("w*"));
+    EXPECT_EQ(search.directory(), "");
+    EXPECT_EQ(Enumerate("tex/W*"), std::vector<std::string>{"walls.mtx"});
+}
+
+TEST(DirectorySearch, DirectoryThatCannotBeReadFailsTheStart)
+{
+    ScratchDir dir;
+    WriteFileBytes(dir / "file", ToBytes("x"));
+    DirectorySearch search;
+    FoundFile found;
+    for (const std::string& pattern : {dir / "missing/*", dir / "file/*"}) {
+        EXPECT_FALSE(search.Start(pattern)) << pattern;
+        EXPECT_FALSE(search.Next(found)) << pattern;
+    }
+}
+
+TEST(MakeDir, TellsCreatedExistingAndFailed)
+{
+    ScratchDir dir;
+    std::string errorText;
+    EXPECT_EQ(MakeDir(dir / "new", errorText), MakeDirStatus::Created);
+    EXPECT_EQ(MakeDir(dir / "new", errorText), MakeDirStatus::AlreadyExists);
+    EXPECT_EQ(MakeDir(dir / "missing/new", errorText), MakeDirStatus::Failed);
+    EXPECT_EQ(errorText, "No such file or directory");
+}
