@@ -2,8 +2,11 @@
 // palette, shared by the builder, which writes them, and the extractor, which reads them.
 #pragma once
 
+#include "common/ByteReader.h"
+
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 // Format codes of the `format` field.
 constexpr int32_t TEX_INDEXED8 = 0;
@@ -15,8 +18,8 @@ constexpr int32_t TEX_DXT5 = 10;
 
 constexpr size_t kMipHeaderSize = 108;
 constexpr size_t kMipNameSize = 32;  // name field, NUL included
-constexpr size_t kPaletteEntries = 256;
-constexpr size_t kPaletteSize = 1024;  // RgbaPalette bytes
+constexpr size_t kRgbaPaletteEntries = 256;
+constexpr size_t kRgbaPaletteSize = 1024;  // RgbaPalette bytes
 constexpr const char kPaletteEntryName[] = "Palette";
 
 // Byte offsets of the header fields.
@@ -60,6 +63,38 @@ struct RgbaColor {
 };
 
 struct RgbaPalette {
-    RgbaColor entries[kPaletteEntries];
+    RgbaColor entries[kRgbaPaletteEntries];
 };
-static_assert(sizeof(RgbaPalette) == kPaletteSize, "RgbaPalette is 1024 bytes");
+static_assert(sizeof(RgbaPalette) == kRgbaPaletteSize, "RgbaPalette is 1024 bytes");
+
+// Writes the header into the first kMipHeaderSize bytes of a record, little-endian.
+inline void EncodeMipTexture(const MipTexture& header, uint8_t* out)
+{
+    std::memset(out, 0, kMipHeaderSize);
+    std::memcpy(out + kMipNameOffset, header.name, kMipNameSize);
+    PutU32(out + kMipWidthOffset, static_cast<uint32_t>(header.width));
+    PutU32(out + kMipHeightOffset, static_cast<uint32_t>(header.height));
+    PutU32(out + kMipDataOffsetOffset, static_cast<uint32_t>(header.dataOffset));
+    PutU32(out + kMipFormatOffset, static_cast<uint32_t>(header.format));
+    PutU32(out + kMipOwnPaletteOffset, static_cast<uint32_t>(header.ownPalette));
+    PutU32(out + kMipAverageRedOffset, static_cast<uint32_t>(header.averageRed));
+    PutU32(out + kMipAverageGreenOffset, static_cast<uint32_t>(header.averageGreen));
+    PutU32(out + kMipAverageBlueOffset, static_cast<uint32_t>(header.averageBlue));
+}
+
+// Reads a header from the first kMipHeaderSize bytes of a record; the reserved words
+// come back zero and the name always ends within its field.
+inline MipTexture DecodeMipTexture(const uint8_t* in)
+{
+    MipTexture header{};
+    std::memcpy(header.name, in + kMipNameOffset, kMipNameSize - 1);
+    header.width = static_cast<int32_t>(GetU32(in + kMipWidthOffset));
+    header.height = static_cast<int32_t>(GetU32(in + kMipHeightOffset));
+    header.dataOffset = static_cast<int32_t>(GetU32(in + kMipDataOffsetOffset));
+    header.format = static_cast<int32_t>(GetU32(in + kMipFormatOffset));
+    header.ownPalette = static_cast<int32_t>(GetU32(in + kMipOwnPaletteOffset));
+    header.averageRed = static_cast<int32_t>(GetU32(in + kMipAverageRedOffset));
+    header.averageGreen = static_cast<int32_t>(GetU32(in + kMipAverageGreenOffset));
+    header.averageBlue = static_cast<int32_t>(GetU32(in + kMipAverageBlueOffset));
+    return header;
+}

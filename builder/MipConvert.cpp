@@ -1,0 +1,133 @@
+// Texture record conversion: record layout, body copy and average colour.
+#include "builder/MipConvert.h"
+
+#include "common/FatalError.h"
+#include "image/Image.h"
+
+#include <cstring>
+#include <limits>
+
+namespace {
+
+constexpr size_t kRgbBytes = 3;
+constexpr size_t kRgbaBytes = 4;
+constexpr uint8_t kOpaque = 255;
+constexpr uint8_t kTransparent = 0;
+
+RgbaPalette g_ExpandedPalette;
+
+bool IsIndexed(int32_t imageFormat)
+{
+    return imageFormat == IMG_PCX || imageFormat == IMG_GIF;
+}
+
+bool IsTrueColour(int32_t imageFormat)
+{
+    return imageFormat == IMG_TGA || imageFormat == IMG_JPEG || imageFormat == IMG_PNG;
+}
+
+// Channel sums over all pixels; 64 bits, so no image size can wrap them.
+struct ColourSums {
+    uint64_t red = 0, green = 0, blue = 0;
+    void add(uint8_t r, uint8_t g, uint8_t b)
+    {
+        red += r;
+        green += g;
+        blue += b;
+    }
+    void add(const uint8_t* rgb) { add(rgb[0], rgb[1], rgb[2]); }
+};
+
+}  // namespace
+
+RecordBuffer AllocateRecord(uint64_t size)
+{
+    uint8_t* block = nullptr;
+    if (size <= static_cast<uint64_t>(std::numeric_limits<int32_t>::max()))
+        block = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(size)));
+    if (!block)
+        FatalError("Can't allocate memory for mip texture");
+    return RecordBuffer(block);
+}
+
+RgbaPalette* ExpandPalette(const uint8_t* palette, int32_t transIndex)
+{
+    if (!palette)
+        return nullptr;
+    for (size_t index = 0; index < kRgbaPaletteEntries; ++index) {
+        const uint8_t* rgb = palette + index * kRgbBytes;
+        RgbaColor& entry = g_ExpandedPalette.entries[index];
+        entry.red = rgb[0];
+        entry.green = rgb[1];
+        entry.blue = rgb[2];
+        entry.alpha = static_cast<int32_t>(index) == transIndex ? kTransparent : kOpaque;
+    }
+    return &g_ExpandedPalette;
+}
+
+bool CanBuildMipTexture(const CImage& image)
+{
+    if (image.m_Width <= 0 || image.m_Height <= 0)
+        return false;
+    if (IsIndexed(image.m_Format))
+        return image.m_pPalette != nullptr && image.m_pIndices != nullptr;
+    return IsTrueColour(image.m_Format) && image.m_pPixels != nullptr;
+}
+
+RecordBuffer BuildMipTexture(const CImage& image, MipTexture& header, size_t& recordSize,
+                             bool ownPalette)
+{
+    if (!CanBuildMipTexture(image))
+        return nullptr;
+    const bool indexed = IsIndexed(image.m_Format);
+    const int32_t format = indexed ? TEX_INDEXED8 : (image.m_Bpp == 32 ? TEX_RGBA32 : TEX_RGB24);
+    const uint64_t pixelCount =
+        static_cast<uint64_t>(image.m_Width) * static_cast<uint64_t>(image.m_Height);
+
+    recordSize = 0;
+    header.format = format;
+    header.dataOffset = static_cast<int32_t>(kMipHeaderSize);
+    const RgbaPalette* palette = ExpandPalette(image.m_pPalette, image.m_TransIndex);
+
+    uint64_t bodySize = 0;
+    if (format == TEX_INDEXED8)
+        bodySize = pixelCount + (ownPalette ? kRgbaPaletteSize : 0);
+    else if (format == TEX_RGB24)
+        bodySize = pixelCount * kRgbBytes;
+    else
+        bodySize = pixelCount * kRgbaBytes;
+    RecordBuffer record = AllocateRecord(kMipHeaderSize + bodySize);
+
+    uint8_t* body = record.get() + kMipHeaderSize;
+    ColourSums sums;
+    if (format == TEX_INDEXED8) {
+        if (ownPalette) {
+            std::memcpy(body, palette, kRgbaPaletteSize);
+            body += kRgbaPaletteSize;
+        }
+        std::memcpy(body, image.m_pIndices, static_cast<size_t>(pixelCount));
+        for (uint64_t pixel = 0; pixel < pixelCount; ++pixel) {
+            const RgbaColor& colour = palette->entries[image.m_pIndices[pixel]];
+            sums.add(colour.red, colour.green, colour.blue);
+        }
+    } else if (format == TEX_RGB24) {
+        const uint8_t* source = image.m_pPixels;
+        for (uint64_t pixel = 0; pixel < pixelCount; ++pixel) {
+            std::memcpy(body, source, kRgbBytes);
+            sums.add(source);
+            body += kRgbBytes;
+            source += kRgbaBytes;
+        }
+    } else {
+        std::memcpy(body, image.m_pPixels, static_cast<size_t>(pixelCount * kRgbaBytes));
+        for (uint64_t pixel = 0; pixel < pixelCount; ++pixel)
+            sums.add(image.m_pPixels + pixel * kRgbaBytes);
+    }
+
+    header.averageRed = static_cast<int32_t>(sums.red / pixelCount);
+    header.averageGreen = static_cast<int32_t>(sums.green / pixelCount);
+    header.averageBlue = static_cast<int32_t>(sums.blue / pixelCount);
+    EncodeMipTexture(header, record.get());
+    recordSize = static_cast<size_t>(kMipHeaderSize + bodySize);
+    return record;
+}

@@ -1,0 +1,37 @@
+// Conversion of a decoded image into a texture record, and the palette expansion
+// that indexed records and the shared "Palette" entry use.
+#pragma once
+
+#include "builder/MipTexture.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+
+class CImage;
+
+struct FreeDeleter {
+    void operator()(uint8_t* block) const { std::free(block); }
+};
+// A record (header and body) in one heap block.
+using RecordBuffer = std::unique_ptr<uint8_t, FreeDeleter>;
+
+// Allocates a record of `size` bytes; a size that cannot be allocated, or that does not
+// fit an entry's 32-bit size, stops the program with the out-of-memory message.
+RecordBuffer AllocateRecord(uint64_t size);
+
+// Expands 256 RGB triplets into the run's one RgbaPalette buffer: alpha 0 at
+// `transIndex`, 255 elsewhere. Null without a palette. The buffer stays valid until
+// the next expansion.
+RgbaPalette* ExpandPalette(const uint8_t* palette, int32_t transIndex);
+
+// True when the image can become a record: a known format tag, at least one pixel,
+// and a palette when the image is indexed.
+bool CanBuildMipTexture(const CImage& image);
+
+// Builds the record of `image`. `header` comes cleared, with name, width, height and
+// ownPalette set; on return it also holds format, dataOffset and the averages, and
+// `recordSize` the record's size. Null (header and size untouched) when
+// CanBuildMipTexture is false.
+RecordBuffer BuildMipTexture(const CImage& image, MipTexture& header, size_t& recordSize,
+                             bool ownPalette);
