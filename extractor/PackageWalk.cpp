@@ -25,14 +25,14 @@ void VisitEntries(const DumpSettings& settings, DumpHooks& hooks, const PackageV
 }
 
 void ProcessPackage(const DumpSettings& settings, DumpHooks& hooks, const std::string& directory,
-                    const std::string& foundName)
+                    const FoundFile& found)
 {
-    std::printf("\nProcess Pak file '%s'...\n", foundName.c_str());
+    std::printf("\nProcess Pak file '%s'...\n", found.name.c_str());
 
     PackageVisit visit;
-    visit.foundName = foundName;
-    visit.baseName = StripExtension(foundName);
-    visit.packagePath = directory + foundName;
+    visit.foundName = found.name;
+    visit.baseName = StripExtension(found.name);
+    visit.packagePath = directory + found.name;
     if (settings.extract)
         MakeDirectory(settings.outputDirectory + visit.baseName);
     visit.outputPrefix = settings.outputDirectory + visit.baseName + "/";
@@ -40,11 +40,12 @@ void ProcessPackage(const DumpSettings& settings, DumpHooks& hooks, const std::s
     if (settings.quarkLinks)
         hooks.LinksPackageBegin(visit);
 
-    // The handle's name buffer is bounded; a longer path is never opened cut short.
+    // Only regular files are opened (a pipe would block the run), and a path longer
+    // than the handle's name buffer is never opened cut short.
     bool opened = false;
-    {
+    if (found.isRegular && visit.packagePath.size() < kResNameCapacity) {
         CResFile package(visit.packagePath.c_str());
-        if (visit.packagePath.size() < kResNameCapacity && package.Open(RA_READ)) {
+        if (package.Open(RA_READ)) {
             opened = true;
             VisitEntries(settings, hooks, visit, package);
         }
@@ -74,7 +75,7 @@ void RunDump(const DumpSettings& settings, DumpHooks& hooks)
         while (search.Next(found)) {
             if (found.isDirectory || found.name.empty() || found.name[0] == '.')
                 continue;
-            ProcessPackage(settings, hooks, search.directory(), found.name);
+            ProcessPackage(settings, hooks, search.directory(), found);
         }
     }
 

@@ -96,6 +96,7 @@ bool DirectorySearch::Start(const std::string& pattern)
         found.name = name;
         found.isSymlink = haveLink && S_ISLNK(linkInfo.st_mode);
         found.isDirectory = haveTarget && S_ISDIR(targetInfo.st_mode);
+        found.isRegular = haveTarget && S_ISREG(targetInfo.st_mode);
         m_matches.push_back(std::move(found));
     }
     closedir(dir);

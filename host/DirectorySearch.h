@@ -8,8 +8,9 @@
 
 struct FoundFile {
     std::string name;      // name only, no directory part
-    bool isDirectory;      // a directory, or a link to one
-    bool isSymlink;        // the name itself is a symbolic link
+    bool isDirectory = false;  // a directory, or a link to one
+    bool isRegular = false;    // a regular file, or a link to one (not a pipe, device, ...)
+    bool isSymlink = false;    // the name itself is a symbolic link
 };
 
 // True when `name` matches the wildcard `pattern` ('*' any run, '?' one character,

@@ -135,14 +135,15 @@ TEST(MtxdumpCli, OpensFoundNamesAsFoundIncludingOtherDirectories)
     EXPECT_EQ(run.out, kBanner + Listing("WALLS.MTX", {"brick", "Palette"}));
 }
 
-TEST(MtxdumpCli, SkipsDirectoriesAndDotNames)
+TEST(MtxdumpCli, SkipsDirectoriesAndDotNamesAndNeverOpensAPipe)
 {
     ScratchDir dir;
     mkdir((dir / "folder.mtx").c_str(), 0777);
+    ASSERT_EQ(mkfifo((dir / "pipe.mtx").c_str(), 0666), 0);
     WriteFileBytes(dir / ".hidden.mtx", WallsPackage());
     WriteFileBytes(dir / "walls.mtx", WallsPackage());
     const RunResult run = Dump(dir, {"*"});
-    EXPECT_EQ(run.out, kBanner + Listing("walls.mtx", {"brick", "Palette"}));
+    EXPECT_EQ(run.out, kBanner + Warning("pipe.mtx", "pipe.mtx") + Listing("walls.mtx", {"brick", "Palette"}));
     EXPECT_EQ(run.status, 0);
 }
 
