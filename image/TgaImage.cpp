@@ -138,12 +138,12 @@ public:
           m_Rle(header.imageType >= TGA_RLE_MAPPED),
           m_PixelBytes(ValueBytes(header.pixelSize))
     {
+        std::memset(m_ColorMap, 0, sizeof(m_ColorMap));
     }
 
     // Reads the stored entries; entries the file does not store stay 0, 0, 0, 0.
     bool ReadColorMap()
     {
-        std::memset(m_ColorMap, 0, sizeof(m_ColorMap));
         const uint8_t entrySize = m_Header.colorMapEntrySize;
         const size_t entryBytes = ValueBytes(entrySize);
         const uint32_t end = uint32_t{m_Header.colorMapFirst} + m_Header.colorMapLength;

@@ -77,3 +77,183 @@ TEST(PcxImage, ThreeByOneFileDecodesIndicesPaletteAndPixels)
     EXPECT_EQ(Bytes(image->m_pPixels + 4, image->m_pPixels + 8), (Bytes{1, 2, 3, 0}));
     EXPECT_EQ(Bytes(image->m_pPalette, image->m_pPalette + 768), spec.palette);
 }
+
+TEST(PcxImage, HeaderRejections)
+{
+    struct Case {
+        const char* name;
+        void (*change)(PcxSpec&);
+    };
+    const Case cases[] = {
+        {"manufacturer 11", [](PcxSpec& s) { s.manufacturer = 11; }},
+        {"version 3", [](PcxSpec& s) { s.version = 3; }},
+        {"encoding 0", [](PcxSpec& s) { s.encoding = 0; }},
+        {"4 bits per pixel", [](PcxSpec& s) { s.bitsPerPixel = 4; }},
+        {"Xmax 640", [](PcxSpec& s) { s.xmax = 640; }},
+        {"Ymax 480", [](PcxSpec& s) { s.ymax = 480; }},
+        {"Xmax with bit 15", [](PcxSpec& s) { s.xmax = -1; }},
+        {"Ymax with bit 15", [](PcxSpec& s) { s.ymax = -32768; }},
+        {"three planes", [](PcxSpec& s) { s.planes = 3; }},
+        {"palette cut", [](PcxSpec& s) { s.palette.resize(700); }},
+        {"body too short for the size", [](PcxSpec& s) { s.xmax = 99; s.ymax = 9; s.body = Bytes(30, 0xFF); }},
+    };
+    for (const Case& c : cases) {
+        PcxSpec spec;
+        spec.body = {5};
+        c.change(spec);
+        auto image = Decode(PcxBytes(spec));
+        EXPECT_EQ(g_ImageError, IMGERR_BADFORMAT) << c.name;
+        EXPECT_STREQ(g_ImageErrorText, "not a PCX file") << c.name;
+        EXPECT_EQ(image->m_Format, IMG_NONE) << c.name;
+    }
+    for (size_t length = 0; length < kPcxHeaderSize; ++length) {
+        const Bytes header = PcxBytes(PcxSpec());
+        Decode(Bytes(header.begin(), header.begin() + length));
+        EXPECT_STREQ(g_ImageErrorText, "not a PCX file") << length;
+    }
+}
+
+TEST(PcxImage, RunsStopAtRowEnds)
+{
+    struct Case {
+        const char* name;
+        int16_t xmax;
+        int16_t ymax;
+        uint16_t bytesPerLine;
+        Bytes body;
+        Bytes indices;
+    };
+    const Case cases[] = {
+        {"run of five", 4, 0, 0, {0xC5, 9}, {9, 9, 9, 9, 9}},
+        {"run ending at the row end", 4, 1, 0, {0xC5, 9, 0xC5, 3}, {9, 9, 9, 9, 9, 3, 3, 3, 3, 3}},
+        {"surplus of a run is dropped", 2, 1, 0, {0xC5, 9, 1, 2, 3}, {9, 9, 9, 1, 2, 3}},
+        {"empty run consumes its value", 1, 0, 0, {0xC0, 9, 4, 0xC1, 0xC0}, {4, 0xC0}},
+        {"padding byte dropped", 2, 1, 4, {1, 2, 3, 0, 4, 5, 6, 0}, {1, 2, 3, 4, 5, 6}},
+        {"run into the padding", 2, 1, 4, {0xC4, 8, 0xC4, 7}, {8, 8, 8, 7, 7, 7}},
+        {"bytes per line below width", 2, 0, 1, {1, 2, 3}, {1, 2, 3}},
+        {"one pixel", 0, 0, 0, {0xC1, 0xFE}, {0xFE}},
+    };
+    for (const Case& c : cases) {
+        PcxSpec spec;
+        spec.xmax = c.xmax;
+        spec.ymax = c.ymax;
+        spec.bytesPerLine = c.bytesPerLine;
+        spec.body = c.body;
+        for (size_t i = 0; i < spec.palette.size(); ++i)
+            spec.palette[i] = static_cast<uint8_t>(i * 7);
+        auto image = Decode(PcxBytes(spec));
+        ASSERT_EQ(g_ImageError, IMGERR_NONE) << c.name;
+        EXPECT_EQ(Indices(*image), c.indices) << c.name;
+        for (size_t i = 0; i < c.indices.size(); ++i) {
+            const uint8_t* color = spec.palette.data() + c.indices[i] * 3;
+            EXPECT_EQ(Bytes(image->m_pPixels + i * 4, image->m_pPixels + i * 4 + 4),
+                      (Bytes{color[0], color[1], color[2], 0}))
+                << c.name << " pixel " << i;
+        }
+    }
+}
+
+// ---- Files from small writers ----
+
+namespace {
+
+// As the extractor writes: every byte alone, 0xC1 before values with both top bits set.
+Bytes EncodeSingles(const Bytes& row)
+{
+    Bytes out;
+    for (uint8_t value : row) {
+        if ((value & 0xC0) == 0xC0)
+            out.push_back(0xC1);
+        out.push_back(value);
+    }
+    return out;
+}
+
+// Runs of up to 63, as other writers compress.
+Bytes EncodeRuns(const Bytes& row)
+{
+    Bytes out;
+    for (size_t i = 0; i < row.size();) {
+        size_t run = 1;
+        while (i + run < row.size() && run < 63 && row[i + run] == row[i])
+            ++run;
+        if (run > 1 || (row[i] & 0xC0) == 0xC0)
+            out.push_back(static_cast<uint8_t>(0xC0 | run));
+        out.push_back(row[i]);
+        i += run;
+    }
+    return out;
+}
+
+struct Picture {
+    int width;
+    int height;
+    Bytes indices;
+};
+
+Picture MakePicture(int width, int height)
+{
+    Picture picture{width, height, Bytes(size_t(width) * height)};
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            picture.indices[size_t(y) * width + x] = static_cast<uint8_t>(y % 3 == 0 ? 200 : (x / 4) * 31 + y);
+    return picture;
+}
+
+// Odd widths padded to even bytes per line when `pad` is set.
+Bytes WritePcx(const Picture& picture, Bytes (*encode)(const Bytes&), bool pad)
+{
+    PcxSpec spec;
+    spec.xmax = static_cast<int16_t>(picture.width - 1);
+    spec.ymax = static_cast<int16_t>(picture.height - 1);
+    const int bytesPerLine = pad ? (picture.width + 1) / 2 * 2 : picture.width;
+    spec.bytesPerLine = static_cast<uint16_t>(bytesPerLine);
+    for (int y = 0; y < picture.height; ++y) {
+        Bytes row(picture.indices.begin() + size_t(y) * picture.width,
+                  picture.indices.begin() + size_t(y + 1) * picture.width);
+        row.resize(bytesPerLine, 0);
+        const Bytes encoded = encode(row);
+        spec.body.insert(spec.body.end(), encoded.begin(), encoded.end());
+    }
+    for (size_t i = 0; i < spec.palette.size(); ++i)
+        spec.palette[i] = static_cast<uint8_t>(255 - i);
+    return PcxBytes(spec);
+}
+
+}  // namespace
+
+TEST(PcxImage, WrittenFilesDecodeToTheirIndices)
+{
+    const Picture pictures[] = {MakePicture(1, 1), MakePicture(7, 5), MakePicture(64, 3),
+                                MakePicture(640, 480)};
+    for (const Picture& picture : pictures) {
+        for (auto encode : {EncodeSingles, EncodeRuns}) {
+            for (bool pad : {false, true}) {
+                auto image = Decode(WritePcx(picture, encode, pad));
+                ASSERT_EQ(g_ImageError, IMGERR_NONE) << picture.width;
+                ASSERT_EQ(image->m_Width, picture.width);
+                ASSERT_EQ(image->m_Height, picture.height);
+                EXPECT_EQ(Indices(*image), picture.indices) << picture.width << " pad " << pad;
+                const size_t last = picture.indices.size() - 1;
+                EXPECT_EQ(image->m_pPixels[last * 4], static_cast<uint8_t>(255 - picture.indices[last] * 3));
+            }
+        }
+    }
+}
+
+TEST(PcxImage, EveryPrefixDecodesSafely)
+{
+    for (bool pad : {false, true}) {
+        const Bytes file = WritePcx(MakePicture(7, 5), EncodeRuns, pad);
+        for (size_t length = 0; length < file.size(); ++length) {
+            const Bytes prefix(file.begin(), file.begin() + length);
+            auto image = Decode(prefix);
+            if (g_ImageError != IMGERR_NONE) {
+                EXPECT_STREQ(g_ImageErrorText, "not a PCX file");
+                continue;
+            }
+            EXPECT_EQ(image->m_Width, 7);
+            EXPECT_EQ(image->m_Height, 5);
+        }
+    }
+}

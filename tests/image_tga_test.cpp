@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -155,5 +156,283 @@ TEST(TgaImage, RejectionTexts)
         Decode(TgaBytes(spec));
         EXPECT_EQ(g_ImageError, IMGERR_BADFORMAT) << c.name;
         EXPECT_STREQ(g_ImageErrorText, c.text) << c.name;
+    }
+}
+
+TEST(TgaImage, FiveBitChannelsAreScaledToFullRange)
+{
+    TgaSpec spec;
+    spec.pixelSize = 16;
+    spec.width = 3;
+    spec.height = 1;
+    // white; red 1, green 16, blue 0; black with the top bit set
+    spec.body = {0xFF, 0x7F, 0x00, 0x06, 0x00, 0x80};
+    auto image = Decode(TgaBytes(spec));
+    ASSERT_EQ(g_ImageError, IMGERR_NONE);
+    EXPECT_EQ(image->m_Bpp, 16);
+    EXPECT_EQ(Pixels(*image), (Bytes{255, 255, 255, 255, 8, 132, 0, 255, 0, 0, 0, 255}));
+}
+
+TEST(TgaImage, MapIndexOutsideStoredEntriesGivesZeroColor)
+{
+    // Entries 5 and 6 stored; pixels 4 (below), 6 (inside), 7 (above), 40000 (past the table).
+    TgaSpec spec;
+    spec.imageType = 1;
+    spec.colorMapType = 1;
+    spec.mapFirst = 5;
+    spec.mapLength = 2;
+    spec.mapEntrySize = 32;
+    spec.pixelSize = 16;
+    spec.width = 4;
+    spec.height = 1;
+    spec.map = {1, 2, 3, 4, 5, 6, 7, 8};
+    spec.body = {4, 0, 6, 0, 7, 0, 0x40, 0x9C};
+    auto image = Decode(TgaBytes(spec));
+    ASSERT_EQ(g_ImageError, IMGERR_NONE);
+    EXPECT_EQ(Pixels(*image), (Bytes{0, 0, 0, 0, 7, 6, 5, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+}
+
+TEST(TgaImage, IdentifierAndColorMapOfTrueColorImageAreSkipped)
+{
+    TgaSpec spec = TwoByTwo(0x20);
+    spec.id = ToBytes("made by hand");
+    spec.colorMapType = 1;
+    spec.mapLength = 3;
+    spec.mapEntrySize = 16;
+    spec.map = Bytes(6, 0xEE);
+    auto image = Decode(TgaBytes(spec));
+    ASSERT_EQ(g_ImageError, IMGERR_NONE);
+    EXPECT_EQ(Pixels(*image), (Bytes{3, 2, 1, 255, 6, 5, 4, 255, 9, 8, 7, 255, 12, 11, 10, 255}));
+}
+
+TEST(TgaImage, MapBoundaryAndEmptyImageAreAccepted)
+{
+    TgaSpec largest;
+    largest.imageType = 1;
+    largest.colorMapType = 1;
+    largest.mapFirst = 16000;
+    largest.mapLength = 382;
+    largest.mapEntrySize = 8;
+    largest.pixelSize = 8;
+    largest.map = Bytes(382, 0);
+    Decode(TgaBytes(largest));
+    EXPECT_EQ(g_ImageError, IMGERR_NONE);
+
+    TgaSpec empty;
+    empty.width = 100;
+    auto image = Decode(TgaBytes(empty));
+    EXPECT_EQ(g_ImageError, IMGERR_NONE);
+    EXPECT_EQ(image->m_Width, 100);
+    EXPECT_EQ(image->m_Height, 0);
+    EXPECT_NE(image->m_pPixels, nullptr);
+}
+
+TEST(TgaImage, HugeHeaderInSmallFileIsRejectedBeforeAllocating)
+{
+    // Under the address sanitizer a 16 GiB request would abort the test.
+    for (uint8_t type : {2, 10}) {
+        TgaSpec spec;
+        spec.imageType = type;
+        spec.width = 65535;
+        spec.height = 65535;
+        spec.body = Bytes(22, 0xFF);
+        const Bytes file = TgaBytes(spec);
+        ASSERT_EQ(file.size(), 40u);
+        auto image = Decode(file);
+        EXPECT_EQ(g_ImageError, IMGERR_BADFORMAT);
+        EXPECT_EQ(image->m_pPixels, nullptr);
+    }
+}
+
+TEST(TgaImage, CutHeaderOrColorMapIsRejected)
+{
+    const Bytes header = TgaBytes(TwoByTwo(0));
+    for (size_t length = 0; length < 18; ++length) {
+        Decode(Bytes(header.begin(), header.begin() + length));
+        EXPECT_EQ(g_ImageError, IMGERR_BADFORMAT) << length;
+    }
+    TgaSpec cutMap;
+    cutMap.imageType = 1;
+    cutMap.colorMapType = 1;
+    cutMap.mapLength = 4;
+    cutMap.mapEntrySize = 24;
+    cutMap.pixelSize = 8;
+    cutMap.map = Bytes(11, 0);
+    Decode(TgaBytes(cutMap));
+    EXPECT_EQ(g_ImageError, IMGERR_BADFORMAT);
+}
+
+// ---- Files from a small writer, in every variant ----
+
+namespace {
+
+// Channel values that 5-bit storage keeps exactly, so every variant gives the same picture.
+const uint8_t kColors[][3] = {{255, 0, 0},     {0, 132, 255}, {66, 66, 66},
+                              {255, 255, 255}, {0, 0, 0},     {132, 255, 66}};
+constexpr int kColorCount = 6;
+constexpr int kWidth = 5;
+constexpr int kHeight = 7;
+
+// The first three rows are one colour, so run-length packets run across rows.
+int ColorAt(int x, int y) { return y < 3 ? 1 : (x / 2 + y) % kColorCount; }
+uint8_t AlphaAt(int x, int y) { return static_cast<uint8_t>(x * 60 + y); }
+
+struct Variant {
+    uint8_t imageType;
+    uint8_t pixelSize;
+    uint8_t mapEntrySize;
+};
+
+bool IsMapped(const Variant& v) { return v.imageType == 1 || v.imageType == 9; }
+
+// A colour as stored in `bits` bits; 8 bits keep only red, as a grey level.
+Bytes StoreColor(uint8_t bits, const uint8_t* rgb, uint8_t alpha)
+{
+    const unsigned packed = (rgb[0] >> 3) << 10 | (rgb[1] >> 3) << 5 | rgb[2] >> 3;
+    switch (bits) {
+    case 8: return {rgb[0]};
+    case 15:
+    case 16: return {static_cast<uint8_t>(packed), static_cast<uint8_t>(packed >> 8)};
+    case 24: return {rgb[2], rgb[1], rgb[0]};
+    default: return {rgb[2], rgb[1], rgb[0], alpha};
+    }
+}
+
+// Greedy packets over the whole pixel stream, rows not separated.
+Bytes RunLengthEncode(const std::vector<Bytes>& values)
+{
+    Bytes out;
+    for (size_t i = 0; i < values.size();) {
+        size_t run = 1;
+        while (i + run < values.size() && run < 128 && values[i + run] == values[i])
+            ++run;
+        size_t literal = 1;
+        while (run == 1 && i + literal < values.size() && literal < 128 &&
+               !(i + literal + 1 < values.size() && values[i + literal] == values[i + literal + 1]))
+            ++literal;
+        out.push_back(static_cast<uint8_t>(run > 1 ? 0x80 | (run - 1) : literal - 1));
+        for (size_t k = 0; k < (run > 1 ? 1 : literal); ++k)
+            out.insert(out.end(), values[i + k].begin(), values[i + k].end());
+        i += run > 1 ? run : literal;
+    }
+    return out;
+}
+
+// Image rows in the order the file stores them.
+std::vector<int> StoredRowOrder(uint8_t descriptor)
+{
+    const int step = (descriptor >> 6) == 2 ? 4 : (descriptor >> 6) == 1 ? 2 : 1;
+    std::vector<int> rows;
+    for (int base = 0; base < step; ++base)
+        for (int row = base; row < kHeight; row += step)
+            rows.push_back((descriptor & 0x20) ? row : kHeight - 1 - row);
+    return rows;
+}
+
+Bytes WriteVariant(const Variant& v, uint8_t descriptor)
+{
+    TgaSpec spec;
+    spec.imageType = v.imageType;
+    spec.pixelSize = v.pixelSize;
+    spec.width = kWidth;
+    spec.height = kHeight;
+    spec.descriptor = descriptor;
+    if (IsMapped(v)) {
+        spec.colorMapType = 1;
+        spec.mapLength = kColorCount;
+        spec.mapEntrySize = v.mapEntrySize;
+        for (const auto& color : kColors) {
+            const Bytes entry = StoreColor(v.mapEntrySize, color, 0xAA);
+            spec.map.insert(spec.map.end(), entry.begin(), entry.end());
+        }
+    }
+    std::vector<Bytes> values;
+    for (int y : StoredRowOrder(descriptor)) {
+        for (int x = 0; x < kWidth; ++x) {
+            const uint8_t index = static_cast<uint8_t>(ColorAt(x, y));
+            if (IsMapped(v))
+                values.push_back(v.pixelSize == 8 ? Bytes{index} : Bytes{index, 0});
+            else
+                values.push_back(StoreColor(v.pixelSize, kColors[index], AlphaAt(x, y)));
+        }
+    }
+    if (v.imageType >= 9) {
+        spec.body = RunLengthEncode(values);
+    } else {
+        for (const Bytes& value : values)
+            spec.body.insert(spec.body.end(), value.begin(), value.end());
+    }
+    return TgaBytes(spec);
+}
+
+Bytes ExpectedPixels(const Variant& v)
+{
+    const uint8_t bits = IsMapped(v) ? v.mapEntrySize : v.pixelSize;
+    Bytes out;
+    for (int y = 0; y < kHeight; ++y) {
+        for (int x = 0; x < kWidth; ++x) {
+            const uint8_t* rgb = kColors[ColorAt(x, y)];
+            const uint8_t alpha = IsMapped(v) ? 0 : v.pixelSize == 32 ? AlphaAt(x, y) : 255;
+            if (bits == 8)
+                out.insert(out.end(), {rgb[0], rgb[0], rgb[0], alpha});
+            else
+                out.insert(out.end(), {rgb[0], rgb[1], rgb[2], alpha});
+        }
+    }
+    return out;
+}
+
+const Variant kVariants[] = {
+    {2, 24, 0},  {2, 32, 0},  {2, 16, 0}, {2, 15, 0},  {3, 8, 0},   {1, 8, 24},  {1, 8, 32},
+    {1, 16, 16}, {1, 8, 15},  {1, 8, 8},  {10, 24, 0}, {10, 32, 0}, {10, 16, 0}, {11, 8, 0},
+    {9, 8, 24},  {9, 16, 32},
+};
+
+std::string Describe(const Variant& v, uint8_t descriptor)
+{
+    return "type " + std::to_string(v.imageType) + " pixel " + std::to_string(v.pixelSize) +
+           " map " + std::to_string(v.mapEntrySize) + " descriptor " + std::to_string(descriptor);
+}
+
+}  // namespace
+
+TEST(TgaImage, EveryVariantFromWriterDecodesToTheSamePicture)
+{
+    // Origins, two- and four-way interlace, interlace 3 read as none, attribute bits.
+    const uint8_t descriptors[] = {0x00, 0x20, 0x40, 0x60, 0x80, 0xA0, 0xC0, 0xE0, 0x08};
+    for (const Variant& v : kVariants) {
+        for (uint8_t descriptor : descriptors) {
+            auto image = Decode(WriteVariant(v, descriptor));
+            ASSERT_EQ(g_ImageError, IMGERR_NONE) << Describe(v, descriptor);
+            EXPECT_EQ(image->m_Bpp, v.pixelSize);
+            EXPECT_EQ(Pixels(*image), ExpectedPixels(v)) << Describe(v, descriptor);
+        }
+    }
+}
+
+TEST(TgaImage, EveryPrefixDecodesSafelyAndKeepsUnreachedPixelsClear)
+{
+    for (const Variant& v : kVariants) {
+        for (uint8_t descriptor : {0x00, 0x60}) {
+            const Bytes file = WriteVariant(v, descriptor);
+            const Bytes full = ExpectedPixels(v);
+            for (size_t length = 0; length < file.size(); ++length) {
+                // A private copy of exactly `length` bytes lets the sanitizer see any overread.
+                const Bytes prefix(file.begin(), file.begin() + length);
+                auto image = Decode(prefix);
+                if (g_ImageError != IMGERR_NONE) {
+                    EXPECT_EQ(g_ImageError, IMGERR_BADFORMAT);
+                    continue;
+                }
+                // Only run-length data can end early and still pass the size check.
+                ASSERT_GE(v.imageType, 9) << Describe(v, descriptor) << " length " << length;
+                const Bytes got = Pixels(*image);
+                for (size_t p = 0; p < got.size(); p += 4) {
+                    const bool reached = std::equal(got.begin() + p, got.begin() + p + 4, full.begin() + p);
+                    const bool clear = got[p] == 0 && got[p + 1] == 0 && got[p + 2] == 0 && got[p + 3] == 0;
+                    EXPECT_TRUE(reached || clear) << Describe(v, descriptor) << " length " << length;
+                }
+            }
+        }
     }
 }
