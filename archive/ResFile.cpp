@@ -1,6 +1,7 @@
 // CResFile construction, Open with the directory load, closing and error text.
 #include "archive/ResFile.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
@@ -56,6 +57,8 @@ const char* CResFile::mfGetError() const
     return m_Error[0] ? m_Error : nullptr;
 }
 
+// Pending entries are dropped, never written: their buffers are freed and the entries
+// leave the directory, so no later flush can meet an entry without its bytes.
 void CResFile::mfReleasePending()
 {
     for (DirEntry& entry : m_Dir) {
@@ -64,6 +67,9 @@ void CResFile::mfReleasePending()
             entry.data = nullptr;
         }
     }
+    m_Dir.erase(std::remove_if(m_Dir.begin(), m_Dir.end(),
+                               [](const DirEntry& entry) { return (entry.flags & DE_PENDING) != 0; }),
+                m_Dir.end());
 }
 
 void CResFile::mfCloseStream()
