@@ -39,6 +39,7 @@ CResFile::~CResFile()
 {
     if (m_File)
         mfClose();
+    mfReleasePending();   // entries added to a handle that never opened a stream
     m_Dir.clear();
     m_Dir.shrink_to_fit();
     m_Capacity = 0;
@@ -115,6 +116,7 @@ int32_t CResFile::Open(int32_t mode)
         return 0;
     }
     m_Mode = mode;
+    m_TailKnown = false;
 
     if (!(mode & RA_READ)) {
         uint8_t bytes[kHeaderSize];

@@ -70,6 +70,11 @@ private:
     void mfReleasePending();
     void mfCloseStream();
     int32_t mfLoadDirectory();
+    int64_t mfBytesAvailable(int64_t position);
+    bool mfReadAt(int64_t position, void* dst, size_t count);
+    bool mfWriteAt(int64_t position, const void* src, size_t count);
+    int32_t mfLoadChainTail();
+    int32_t mfAbandonFlush();
 
     char m_Name[kResNameCapacity];
     std::FILE* m_File = nullptr;
@@ -77,4 +82,10 @@ private:
     int32_t m_Capacity = 0;
     int32_t m_Mode = 0;
     char m_Error[kErrorCapacity];
+    // The chain's last record on disk and the record count, learnt by the first flush
+    // after Open and kept current by every later one.
+    bool m_TailKnown = false;
+    int32_t m_TailOffset = kNoRecord;
+    int32_t m_DiskCount = 0;
+    uint8_t m_TailRecord[kRecordSize] = {};
 };
