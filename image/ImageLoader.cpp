@@ -1,7 +1,10 @@
 // The loader: reads a file and hands its bytes to the decoders in a fixed order; the
 // format is found by content alone.
 #include "image/Image.h"
+#include "image/GifImage.h"
+#include "image/JpegImage.h"
 #include "image/PcxImage.h"
+#include "image/PngImage.h"
 #include "image/TgaImage.h"
 
 #include <cstdio>
@@ -22,7 +25,10 @@ CImage* Construct(const uint8_t* data, uint32_t size)
 // Order: PNG, GIF, PCX, JPEG, TGA. Formats with a signature or fixed header bytes come
 // first; TGA has neither and takes last whatever the others rejected.
 const DecoderFactory kDecoderChain[] = {
+    Construct<CPngImage>,
+    Construct<CGifImage>,
     Construct<CPcxImage>,
+    Construct<CJpegImage>,
     Construct<CTgaImage>,
 };
 constexpr size_t kDecoderCount = sizeof(kDecoderChain) / sizeof(kDecoderChain[0]);

@@ -1,0 +1,354 @@
+// GIF decoder: the first image of a GIF87a or GIF89a file, with its own LZW decompressor.
+#include "image/GifImage.h"
+
+#include <array>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "common/ByteReader.h"
+
+namespace {
+
+const char kTextNotGif[] = "not a GIF file";
+const char kTextBadScreen[] = "corrupt GIF file (bad screen descriptor)";
+const char kTextBadBlock[] = "corrupt GIF89a file";
+const char kTextBadExtension[] = "invalid GIF89 extension";
+const char kTextBadSubBlocks[] = "corrupt GIF file (unblock)";
+const char kTextBadCodes[] = "Corrupt GIF file (OutCount)!";
+
+constexpr size_t kSignatureSize = 6;
+constexpr uint8_t kExtensionIntroducer = 0x21;
+constexpr uint8_t kImageSeparator = 0x2C;
+constexpr uint8_t kLabelPlainText = 0x01;
+constexpr uint8_t kLabelGraphicControl = 0xF9;
+constexpr uint8_t kLabelComment = 0xFE;
+constexpr uint8_t kLabelApplication = 0xFF;
+constexpr uint8_t kColourTableFlag = 0x80;
+constexpr uint8_t kColourTableSizeMask = 0x07;
+constexpr uint8_t kInterlaceFlag = 0x40;
+constexpr uint8_t kTransparencyFlag = 0x01;
+constexpr size_t kDelayTimeSize = 2;
+
+constexpr int kRgbBytes = 3;
+constexpr int kRgbaBytes = 4;
+
+constexpr int kMaxMinCodeSize = 11;
+constexpr int kMaxCodeSize = 12;
+constexpr int kTableSize = 1 << kMaxCodeSize;
+// Room for the longest string a code may expand to.
+constexpr int kStackSize = 1025;
+constexpr uint64_t kMaxPlaneBytes = uint64_t(1) << 30;
+
+// Where the rows of each interlace pass start and how far apart they are.
+constexpr int kInterlacePasses = 4;
+constexpr int kPassStart[kInterlacePasses] = {0, 4, 2, 1};
+constexpr int kPassStep[kInterlacePasses] = {8, 8, 4, 2};
+
+using Palette = std::array<uint8_t, kPaletteSize>;
+
+// Copies a colour table of 2^(sizeBits+1) entries into the palette; false when truncated.
+bool ReadColourTable(ByteReader& reader, uint8_t packed, Palette& palette, int& colourCount)
+{
+    colourCount = 2 << (packed & kColourTableSizeMask);
+    return reader.read(palette.data(), size_t(colourCount) * kRgbBytes);
+}
+
+// Skips data sub-blocks up to and including the zero length byte.
+bool SkipSubBlocks(ByteReader& reader)
+{
+    for (uint8_t length = reader.u8(); reader.ok() && length != 0; length = reader.u8())
+        reader.skip(length);
+    return reader.ok();
+}
+
+// Most pixels `codeCount` codes can produce: the k-th code after a clear expands to at
+// most k pixels, and no code to more than the stack holds.
+uint64_t MaxDecodablePixels(uint64_t codeCount)
+{
+    if (codeCount <= kStackSize)
+        return codeCount * (codeCount + 1) / 2;
+    return uint64_t(kStackSize) * (kStackSize + 1) / 2 + (codeCount - kStackSize) * kStackSize;
+}
+
+// Places decoded palette indices into both planes, in plain or interlaced row order.
+class PixelWriter {
+public:
+    PixelWriter(CImage& image, const Palette& palette, bool interlaced)
+        : m_image(image), m_palette(palette), m_interlaced(interlaced)
+    {
+    }
+
+    void Emit(uint8_t index)
+    {
+        if (m_row < m_image.m_Height) {
+            const size_t place = size_t(m_row) * size_t(m_image.m_Width) + size_t(m_column);
+            m_image.m_pIndices[place] = index;
+            uint8_t* pixel = m_image.m_pPixels + place * kRgbaBytes;
+            std::memcpy(pixel, &m_palette[size_t(index) * kRgbBytes], kRgbBytes);
+            pixel[3] = 0;
+        }
+        if (++m_column == m_image.m_Width) {
+            m_column = 0;
+            NextRow();
+        }
+    }
+
+private:
+    void NextRow()
+    {
+        if (!m_interlaced) {
+            ++m_row;
+            return;
+        }
+        m_row += kPassStep[m_pass];
+        // Passes whose first row lies outside the image contribute nothing; after the
+        // last pass rows run past the image and are dropped.
+        while (m_row >= m_image.m_Height && m_pass + 1 < kInterlacePasses)
+            m_row = kPassStart[++m_pass];
+    }
+
+    CImage& m_image;
+    const Palette& m_palette;
+    bool m_interlaced;
+    int64_t m_row = 0;
+    int32_t m_column = 0;
+    int m_pass = 0;
+};
+
+// Expands an LZW code stream (codes packed least significant bit first) into pixels.
+class LzwDecoder {
+public:
+    LzwDecoder(const std::vector<uint8_t>& data, int minCodeSize, int colourMask, PixelWriter& out)
+        : m_data(data), m_totalBits(uint64_t(data.size()) * 8), m_colourMask(colourMask),
+          m_clearCode(1 << minCodeSize), m_endCode(m_clearCode + 1),
+          m_firstFreeCode(m_clearCode + 2), m_initialCodeSize(minCodeSize + 1), m_out(out)
+    {
+        ResetTable();
+    }
+
+    // Null on success (end code reached or data used up), else the failure text.
+    const char* Run()
+    {
+        bool cleared = false;
+        bool started = false;
+        int code;
+        while (ReadCode(code) && code != m_endCode) {
+            if (code == m_clearCode) {
+                ResetTable();
+                cleared = true;
+                started = false;
+                continue;
+            }
+            if (!started) {
+                // A stream begins with a clear code, and a root follows every clear.
+                if (!cleared || code >= m_clearCode)
+                    return kTextBadCodes;
+                m_oldCode = code;
+                m_firstPixel = uint8_t(code & m_colourMask);
+                m_out.Emit(m_firstPixel);
+                started = true;
+                continue;
+            }
+            if (!ExpandCode(code))
+                return kTextBadCodes;
+        }
+        return nullptr;
+    }
+
+private:
+    void ResetTable()
+    {
+        m_codeSize = m_initialCodeSize;
+        m_readMask = (1u << m_codeSize) - 1;
+        m_nextFreeCode = m_firstFreeCode;
+    }
+
+    bool ReadCode(int& code)
+    {
+        if (m_bitOffset + uint64_t(m_codeSize) > m_totalBits)
+            return false;
+        const size_t index = size_t(m_bitOffset / 8);
+        const uint32_t window = uint32_t(ByteAt(index)) | uint32_t(ByteAt(index + 1)) << 8 |
+                                uint32_t(ByteAt(index + 2)) << 16;
+        code = int((window >> (m_bitOffset % 8)) & m_readMask);
+        m_bitOffset += uint64_t(m_codeSize);
+        return true;
+    }
+
+    uint8_t ByteAt(size_t index) const { return index < m_data.size() ? m_data[index] : 0; }
+
+    // Emits the string of one code that is not a clear or end code and adds the next
+    // table entry. False when the code names nothing defined or its string is too long.
+    bool ExpandCode(int code)
+    {
+        int stackCount = 0;
+        int current = code;
+        if (code >= m_nextFreeCode) {
+            if (code > m_nextFreeCode)
+                return false;
+            m_stack[stackCount++] = m_firstPixel;
+            current = m_oldCode;
+        }
+        // Only roots and entries written since the last clear are ever walked, and
+        // every entry's prefix is a smaller code, so the walk ends.
+        while (current >= m_clearCode) {
+            if (stackCount >= kStackSize - 1)
+                return false;
+            m_stack[stackCount++] = m_suffix[current];
+            current = m_prefix[current];
+        }
+        m_firstPixel = uint8_t(current & m_colourMask);
+        m_stack[stackCount++] = m_firstPixel;
+        while (stackCount > 0)
+            m_out.Emit(m_stack[--stackCount]);
+
+        if (m_nextFreeCode < kTableSize) {
+            m_prefix[m_nextFreeCode] = uint16_t(m_oldCode);
+            m_suffix[m_nextFreeCode] = m_firstPixel;
+            ++m_nextFreeCode;
+            if (m_nextFreeCode > int(m_readMask) && m_codeSize < kMaxCodeSize) {
+                ++m_codeSize;
+                m_readMask = (1u << m_codeSize) - 1;
+            }
+        }
+        m_oldCode = code;
+        return true;
+    }
+
+    const std::vector<uint8_t>& m_data;
+    const uint64_t m_totalBits;
+    const int m_colourMask;
+    const int m_clearCode;
+    const int m_endCode;
+    const int m_firstFreeCode;
+    const int m_initialCodeSize;
+    PixelWriter& m_out;
+
+    uint64_t m_bitOffset = 0;
+    int m_codeSize = 0;
+    uint32_t m_readMask = 0;
+    int m_nextFreeCode = 0;
+    int m_oldCode = 0;
+    uint8_t m_firstPixel = 0;
+    std::array<uint16_t, kTableSize> m_prefix{};
+    std::array<uint8_t, kTableSize> m_suffix{};
+    std::array<uint8_t, kStackSize> m_stack{};
+};
+
+// Decodes the whole file into `image`; null on success, else the failure text.
+const char* DecodeGif(CImage& image, const uint8_t* data, uint32_t size)
+{
+    ByteReader reader(data, size);
+    const uint8_t* signature = reader.take(kSignatureSize);
+    if (!signature || (std::memcmp(signature, "GIF87a", kSignatureSize) != 0 &&
+                       std::memcmp(signature, "GIF89a", kSignatureSize) != 0))
+        return kTextNotGif;
+    image.m_Format = IMG_GIF;
+
+    // Logical screen descriptor: the size and background colour play no part.
+    reader.skip(4);
+    const uint8_t screenPacked = reader.u8();
+    reader.skip(1);
+    const uint8_t aspectRatio = reader.u8();
+    if (!reader.ok() || aspectRatio != 0)
+        return kTextBadScreen;
+
+    Palette palette{};
+    int colourCount = 0;
+    if ((screenPacked & kColourTableFlag) && !ReadColourTable(reader, screenPacked, palette, colourCount))
+        return kTextBadScreen;
+
+    // Extensions before the first image; only the graphic control block matters.
+    int32_t transIndex = -1;
+    for (;;) {
+        const uint8_t introducer = reader.u8();
+        if (!reader.ok())
+            return kTextBadBlock;
+        if (introducer == kImageSeparator)
+            break;
+        if (introducer != kExtensionIntroducer)
+            return kTextBadBlock;
+        const uint8_t label = reader.u8();
+        if (!reader.ok())
+            return kTextBadBlock;
+        if (label == kLabelGraphicControl) {
+            const uint8_t blockSize = reader.u8();
+            const size_t packedAt = reader.position();
+            // Packed byte, delay time, transparent index; the block size is trusted
+            // only for where the block ends.
+            ByteReader control = reader;
+            const uint8_t controlPacked = control.u8();
+            control.skip(kDelayTimeSize);
+            const uint8_t controlIndex = control.u8();
+            if (controlPacked & kTransparencyFlag) {
+                if (!control.ok())
+                    return kTextBadBlock;
+                transIndex = controlIndex;
+            }
+            if (!reader.seek(packedAt + blockSize))
+                return kTextBadBlock;
+        } else if (label != kLabelPlainText && label != kLabelComment && label != kLabelApplication) {
+            return kTextBadExtension;
+        }
+        if (!SkipSubBlocks(reader))
+            return kTextBadBlock;
+    }
+    image.m_TransIndex = transIndex;
+
+    // Image descriptor: the position on the logical screen is ignored.
+    reader.skip(4);
+    const int32_t width = reader.u16();
+    const int32_t height = reader.u16();
+    const uint8_t imagePacked = reader.u8();
+    if (!reader.ok() || width == 0 || height == 0)
+        return kTextBadBlock;
+    // A local colour table replaces the global one for this image.
+    if (imagePacked & kColourTableFlag) {
+        palette.fill(0);
+        if (!ReadColourTable(reader, imagePacked, palette, colourCount))
+            return kTextBadBlock;
+    }
+    if (colourCount == 0)
+        return kTextNotGif;
+
+    const int minCodeSize = reader.u8();
+    if (!reader.ok())
+        return kTextBadSubBlocks;
+    if (minCodeSize < 1 || minCodeSize > kMaxMinCodeSize)
+        return kTextBadCodes;
+
+    std::vector<uint8_t> gathered;
+    for (uint8_t length = reader.u8(); length != 0; length = reader.u8()) {
+        const uint8_t* block = reader.take(length);
+        if (!block)
+            return kTextBadSubBlocks;
+        gathered.insert(gathered.end(), block, block + length);
+    }
+    if (!reader.ok())
+        return kTextBadSubBlocks;
+
+    const uint64_t pixelCount = uint64_t(width) * uint64_t(height);
+    const uint64_t codeCount = uint64_t(gathered.size()) * 8 / uint64_t(minCodeSize + 1);
+    if (pixelCount > MaxDecodablePixels(codeCount) || pixelCount * kRgbaBytes > kMaxPlaneBytes)
+        return kTextBadCodes;
+
+    // Pixels the data never reaches stay as mfSetSize cleared them.
+    image.m_pPalette = static_cast<uint8_t*>(std::malloc(palette.size()));
+    if (!image.m_pPalette || !image.mfSetSize(width, height))
+        return kTextBadCodes;
+    std::memcpy(image.m_pPalette, palette.data(), palette.size());
+
+    PixelWriter writer(image, palette, (imagePacked & kInterlaceFlag) != 0);
+    auto decoder = std::make_unique<LzwDecoder>(gathered, minCodeSize, colourCount - 1, writer);
+    return decoder->Run();
+}
+
+}  // namespace
+
+CGifImage::CGifImage(const uint8_t* data, uint32_t size)
+{
+    if (const char* failure = DecodeGif(*this, data, size))
+        SetImageError(IMGERR_BADFORMAT, failure);
+}

@@ -1,0 +1,335 @@
+// PNG and JPEG decoding: files written here with libpng's and libjpeg's own writers.
+#include <gtest/gtest.h>
+
+#include <png.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include <jpeglib.h>
+
+#include "support/TestSupport.h"
+#include "image/JpegImage.h"
+#include "image/PngImage.h"
+
+namespace {
+
+// One decode's outcome, copied out of the image.
+struct Decoded {
+    int32_t error = IMGERR_NONE;
+    std::string text;
+    int32_t format = IMG_NONE, width = 0, height = 0, bpp = 0;
+    Bytes pixels;
+};
+
+Decoded Load(const Bytes& file)
+{
+    const Bytes exact(file);  // sized exactly, so any read past the end is caught
+    std::unique_ptr<CImage> image(LoadImageMemory(exact.data(), uint32_t(exact.size())));
+    Decoded out;
+    out.error = g_ImageError;
+    out.text = g_ImageErrorText;
+    if (image) {
+        out.format = image->m_Format;
+        out.width = image->m_Width;
+        out.height = image->m_Height;
+        out.bpp = image->m_Bpp;
+        out.pixels.assign(image->m_pPixels, image->m_pPixels + size_t(out.width) * out.height * 4);
+    }
+    return out;
+}
+
+Bytes operator+(Bytes first, const Bytes& second)
+{
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
+// ---- PNG ----
+
+struct PngSpec {
+    int colourType;
+    int bitDepth;
+    bool withTrns = false;
+};
+
+constexpr int kWidth = 13, kHeight = 11;
+
+// The sample of channel `c` at (x, y), within the bit depth.
+int Sample(int x, int y, int c, int bitDepth)
+{
+    const uint32_t mixed = uint32_t(x * 37 + y * 101 + c * 59 + x * y) * 40503u;
+    return int((mixed ^ (mixed >> 7)) % (1u << bitDepth));
+}
+
+Bytes WritePng(const PngSpec& spec, bool interlaced)
+{
+    Bytes file;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_set_write_fn(png, &file, [](png_structp p, png_bytep data, png_size_t size) {
+        auto* out = static_cast<Bytes*>(png_get_io_ptr(p));
+        out->insert(out->end(), data, data + size);
+    }, nullptr);
+    png_set_IHDR(png, info, kWidth, kHeight, spec.bitDepth, spec.colourType,
+                 interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    png_color palette[256];
+    png_byte alphas[256];
+    for (int i = 0; i < 256; ++i) {
+        palette[i] = {png_byte(i * 3), png_byte(255 - i), png_byte(i * 7)};
+        alphas[i] = png_byte(i * 5 + 1);
+    }
+    if (spec.colourType == PNG_COLOR_TYPE_PALETTE)
+        png_set_PLTE(png, info, palette, 1 << spec.bitDepth);
+    png_color_16 greyKey{};
+    if (spec.withTrns)
+        png_set_tRNS(png, info, alphas, 3, &greyKey);
+    png_write_info(png, info);
+    png_set_packing(png);
+    const int channels = png_get_channels(png, info);
+    const int bytesPerSample = spec.bitDepth == 16 ? 2 : 1;
+    std::vector<Bytes> rows(kHeight, Bytes(size_t(kWidth) * channels * bytesPerSample));
+    std::vector<png_bytep> rowPointers;
+    for (int y = 0; y < kHeight; ++y) {
+        for (int x = 0; x < kWidth; ++x)
+            for (int c = 0; c < channels; ++c) {
+                const int value = Sample(x, y, c, spec.bitDepth);
+                png_bytep at = &rows[y][(x * channels + c) * bytesPerSample];
+                if (bytesPerSample == 2)
+                    at[0] = png_byte(value >> 8), at[1] = png_byte(value);
+                else
+                    at[0] = png_byte(value);
+            }
+        rowPointers.push_back(rows[y].data());
+    }
+    png_write_image(png, rowPointers.data());
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return file;
+}
+
+// The RGBA plane the decoder must give for `spec`, worked out from the samples.
+Bytes ExpectedRgba(const PngSpec& spec)
+{
+    Bytes rgba;
+    const bool grey = !(spec.colourType & PNG_COLOR_MASK_COLOR);
+    const bool palette = spec.colourType == PNG_COLOR_TYPE_PALETTE;
+    const int maxValue = (1 << spec.bitDepth) - 1;
+    auto to8 = [&](int value) { return uint8_t(spec.bitDepth == 16 ? value >> 8 : value * 255 / maxValue); };
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x) {
+            if (palette) {
+                const int index = Sample(x, y, 0, spec.bitDepth);
+                const uint8_t alpha = spec.withTrns ? (index < 3 ? uint8_t(index * 5 + 1) : 255) : 0;
+                rgba.insert(rgba.end(), {uint8_t(index * 3), uint8_t(255 - index), uint8_t(index * 7), alpha});
+                continue;
+            }
+            const int colours = grey ? 1 : 3;
+            for (int c = 0; c < 3; ++c)
+                rgba.push_back(to8(Sample(x, y, grey ? 0 : c, spec.bitDepth)));
+            rgba.push_back(spec.colourType & PNG_COLOR_MASK_ALPHA ? to8(Sample(x, y, colours, spec.bitDepth)) : 0);
+        }
+    return rgba;
+}
+
+TEST(PngImage, EveryColourTypeAndDepthBecomesRgba)
+{
+    const PngSpec specs[] = {
+        {PNG_COLOR_TYPE_GRAY, 1},       {PNG_COLOR_TYPE_GRAY, 2},         {PNG_COLOR_TYPE_GRAY, 4},
+        {PNG_COLOR_TYPE_GRAY, 8},       {PNG_COLOR_TYPE_GRAY, 16},        {PNG_COLOR_TYPE_GRAY, 8, true},
+        {PNG_COLOR_TYPE_GRAY_ALPHA, 8}, {PNG_COLOR_TYPE_GRAY_ALPHA, 16},  {PNG_COLOR_TYPE_RGB, 8},
+        {PNG_COLOR_TYPE_RGB, 16},       {PNG_COLOR_TYPE_RGB, 8, true},    {PNG_COLOR_TYPE_RGBA, 8},
+        {PNG_COLOR_TYPE_RGBA, 16},      {PNG_COLOR_TYPE_PALETTE, 1},      {PNG_COLOR_TYPE_PALETTE, 2},
+        {PNG_COLOR_TYPE_PALETTE, 4},    {PNG_COLOR_TYPE_PALETTE, 8},      {PNG_COLOR_TYPE_PALETTE, 8, true},
+        {PNG_COLOR_TYPE_PALETTE, 2, true},
+    };
+    for (const PngSpec& spec : specs) {
+        SCOPED_TRACE("colour type " + std::to_string(spec.colourType) + ", depth " +
+                     std::to_string(spec.bitDepth) + (spec.withTrns ? ", tRNS" : ""));
+        const bool alpha = (spec.colourType & PNG_COLOR_MASK_ALPHA) ||
+                           (spec.colourType == PNG_COLOR_TYPE_PALETTE && spec.withTrns);
+        for (bool interlaced : {false, true}) {
+            const Decoded decoded = Load(WritePng(spec, interlaced));
+            ASSERT_EQ(decoded.error, IMGERR_NONE) << decoded.text;
+            EXPECT_EQ(decoded.format, IMG_PNG);
+            EXPECT_EQ(decoded.width, kWidth);
+            EXPECT_EQ(decoded.height, kHeight);
+            EXPECT_EQ(decoded.bpp, alpha ? 32 : 24);
+            EXPECT_EQ(decoded.pixels, ExpectedRgba(spec));
+        }
+    }
+}
+
+TEST(PngImage, EveryTruncationStopsTheChainWithNoMemory)
+{
+    const Bytes file = WritePng({PNG_COLOR_TYPE_RGB, 8}, true);
+    for (size_t length = 1; length < file.size(); ++length) {
+        const Decoded decoded = Load(Bytes(file.begin(), file.begin() + length));
+        ASSERT_EQ(decoded.error, IMGERR_NOMEMORY) << length;
+        ASSERT_EQ(decoded.text, "Not enough memory");
+    }
+    CPngImage empty(nullptr, 0);
+    EXPECT_EQ(g_ImageError, IMGERR_BADFORMAT);
+    EXPECT_STREQ(g_ImageErrorText, "Not a PNG file");
+}
+
+TEST(PngImage, SizesTheDataCannotHoldAreRefused)
+{
+    const Bytes file = WritePng({PNG_COLOR_TYPE_GRAY, 1}, false);
+    // IHDR's width and height follow the signature, the chunk length and the type.
+    const size_t ihdrData = 16;
+    for (uint32_t side : {40000u, 3000u}) {
+        Bytes patched = file;
+        for (size_t at : {ihdrData, ihdrData + 4})
+            for (int i = 0; i < 4; ++i)
+                patched[at + i] = uint8_t(side >> (24 - 8 * i));
+        const uint32_t crc = uint32_t(crc32(0, &patched[ihdrData - 4], 17));
+        for (int i = 0; i < 4; ++i)
+            patched[ihdrData + 13 + i] = uint8_t(crc >> (24 - 8 * i));
+        const Decoded decoded = Load(patched);
+        EXPECT_EQ(decoded.error, IMGERR_NOMEMORY) << side;
+    }
+}
+
+// ---- JPEG ----
+
+struct JpegSpec {
+    J_COLOR_SPACE input;
+    int components;
+    J_COLOR_SPACE stored;
+    bool progressive = false;
+};
+
+Bytes WriteJpeg(const JpegSpec& spec, int width, int height)
+{
+    jpeg_compress_struct info;
+    jpeg_error_mgr errors;
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &buffer, &size);
+    info.image_width = JDIMENSION(width);
+    info.image_height = JDIMENSION(height);
+    info.input_components = spec.components;
+    info.in_color_space = spec.input;
+    jpeg_set_defaults(&info);
+    jpeg_set_colorspace(&info, spec.stored);
+    if (spec.progressive)
+        jpeg_simple_progression(&info);
+    jpeg_start_compress(&info, TRUE);
+    Bytes row(size_t(width) * spec.components);
+    while (info.next_scanline < info.image_height) {
+        for (size_t i = 0; i < row.size(); ++i)
+            row[i] = uint8_t(Sample(int(i), int(info.next_scanline), 0, 8));
+        JSAMPROW rows[] = {row.data()};
+        jpeg_write_scanlines(&info, rows, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    Bytes file(buffer, buffer + size);
+    std::free(buffer);
+    return file;
+}
+
+// What libjpeg itself makes of the file with its default output: samples per pixel.
+Bytes LibraryDecode(const Bytes& file, int& components)
+{
+    jpeg_decompress_struct info;
+    jpeg_error_mgr errors;
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_decompress(&info);
+    jpeg_mem_src(&info, file.data(), file.size());
+    jpeg_read_header(&info, TRUE);
+    jpeg_start_decompress(&info);
+    components = info.output_components;
+    Bytes samples(size_t(info.output_width) * info.output_height * components);
+    while (info.output_scanline < info.output_height) {
+        JSAMPROW rows[] = {&samples[size_t(info.output_scanline) * info.output_width * components]};
+        jpeg_read_scanlines(&info, rows, 1);
+    }
+    jpeg_finish_decompress(&info);
+    jpeg_destroy_decompress(&info);
+    return samples;
+}
+
+TEST(JpegImage, DecodesLikeTheLibraryIntoRgb)
+{
+    const JpegSpec specs[] = {
+        {JCS_RGB, 3, JCS_YCbCr},       {JCS_RGB, 3, JCS_YCbCr, true}, {JCS_RGB, 3, JCS_RGB},
+        {JCS_GRAYSCALE, 1, JCS_GRAYSCALE}, {JCS_CMYK, 4, JCS_CMYK},  {JCS_CMYK, 4, JCS_YCCK},
+    };
+    for (const JpegSpec& spec : specs) {
+        SCOPED_TRACE("stored colour space " + std::to_string(spec.stored));
+        const Bytes file = WriteJpeg(spec, 37, 21);
+        int components = 0;
+        const Bytes samples = LibraryDecode(file, components);
+        Bytes expected;
+        for (size_t at = 0; at < samples.size(); at += components) {
+            const uint8_t* s = &samples[at];
+            if (components == 1)
+                expected.insert(expected.end(), {s[0], s[0], s[0], 0});
+            else if (components == 3)
+                expected.insert(expected.end(), {s[0], s[1], s[2], 0});
+            else  // inverted CMYK: every colour scaled by K
+                expected.insert(expected.end(), {uint8_t(s[0] * s[3] / 255), uint8_t(s[1] * s[3] / 255),
+                                                 uint8_t(s[2] * s[3] / 255), 0});
+        }
+        const Decoded decoded = Load(file);
+        ASSERT_EQ(decoded.error, IMGERR_NONE) << decoded.text;
+        EXPECT_EQ(decoded.format, IMG_JPEG);
+        EXPECT_EQ(decoded.width, 37);
+        EXPECT_EQ(decoded.height, 21);
+        EXPECT_EQ(decoded.bpp, 24);
+        EXPECT_EQ(decoded.pixels, expected);
+    }
+}
+
+TEST(JpegImage, TruncationsNeverReadPastTheData)
+{
+    for (bool progressive : {false, true}) {
+        const Bytes file = WriteJpeg({JCS_RGB, 3, JCS_YCbCr, progressive}, 24, 16);
+        for (size_t length = 0; length < file.size(); ++length) {
+            const Bytes prefix(file.begin(), file.begin() + length);
+            CJpegImage image(prefix.data(), uint32_t(prefix.size()));
+            // Either the library's own complaint, or a decode of what is there.
+            if (g_ImageError != IMGERR_NONE)
+                ASSERT_EQ(g_ImageError, IMGERR_BADFORMAT);
+            else
+                ASSERT_EQ(image.m_Width, 24);
+        }
+    }
+}
+
+TEST(JpegImage, RefusesNonJpegAndImplausibleSizes)
+{
+    const Bytes notJpeg = ToBytes("plain text, no markers");
+    CJpegImage text(notJpeg.data(), uint32_t(notJpeg.size()));
+    EXPECT_EQ(g_ImageError, IMGERR_BADFORMAT);
+    EXPECT_STREQ(g_ImageErrorText, "Not a JPEG file: starts with 0x70 0x6c");
+    // The chain hands what libjpeg refuses on to TGA: here one uncompressed 24-bit pixel.
+    Bytes tga(18, 0);
+    tga[2] = 2;
+    tga[12] = tga[14] = 1;
+    tga[16] = 24;
+    EXPECT_EQ(Load(tga + Bytes{1, 2, 3}).format, IMG_TGA);
+
+    const Bytes file = WriteJpeg({JCS_GRAYSCALE, 1, JCS_GRAYSCALE}, 16, 16);
+    // The frame header gives height then width, 5 bytes after its marker.
+    const Bytes startOfFrame = {0xFF, 0xC0};
+    const size_t frame = size_t(std::search(file.begin(), file.end(), startOfFrame.begin(), startOfFrame.end()) - file.begin());
+    ASSERT_LT(frame + 9, file.size());
+    for (uint16_t side : {60000, 4000}) {
+        Bytes patched = file;
+        for (size_t at : {frame + 5, frame + 7})
+            patched[at] = uint8_t(side >> 8), patched[at + 1] = uint8_t(side);
+        CJpegImage image(patched.data(), uint32_t(patched.size()));
+        EXPECT_EQ(g_ImageError, IMGERR_BADFORMAT) << side;
+    }
+}
+
+}  // namespace
