@@ -170,20 +170,40 @@ void ExpectPlanes(const Decoded& decoded, const Bytes& indices)
 
 }  // namespace
 
-TEST(GifImage, VersionsAndExtensionsDecodeAlike)
+TEST(GifImage, FirstImageDecodesWhateverBlocksSurroundIt)
 {
-    for (const char* version : {"GIF87a", "GIF89a"}) {
-        for (const Bytes& extensions : {Bytes(), kComment, kApplication, kPlainText}) {
-            GifSpec spec;
-            spec.version = version;
-            spec.extensions = extensions;
-            spec.pixels = Pattern(12, 4);
-            const Decoded decoded = Decode(MakeGif(spec));
-            ExpectPlanes(decoded, spec.pixels);
-            EXPECT_EQ(decoded.format, IMG_GIF);
-            EXPECT_EQ(decoded.transIndex, -1);
-            EXPECT_EQ(Bytes(decoded.palette.begin(), decoded.palette.begin() + 12), ColourTable(4, 3));
-        }
+    GifSpec secondFrame;
+    secondFrame.width = 9;
+    secondFrame.pixels = Pattern(27, 2);
+    const Bytes second = MakeGif(secondFrame);
+    const Bytes secondImage(second.begin() + 13 + 12, second.end());  // after header and table
+    const struct {
+        const char* version;
+        Bytes extensions, after;
+        int32_t transIndex;
+    } cases[] = {
+        {"GIF87a", {}, {0x3B}, -1},
+        {"GIF87a", kComment + kPlainText, {0x3B}, -1},
+        {"GIF89a", kApplication, {0x3B}, -1},
+        {"GIF89a", GraphicControl(true, 7), {0x3B}, 7},
+        {"GIF89a", GraphicControl(false, 7), {0x3B}, -1},
+        {"GIF89a", GraphicControl(true, 2) + GraphicControl(false, 5), {0x3B}, 2},
+        {"GIF89a", GraphicControl(true, 2) + kComment + GraphicControl(true, 5), {0x3B}, 5},
+        // An animation: only the first frame counts, with its own control block.
+        {"GIF89a", kApplication + GraphicControl(false, 0), GraphicControl(true, 1) + secondImage, -1},
+    };
+    for (const auto& testCase : cases) {
+        GifSpec spec;
+        spec.version = testCase.version;
+        spec.extensions = testCase.extensions;
+        spec.after = testCase.after;
+        spec.pixels = Pattern(12, 4);
+        const Decoded decoded = Decode(MakeGif(spec));
+        ExpectPlanes(decoded, spec.pixels);
+        EXPECT_EQ(decoded.format, IMG_GIF);
+        EXPECT_EQ(decoded.width, 4);
+        EXPECT_EQ(decoded.transIndex, testCase.transIndex);
+        EXPECT_EQ(Bytes(decoded.palette.begin(), decoded.palette.begin() + 12), ColourTable(4, 3));
     }
 }
 
@@ -203,44 +223,6 @@ TEST(GifImage, InterlacedRowsArriveInPassOrder)
         }
         ExpectPlanes(Decode(MakeGif(spec)), expected);
     }
-}
-
-TEST(GifImage, TransparentIndexComesFromGraphicControl)
-{
-    const struct {
-        Bytes extensions;
-        int32_t transIndex;
-    } cases[] = {
-        {GraphicControl(true, 7), 7},
-        {GraphicControl(false, 7), -1},
-        {GraphicControl(true, 2) + GraphicControl(false, 5), 2},
-        {GraphicControl(true, 2) + kComment + GraphicControl(true, 5), 5},
-    };
-    for (const auto& testCase : cases) {
-        GifSpec spec;
-        spec.pixels = Pattern(12, 4);
-        spec.extensions = testCase.extensions;
-        const Decoded decoded = Decode(MakeGif(spec));
-        ExpectPlanes(decoded, spec.pixels);
-        EXPECT_EQ(decoded.transIndex, testCase.transIndex);
-    }
-}
-
-TEST(GifImage, AnimationYieldsFirstFrameOnly)
-{
-    GifSpec second;
-    second.width = 9;
-    second.pixels = Pattern(27, 2);
-    const Bytes secondFrame = MakeGif(second);
-    GifSpec first;
-    first.pixels = Pattern(12, 3);
-    first.extensions = kApplication + GraphicControl(false, 0);
-    // The second frame's blocks follow the first image's data.
-    first.after = GraphicControl(true, 1) + Bytes(secondFrame.begin() + 13 + 12, secondFrame.end());
-    const Decoded decoded = Decode(MakeGif(first));
-    ExpectPlanes(decoded, first.pixels);
-    EXPECT_EQ(decoded.width, 4);
-    EXPECT_EQ(decoded.transIndex, -1);
 }
 
 TEST(GifImage, LocalColourTableBecomesThePalette)
