@@ -81,7 +81,7 @@ Bytes operator+(Bytes first, const Bytes& second)
 }
 void AppendU16(Bytes& out, int value) { Append(out, {uint8_t(value), uint8_t(value >> 8)}); }
 
-struct GifSpec {
+struct GifLayout {
     std::string version = "GIF89a";
     int width = 4, height = 3;
     Bytes pixels;                // in the order they are transmitted
@@ -95,30 +95,30 @@ struct GifSpec {
     Bytes after = {0x3B};        // what follows the image data
 };
 
-Bytes MakeGif(const GifSpec& spec)
+Bytes MakeGif(const GifLayout& layout)
 {
-    Bytes gif = ToBytes(spec.version);
-    AppendU16(gif, spec.width);
-    AppendU16(gif, spec.height);
-    Append(gif, {uint8_t(spec.globalSizeBits >= 0 ? 0x80 | spec.globalSizeBits : 0), 0, spec.aspect});
-    if (spec.globalSizeBits >= 0)
-        Append(gif, ColourTable(2 << spec.globalSizeBits, 3));
-    Append(gif, spec.extensions);
+    Bytes gif = ToBytes(layout.version);
+    AppendU16(gif, layout.width);
+    AppendU16(gif, layout.height);
+    Append(gif, {uint8_t(layout.globalSizeBits >= 0 ? 0x80 | layout.globalSizeBits : 0), 0, layout.aspect});
+    if (layout.globalSizeBits >= 0)
+        Append(gif, ColourTable(2 << layout.globalSizeBits, 3));
+    Append(gif, layout.extensions);
     Append(gif, {0x2C, 0, 0, 0, 0});
-    AppendU16(gif, spec.width);
-    AppendU16(gif, spec.height);
-    gif.push_back(uint8_t((spec.interlaced ? 0x40 : 0) | (spec.localSizeBits >= 0 ? 0x80 | spec.localSizeBits : 0)));
-    if (spec.localSizeBits >= 0)
-        Append(gif, ColourTable(2 << spec.localSizeBits, 7));
-    gif.push_back(uint8_t(spec.minCodeSize));
-    const Bytes codes = spec.codes.empty() ? LzwEncode(spec.pixels, spec.minCodeSize) : spec.codes;
+    AppendU16(gif, layout.width);
+    AppendU16(gif, layout.height);
+    gif.push_back(uint8_t((layout.interlaced ? 0x40 : 0) | (layout.localSizeBits >= 0 ? 0x80 | layout.localSizeBits : 0)));
+    if (layout.localSizeBits >= 0)
+        Append(gif, ColourTable(2 << layout.localSizeBits, 7));
+    gif.push_back(uint8_t(layout.minCodeSize));
+    const Bytes codes = layout.codes.empty() ? LzwEncode(layout.pixels, layout.minCodeSize) : layout.codes;
     for (size_t at = 0; at < codes.size(); at += 255) {
         const size_t length = std::min<size_t>(255, codes.size() - at);
         gif.push_back(uint8_t(length));
         gif.insert(gif.end(), codes.begin() + at, codes.begin() + at + length);
     }
     gif.push_back(0);
-    Append(gif, spec.after);
+    Append(gif, layout.after);
     return gif;
 }
 
@@ -172,10 +172,10 @@ void ExpectPlanes(const Decoded& decoded, const Bytes& indices)
 
 TEST(GifImage, FirstImageDecodesWhateverBlocksSurroundIt)
 {
-    GifSpec secondFrame;
-    secondFrame.width = 9;
-    secondFrame.pixels = Pattern(27, 2);
-    const Bytes second = MakeGif(secondFrame);
+    GifLayout secondLayout;
+    secondLayout.width = 9;
+    secondLayout.pixels = Pattern(27, 2);
+    const Bytes second = MakeGif(secondLayout);
     const Bytes secondImage(second.begin() + 13 + 12, second.end());  // after header and table
     const struct {
         const char* version;
@@ -193,13 +193,13 @@ TEST(GifImage, FirstImageDecodesWhateverBlocksSurroundIt)
         {"GIF89a", kApplication + GraphicControl(false, 0), GraphicControl(true, 1) + secondImage, -1},
     };
     for (const auto& testCase : cases) {
-        GifSpec spec;
-        spec.version = testCase.version;
-        spec.extensions = testCase.extensions;
-        spec.after = testCase.after;
-        spec.pixels = Pattern(12, 4);
-        const Decoded decoded = Decode(MakeGif(spec));
-        ExpectPlanes(decoded, spec.pixels);
+        GifLayout layout;
+        layout.version = testCase.version;
+        layout.extensions = testCase.extensions;
+        layout.after = testCase.after;
+        layout.pixels = Pattern(12, 4);
+        const Decoded decoded = Decode(MakeGif(layout));
+        ExpectPlanes(decoded, layout.pixels);
         EXPECT_EQ(decoded.format, IMG_GIF);
         EXPECT_EQ(decoded.width, 4);
         EXPECT_EQ(decoded.transIndex, testCase.transIndex);
@@ -211,30 +211,30 @@ TEST(GifImage, InterlacedRowsArriveInPassOrder)
 {
     const std::vector<std::vector<int>> rowOrders = {{0, 4, 2, 6, 1, 3, 5, 7}, {0, 2, 1}, {0}};
     for (const auto& order : rowOrders) {
-        GifSpec spec;
-        spec.interlaced = true;
-        spec.height = int(order.size());
-        Bytes expected(spec.width * order.size());
+        GifLayout layout;
+        layout.interlaced = true;
+        layout.height = int(order.size());
+        Bytes expected(layout.width * order.size());
         for (size_t sent = 0; sent < order.size(); ++sent) {
-            for (int x = 0; x < spec.width; ++x) {
-                spec.pixels.push_back(uint8_t(sent % 4));
-                expected[order[sent] * spec.width + x] = uint8_t(sent % 4);
+            for (int x = 0; x < layout.width; ++x) {
+                layout.pixels.push_back(uint8_t(sent % 4));
+                expected[order[sent] * layout.width + x] = uint8_t(sent % 4);
             }
         }
-        ExpectPlanes(Decode(MakeGif(spec)), expected);
+        ExpectPlanes(Decode(MakeGif(layout)), expected);
     }
 }
 
 TEST(GifImage, LocalColourTableBecomesThePalette)
 {
     for (int globalSizeBits : {-1, 1, 7}) {
-        GifSpec spec;
-        spec.globalSizeBits = globalSizeBits;
-        spec.localSizeBits = 2;
-        spec.minCodeSize = 3;
-        spec.pixels = Pattern(12, 8);
-        const Decoded decoded = Decode(MakeGif(spec));
-        ExpectPlanes(decoded, spec.pixels);
+        GifLayout layout;
+        layout.globalSizeBits = globalSizeBits;
+        layout.localSizeBits = 2;
+        layout.minCodeSize = 3;
+        layout.pixels = Pattern(12, 8);
+        const Decoded decoded = Decode(MakeGif(layout));
+        ExpectPlanes(decoded, layout.pixels);
         EXPECT_EQ(Bytes(decoded.palette.begin(), decoded.palette.begin() + 24), ColourTable(8, 7));
         EXPECT_EQ(decoded.palette[24 * 3], 0) << "entries past the local table are cleared";
     }
@@ -249,57 +249,57 @@ TEST(GifImage, BigTablesAndCodeSizesRoundTrip)
     for (uint8_t& pixel : pixels)
         pixel = uint8_t((state = state * 1103515245 + 12345) >> 24) & 0x3F;
     for (bool clearWhenFull : {true, false}) {
-        GifSpec spec;
-        spec.width = 160;
-        spec.height = 120;
-        spec.globalSizeBits = 7;
-        spec.minCodeSize = 8;
-        spec.codes = LzwEncode(pixels, 8, {true, true, clearWhenFull});
-        ExpectPlanes(Decode(MakeGif(spec)), pixels);
+        GifLayout layout;
+        layout.width = 160;
+        layout.height = 120;
+        layout.globalSizeBits = 7;
+        layout.minCodeSize = 8;
+        layout.codes = LzwEncode(pixels, 8, {true, true, clearWhenFull});
+        ExpectPlanes(Decode(MakeGif(layout)), pixels);
     }
 }
 
 TEST(GifImage, StreamsThatStopEarlyOrRunLongKeepWhatFits)
 {
-    GifSpec spec;
+    GifLayout layout;
     const Bytes pixels = Pattern(12, 4);
     // No end code: the pixels decoded before the data ran out stay.
-    spec.codes = LzwEncode(pixels, 2, {true, false, true});
-    ExpectPlanes(Decode(MakeGif(spec)), pixels);
+    layout.codes = LzwEncode(pixels, 2, {true, false, true});
+    ExpectPlanes(Decode(MakeGif(layout)), pixels);
     // Half the pixels, then the end code: the rest stay 0 in both planes.
-    spec.codes = LzwEncode(Bytes(pixels.begin(), pixels.begin() + 6), 2);
-    const Decoded half = Decode(MakeGif(spec));
+    layout.codes = LzwEncode(Bytes(pixels.begin(), pixels.begin() + 6), 2);
+    const Decoded half = Decode(MakeGif(layout));
     ASSERT_EQ(half.error, IMGERR_NONE);
     EXPECT_EQ(half.indices, Bytes(pixels.begin(), pixels.begin() + 6) + Bytes(6, 0));
     EXPECT_EQ(Bytes(half.pixels.begin() + 24, half.pixels.end()), Bytes(24, 0));
     // Pixels beyond the last row are dropped.
-    spec.codes = LzwEncode(pixels + pixels, 2);
-    ExpectPlanes(Decode(MakeGif(spec)), pixels);
+    layout.codes = LzwEncode(pixels + pixels, 2);
+    ExpectPlanes(Decode(MakeGif(layout)), pixels);
 }
 
 TEST(GifImage, StringsUpToTheStackSizeDecode)
 {
     // A flat image without clear codes sends strings of 1, 2, 3, ... pixels; 1025 x 513
     // pixels end with a string of exactly 1025, one more row needs 1026.
-    GifSpec spec;
-    spec.width = 1025;
-    spec.height = 513;
-    spec.codes = LzwEncode(Bytes(size_t(1025) * 513, 1), 2);
-    ExpectPlanes(Decode(MakeGif(spec)), Bytes(size_t(1025) * 513, 1));
-    spec.height = 515;
-    spec.codes = LzwEncode(Bytes(size_t(1025) * 515, 1), 2);
-    EXPECT_EQ(Decode(MakeGif(spec)).text, "Corrupt GIF file (OutCount)!");
+    GifLayout layout;
+    layout.width = 1025;
+    layout.height = 513;
+    layout.codes = LzwEncode(Bytes(size_t(1025) * 513, 1), 2);
+    ExpectPlanes(Decode(MakeGif(layout)), Bytes(size_t(1025) * 513, 1));
+    layout.height = 515;
+    layout.codes = LzwEncode(Bytes(size_t(1025) * 515, 1), 2);
+    EXPECT_EQ(Decode(MakeGif(layout)).text, "Corrupt GIF file (OutCount)!");
 }
 
 TEST(GifImage, RejectionsCarryTheirTexts)
 {
-    GifSpec valid;
+    GifLayout valid;
     valid.pixels = Pattern(12, 4);
     const Bytes good = MakeGif(valid);
     auto with = [&](auto change) {
-        GifSpec spec = valid;
-        change(spec);
-        return MakeGif(spec);
+        GifLayout layout = valid;
+        change(layout);
+        return MakeGif(layout);
     };
     const Bytes codes = LzwEncode(valid.pixels, 2);
     const struct {
@@ -308,19 +308,19 @@ TEST(GifImage, RejectionsCarryTheirTexts)
     } cases[] = {
         {Bytes(), "not a GIF file"},
         {ToBytes("GIF88a") + Bytes(good.begin() + 6, good.end()), "not a GIF file"},
-        {with([](GifSpec& s) { s.globalSizeBits = -1; }), "not a GIF file"},
-        {with([](GifSpec& s) { s.aspect = 49; }), "corrupt GIF file (bad screen descriptor)"},
+        {with([](GifLayout& s) { s.globalSizeBits = -1; }), "not a GIF file"},
+        {with([](GifLayout& s) { s.aspect = 49; }), "corrupt GIF file (bad screen descriptor)"},
         {Bytes(good.begin(), good.begin() + 25) + Bytes{0x3B}, "corrupt GIF89a file"},
-        {with([](GifSpec& s) { s.extensions = {0x21, 0x02, 0}; }), "invalid GIF89 extension"},
-        {with([](GifSpec& s) { s.width = 0; }), "corrupt GIF89a file"},
+        {with([](GifLayout& s) { s.extensions = {0x21, 0x02, 0}; }), "invalid GIF89 extension"},
+        {with([](GifLayout& s) { s.width = 0; }), "corrupt GIF89a file"},
         {Bytes(good.begin(), good.end() - 2), "corrupt GIF file (unblock)"},
-        {with([](GifSpec& s) { s.minCodeSize = 12; s.codes = {0}; }), "Corrupt GIF file (OutCount)!"},
-        {with([](GifSpec& s) { s.codes = LzwEncode(s.pixels, 2, {false, true, true}); }),
+        {with([](GifLayout& s) { s.minCodeSize = 12; s.codes = {0}; }), "Corrupt GIF file (OutCount)!"},
+        {with([](GifLayout& s) { s.codes = LzwEncode(s.pixels, 2, {false, true, true}); }),
          "Corrupt GIF file (OutCount)!"},
         // Clear, root 1, then code 7: no entry has been written there yet.
-        {with([](GifSpec& s) { s.codes = {0xCC, 0x01}; }), "Corrupt GIF file (OutCount)!"},
+        {with([](GifLayout& s) { s.codes = {0xCC, 0x01}; }), "Corrupt GIF file (OutCount)!"},
         // 60000 x 60000 pixels cannot come from a few bytes of data.
-        {with([&](GifSpec& s) { s.width = s.height = 60000; s.codes = codes; }), "Corrupt GIF file (OutCount)!"},
+        {with([&](GifLayout& s) { s.width = s.height = 60000; s.codes = codes; }), "Corrupt GIF file (OutCount)!"},
     };
     for (const auto& testCase : cases) {
         const Decoded decoded = Decode(testCase.file);
@@ -331,13 +331,13 @@ TEST(GifImage, RejectionsCarryTheirTexts)
 
 TEST(GifImage, EveryTruncationFailsCleanlyUntilTheImageDataEnds)
 {
-    GifSpec spec;
-    spec.width = 7;
-    spec.height = 5;
-    spec.interlaced = true;
-    spec.extensions = kComment + GraphicControl(true, 3) + kApplication;
-    spec.pixels = Pattern(35, 4);
-    const Bytes file = MakeGif(spec);
+    GifLayout layout;
+    layout.width = 7;
+    layout.height = 5;
+    layout.interlaced = true;
+    layout.extensions = kComment + GraphicControl(true, 3) + kApplication;
+    layout.pixels = Pattern(35, 4);
+    const Bytes file = MakeGif(layout);
     for (size_t length = 0; length < file.size(); ++length) {
         const Decoded decoded = Decode(Bytes(file.begin(), file.begin() + length));
         // Only the trailer may go missing.

@@ -50,7 +50,7 @@ Bytes operator+(Bytes first, const Bytes& second)
 
 // ---- PNG ----
 
-struct PngSpec {
+struct PngKind {
     int colourType;
     int bitDepth;
     bool withTrns = false;
@@ -65,7 +65,7 @@ int Sample(int x, int y, int c, int bitDepth)
     return int((mixed ^ (mixed >> 7)) % (1u << bitDepth));
 }
 
-Bytes WritePng(const PngSpec& spec, bool interlaced)
+Bytes WritePng(const PngKind& kind, bool interlaced)
 {
     Bytes file;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
@@ -74,7 +74,7 @@ Bytes WritePng(const PngSpec& spec, bool interlaced)
         auto* out = static_cast<Bytes*>(png_get_io_ptr(p));
         out->insert(out->end(), data, data + size);
     }, nullptr);
-    png_set_IHDR(png, info, kWidth, kHeight, spec.bitDepth, spec.colourType,
+    png_set_IHDR(png, info, kWidth, kHeight, kind.bitDepth, kind.colourType,
                  interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
     png_color palette[256];
@@ -83,21 +83,21 @@ Bytes WritePng(const PngSpec& spec, bool interlaced)
         palette[i] = {png_byte(i * 3), png_byte(255 - i), png_byte(i * 7)};
         alphas[i] = png_byte(i * 5 + 1);
     }
-    if (spec.colourType == PNG_COLOR_TYPE_PALETTE)
-        png_set_PLTE(png, info, palette, 1 << spec.bitDepth);
+    if (kind.colourType == PNG_COLOR_TYPE_PALETTE)
+        png_set_PLTE(png, info, palette, 1 << kind.bitDepth);
     png_color_16 greyKey{};
-    if (spec.withTrns)
+    if (kind.withTrns)
         png_set_tRNS(png, info, alphas, 3, &greyKey);
     png_write_info(png, info);
     png_set_packing(png);
     const int channels = png_get_channels(png, info);
-    const int bytesPerSample = spec.bitDepth == 16 ? 2 : 1;
+    const int bytesPerSample = kind.bitDepth == 16 ? 2 : 1;
     std::vector<Bytes> rows(kHeight, Bytes(size_t(kWidth) * channels * bytesPerSample));
     std::vector<png_bytep> rowPointers;
     for (int y = 0; y < kHeight; ++y) {
         for (int x = 0; x < kWidth; ++x)
             for (int c = 0; c < channels; ++c) {
-                const int value = Sample(x, y, c, spec.bitDepth);
+                const int value = Sample(x, y, c, kind.bitDepth);
                 png_bytep at = &rows[y][(x * channels + c) * bytesPerSample];
                 if (bytesPerSample == 2)
                     at[0] = png_byte(value >> 8), at[1] = png_byte(value);
@@ -112,33 +112,33 @@ Bytes WritePng(const PngSpec& spec, bool interlaced)
     return file;
 }
 
-// The RGBA plane the decoder must give for `spec`, worked out from the samples.
-Bytes ExpectedRgba(const PngSpec& spec)
+// The RGBA plane the decoder must give for `kind`, worked out from the samples.
+Bytes ExpectedRgba(const PngKind& kind)
 {
     Bytes rgba;
-    const bool grey = !(spec.colourType & PNG_COLOR_MASK_COLOR);
-    const bool palette = spec.colourType == PNG_COLOR_TYPE_PALETTE;
-    const int maxValue = (1 << spec.bitDepth) - 1;
-    auto to8 = [&](int value) { return uint8_t(spec.bitDepth == 16 ? value >> 8 : value * 255 / maxValue); };
+    const bool grey = !(kind.colourType & PNG_COLOR_MASK_COLOR);
+    const bool palette = kind.colourType == PNG_COLOR_TYPE_PALETTE;
+    const int maxValue = (1 << kind.bitDepth) - 1;
+    auto to8 = [&](int value) { return uint8_t(kind.bitDepth == 16 ? value >> 8 : value * 255 / maxValue); };
     for (int y = 0; y < kHeight; ++y)
         for (int x = 0; x < kWidth; ++x) {
             if (palette) {
-                const int index = Sample(x, y, 0, spec.bitDepth);
-                const uint8_t alpha = spec.withTrns ? (index < 3 ? uint8_t(index * 5 + 1) : 255) : 0;
+                const int index = Sample(x, y, 0, kind.bitDepth);
+                const uint8_t alpha = kind.withTrns ? (index < 3 ? uint8_t(index * 5 + 1) : 255) : 0;
                 rgba.insert(rgba.end(), {uint8_t(index * 3), uint8_t(255 - index), uint8_t(index * 7), alpha});
                 continue;
             }
             const int colours = grey ? 1 : 3;
             for (int c = 0; c < 3; ++c)
-                rgba.push_back(to8(Sample(x, y, grey ? 0 : c, spec.bitDepth)));
-            rgba.push_back(spec.colourType & PNG_COLOR_MASK_ALPHA ? to8(Sample(x, y, colours, spec.bitDepth)) : 0);
+                rgba.push_back(to8(Sample(x, y, grey ? 0 : c, kind.bitDepth)));
+            rgba.push_back(kind.colourType & PNG_COLOR_MASK_ALPHA ? to8(Sample(x, y, colours, kind.bitDepth)) : 0);
         }
     return rgba;
 }
 
 TEST(PngImage, EveryColourTypeAndDepthBecomesRgba)
 {
-    const PngSpec specs[] = {
+    const PngKind kinds[] = {
         {PNG_COLOR_TYPE_GRAY, 1},       {PNG_COLOR_TYPE_GRAY, 2},         {PNG_COLOR_TYPE_GRAY, 4},
         {PNG_COLOR_TYPE_GRAY, 8},       {PNG_COLOR_TYPE_GRAY, 16},        {PNG_COLOR_TYPE_GRAY, 8, true},
         {PNG_COLOR_TYPE_GRAY_ALPHA, 8}, {PNG_COLOR_TYPE_GRAY_ALPHA, 16},  {PNG_COLOR_TYPE_RGB, 8},
@@ -147,19 +147,19 @@ TEST(PngImage, EveryColourTypeAndDepthBecomesRgba)
         {PNG_COLOR_TYPE_PALETTE, 4},    {PNG_COLOR_TYPE_PALETTE, 8},      {PNG_COLOR_TYPE_PALETTE, 8, true},
         {PNG_COLOR_TYPE_PALETTE, 2, true},
     };
-    for (const PngSpec& spec : specs) {
-        SCOPED_TRACE("colour type " + std::to_string(spec.colourType) + ", depth " +
-                     std::to_string(spec.bitDepth) + (spec.withTrns ? ", tRNS" : ""));
-        const bool alpha = (spec.colourType & PNG_COLOR_MASK_ALPHA) ||
-                           (spec.colourType == PNG_COLOR_TYPE_PALETTE && spec.withTrns);
+    for (const PngKind& kind : kinds) {
+        SCOPED_TRACE("colour type " + std::to_string(kind.colourType) + ", depth " +
+                     std::to_string(kind.bitDepth) + (kind.withTrns ? ", tRNS" : ""));
+        const bool alpha = (kind.colourType & PNG_COLOR_MASK_ALPHA) ||
+                           (kind.colourType == PNG_COLOR_TYPE_PALETTE && kind.withTrns);
         for (bool interlaced : {false, true}) {
-            const Decoded decoded = Load(WritePng(spec, interlaced));
+            const Decoded decoded = Load(WritePng(kind, interlaced));
             ASSERT_EQ(decoded.error, IMGERR_NONE) << decoded.text;
             EXPECT_EQ(decoded.format, IMG_PNG);
             EXPECT_EQ(decoded.width, kWidth);
             EXPECT_EQ(decoded.height, kHeight);
             EXPECT_EQ(decoded.bpp, alpha ? 32 : 24);
-            EXPECT_EQ(decoded.pixels, ExpectedRgba(spec));
+            EXPECT_EQ(decoded.pixels, ExpectedRgba(kind));
         }
     }
 }
@@ -197,14 +197,14 @@ TEST(PngImage, SizesTheDataCannotHoldAreRefused)
 
 // ---- JPEG ----
 
-struct JpegSpec {
+struct JpegKind {
     J_COLOR_SPACE input;
     int components;
     J_COLOR_SPACE stored;
     bool progressive = false;
 };
 
-Bytes WriteJpeg(const JpegSpec& spec, int width, int height)
+Bytes WriteJpeg(const JpegKind& kind, int width, int height)
 {
     jpeg_compress_struct info;
     jpeg_error_mgr errors;
@@ -215,14 +215,14 @@ Bytes WriteJpeg(const JpegSpec& spec, int width, int height)
     jpeg_mem_dest(&info, &buffer, &size);
     info.image_width = JDIMENSION(width);
     info.image_height = JDIMENSION(height);
-    info.input_components = spec.components;
-    info.in_color_space = spec.input;
+    info.input_components = kind.components;
+    info.in_color_space = kind.input;
     jpeg_set_defaults(&info);
-    jpeg_set_colorspace(&info, spec.stored);
-    if (spec.progressive)
+    jpeg_set_colorspace(&info, kind.stored);
+    if (kind.progressive)
         jpeg_simple_progression(&info);
     jpeg_start_compress(&info, TRUE);
-    Bytes row(size_t(width) * spec.components);
+    Bytes row(size_t(width) * kind.components);
     while (info.next_scanline < info.image_height) {
         for (size_t i = 0; i < row.size(); ++i)
             row[i] = uint8_t(Sample(int(i), int(info.next_scanline), 0, 8));
@@ -259,13 +259,13 @@ Bytes LibraryDecode(const Bytes& file, int& components)
 
 TEST(JpegImage, DecodesLikeTheLibraryIntoRgb)
 {
-    const JpegSpec specs[] = {
+    const JpegKind kinds[] = {
         {JCS_RGB, 3, JCS_YCbCr},       {JCS_RGB, 3, JCS_YCbCr, true}, {JCS_RGB, 3, JCS_RGB},
         {JCS_GRAYSCALE, 1, JCS_GRAYSCALE}, {JCS_CMYK, 4, JCS_CMYK},  {JCS_CMYK, 4, JCS_YCCK},
     };
-    for (const JpegSpec& spec : specs) {
-        SCOPED_TRACE("stored colour space " + std::to_string(spec.stored));
-        const Bytes file = WriteJpeg(spec, 37, 21);
+    for (const JpegKind& kind : kinds) {
+        SCOPED_TRACE("stored colour space " + std::to_string(kind.stored));
+        const Bytes file = WriteJpeg(kind, 37, 21);
         int components = 0;
         const Bytes samples = LibraryDecode(file, components);
         Bytes expected;
