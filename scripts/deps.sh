@@ -16,3 +16,6 @@ mtx_install_deps() {
     $sudo apt-get update -qq
     $sudo apt-get install -y -qq "${missing[@]}"
 }
+
+# Only scripts/bench needs these: stb_image is the decoders' peer, jq reads the results.
+MTX_BENCH_DEPS="libstb-dev jq"
