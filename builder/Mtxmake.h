@@ -1,0 +1,23 @@
+// Mtxmake: builds one package from the image and DDS files that match a pattern.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+constexpr size_t kMaxPathLength = 127;  // package names and patterns
+
+extern const char kMtxmakeTitle[];
+
+// The package name for the first argument: its extension replaced by ".mtx" (a name
+// whose last part keeps a dot is left as it is). False when the argument or the result
+// is longer than kMaxPathLength, or when nothing is left before the extension.
+bool MakePackageName(const char* argument, std::string& packageName);
+
+// The texture name for a matched file: the name up to its extension, then `suffix`,
+// cut to 31 characters by shortening the part before the suffix. Returns false when
+// it had to be cut.
+bool MakeTextureName(const std::string& fileName, const char* suffix, char* name);
+
+// The whole run, from banner to closing line; `answers` answers the shared-palette
+// question. Returns the exit status (fatal conditions end the process).
+int RunMtxmake(int argc, const char* const argv[], std::FILE* answers);
