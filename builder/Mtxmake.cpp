@@ -79,7 +79,8 @@ private:
 void CPackageBuilder::mfAddMatch(const std::string& directory, const FoundFile& match)
 {
     const std::string path = directory + match.name;
-    if (match.isDirectory || match.name[0] == '.' ||
+    // Pipes and devices are skipped too: opening one could block the run.
+    if (match.isDirectory || !match.isRegular || match.name[0] == '.' ||
         strcasecmp(path.c_str(), m_PackageName.c_str()) == 0)
         return;
     FileHandle file(std::fopen(path.c_str(), "rb"));
