@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Wall time of Mtxmake on 2,000 64x64 24-bit TGA files against `tar cf` of the same
+# files. Builds Mtxmake in a Release tree first (build-release/, or $MTX_BUILD).
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="${MTX_BUILD:-$root/build-release}"
+count="${1:-2000}"
+side=64
+
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DMTX_TESTS=OFF >/dev/null
+cmake --build "$build" --target Mtxmake -j 2 >/dev/null
+
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+mkdir "$work/in"
+
+# Uncompressed true-colour TGA, top row first, random pixels.
+header() {
+    printf '\x00\x00\x02\x00\x00\x00\x00\x00\x00\x00\x00\x00'
+    printf "\\x$(printf %02x $((side & 255)))\\x$(printf %02x $((side >> 8)))"
+    printf "\\x$(printf %02x $((side & 255)))\\x$(printf %02x $((side >> 8)))"
+    printf '\x18\x20'
+}
+header > "$work/header"
+head -c $((count * side * side * 3)) /dev/urandom > "$work/pixels"
+for ((i = 0; i < count; i++)); do
+    name=$(printf 'tex%05d.tga' "$i")
+    { cat "$work/header"; dd if="$work/pixels" bs=$((side * side * 3)) skip="$i" count=1 status=none; } \
+        > "$work/in/$name"
+done
+sync
+
+seconds() { # command...: wall time in seconds
+    local start end
+    start=$(date +%s.%N)
+    "$@" >/dev/null 2>&1
+    end=$(date +%s.%N)
+    awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }' 
+}
+
+cd "$work"
+make_time=$(seconds "$build/builder/Mtxmake" bench 'in/*.tga')
+tar_time=$(seconds tar cf bench.tar in)
+entries=$(( $(od -An -t d4 -j 12 -N 4 bench.mtx) ))
+
+printf 'files:    %d TGA files of %dx%d (%d bytes each)\n' "$count" "$side" "$side" $((18 + side * side * 3))
+printf 'Mtxmake:  %.3f s  (%d entries, %d bytes)\n' "$make_time" "$entries" "$(wc -c <bench.mtx)"
+printf 'tar cf:   %.3f s  (%d bytes)\n' "$tar_time" "$(wc -c <bench.tar)"
+awk -v m="$make_time" -v t="$tar_time" 'BEGIN { printf "ratio:    %.2f\n", m / t }' 
