@@ -21,12 +21,11 @@ constexpr DxtCode kDxtCodes[] = {{"DXT1", TEX_DXT1}, {"DXT3", TEX_DXT3}, {"DXT5"
 
 }  // namespace
 
-DdsKind ReadDdsSurface(const uint8_t* head, size_t headSize, uint64_t fileSize,
-                       DdsSurface& surface)
+DdsKind ReadDdsSurface(const uint8_t* data, size_t size, DdsSurface& surface)
 {
-    if (fileSize < kDdsFileHeaderSize)
+    if (size < kDdsFileHeaderSize)
         return DdsKind::NotDds;
-    ByteReader reader(head, headSize);
+    ByteReader reader(data, size);
     const uint8_t* magic = reader.take(sizeof kDdsMagic);
     reader.seek(kHeightOffset);
     const int32_t height = reader.i32();
@@ -48,18 +47,17 @@ DdsKind ReadDdsSurface(const uint8_t* head, size_t headSize, uint64_t fileSize,
     return DdsKind::UnknownCode;
 }
 
-RecordBuffer ReadDxtRecord(std::FILE* file, uint64_t fileSize, const DdsSurface& surface,
-                           MipTexture& header, size_t& recordSize)
+RecordBuffer BuildDxtRecord(const uint8_t* data, size_t size, const DdsSurface& surface,
+                            MipTexture& header, size_t& recordSize)
 {
     header.width = surface.width;
     header.height = surface.height;
     header.format = surface.format;
-    const uint64_t bodySize = fileSize - kDdsFileHeaderSize;
-    RecordBuffer record = AllocateRecord(kMipHeaderSize + bodySize);
+    const size_t bodySize = size - kDdsFileHeaderSize;
+    RecordBuffer record = AllocateRecord(uint64_t{kMipHeaderSize} + bodySize);
     EncodeMipTexture(header, record.get());
-    if (std::fseek(file, static_cast<long>(kDdsFileHeaderSize), SEEK_SET) != 0 ||
-        std::fread(record.get() + kMipHeaderSize, 1, static_cast<size_t>(bodySize), file) != bodySize)
-        return nullptr;
-    recordSize = static_cast<size_t>(kMipHeaderSize + bodySize);
+    if (bodySize)
+        std::memcpy(record.get() + kMipHeaderSize, data + kDdsFileHeaderSize, bodySize);
+    recordSize = kMipHeaderSize + bodySize;
     return record;
 }

@@ -7,7 +7,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 
 constexpr size_t kDdsFileHeaderSize = 128;  // "DDS " and the 124-byte surface header
 
@@ -24,12 +23,10 @@ struct DdsSurface {
     int32_t height = 0;
 };
 
-// Reads the DDS header from the first `headSize` bytes of a file of `fileSize` bytes.
-DdsKind ReadDdsSurface(const uint8_t* head, size_t headSize, uint64_t fileSize,
-                       DdsSurface& surface);
+// Reads the DDS header of a whole file's bytes.
+DdsKind ReadDdsSurface(const uint8_t* data, size_t size, DdsSurface& surface);
 
-// Makes the DXT record of a DDS file: `header` (cleared, name set) gets width, height
-// and format; the body is read from `file` at offset 128 to its end. Null when the
-// body cannot be read whole.
-RecordBuffer ReadDxtRecord(std::FILE* file, uint64_t fileSize, const DdsSurface& surface,
-                           MipTexture& header, size_t& recordSize);
+// Makes the DXT record of a DDS file that ReadDdsSurface accepted: `header` (cleared,
+// name set) gets width, height and format, the body is the file from byte 128 on.
+RecordBuffer BuildDxtRecord(const uint8_t* data, size_t size, const DdsSurface& surface,
+                            MipTexture& header, size_t& recordSize);

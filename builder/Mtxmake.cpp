@@ -12,6 +12,8 @@
 #include "host/DirectorySearch.h"
 #include "image/Image.h"
 
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <strings.h>
@@ -24,6 +26,8 @@ constexpr char kToolName[] = "Mtxmake";
 constexpr char kPackageExtension[] = ".mtx";
 constexpr char kDxtSuffix[] = "_tc";
 constexpr size_t kMaxTextureName = kMipNameSize - 1;
+constexpr size_t kFirstReadSize = 64 * 1024;
+constexpr size_t kMaxFileSize = UINT32_MAX;  // the image loader takes 32-bit sizes
 
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
@@ -41,16 +45,33 @@ void PrintUsage()
     FatalError("%s\n", text ? text : "");
 }
 
-// Size of an open file, leaving it positioned at the start; false when unknown.
-bool GetFileSize(std::FILE* file, uint64_t& size)
+// A whole file in one heap block.
+struct FileBytes {
+    RecordBuffer data;
+    size_t size = 0;
+};
+
+// Reads a file whole, growing the block as the file turns out longer; false when it
+// cannot be read or is longer than the image loader takes.
+bool ReadWholeFile(const std::string& path, FileBytes& bytes)
 {
-    if (fseeko(file, 0, SEEK_END) != 0)
+    FileHandle file(std::fopen(path.c_str(), "rb"));
+    if (!file)
         return false;
-    const off_t end = ftello(file);
-    if (end < 0 || fseeko(file, 0, SEEK_SET) != 0)
-        return false;
-    size = static_cast<uint64_t>(end);
-    return true;
+    size_t capacity = kFirstReadSize;
+    for (;;) {
+        uint8_t* grown = static_cast<uint8_t*>(std::realloc(bytes.data.get(), capacity));
+        if (!grown)
+            return false;
+        bytes.data.release();
+        bytes.data.reset(grown);
+        bytes.size += std::fread(grown + bytes.size, 1, capacity - bytes.size, file.get());
+        if (bytes.size < capacity)
+            return !std::ferror(file.get());
+        if (capacity > kMaxFileSize)
+            return false;
+        capacity *= 2;
+    }
 }
 
 // One run's state: the package, the palette decision, and the adding of one file.
@@ -62,9 +83,8 @@ public:
     void mfAddMatch(const std::string& directory, const FoundFile& match);
 
 private:
-    void mfAddDds(std::FILE* file, uint64_t fileSize, const DdsSurface& surface,
-                  const std::string& fileName);
-    void mfAddImage(const std::string& path, const std::string& fileName);
+    void mfAddDds(const FileBytes& file, const DdsSurface& surface, const std::string& fileName);
+    void mfAddImage(const FileBytes& file, const std::string& fileName);
     void mfSetTextureName(MipTexture& header, const std::string& fileName, const char* suffix);
     void mfAddEntry(const char* name, int32_t type, uint8_t* data, size_t size);
     void mfFlush();
@@ -83,17 +103,13 @@ void CPackageBuilder::mfAddMatch(const std::string& directory, const FoundFile& 
     if (match.isDirectory || !match.isRegular || match.name[0] == '.' ||
         strcasecmp(path.c_str(), m_PackageName.c_str()) == 0)
         return;
-    FileHandle file(std::fopen(path.c_str(), "rb"));
-    uint64_t fileSize = 0;
-    if (!file || !GetFileSize(file.get(), fileSize))
+    FileBytes file;
+    if (!ReadWholeFile(path, file))
         return;
-
-    uint8_t head[kDdsFileHeaderSize];
-    const size_t headSize = std::fread(head, 1, sizeof head, file.get());
     DdsSurface surface;
-    switch (ReadDdsSurface(head, headSize, fileSize, surface)) {
+    switch (ReadDdsSurface(file.data.get(), file.size, surface)) {
     case DdsKind::Dxt:
-        mfAddDds(file.get(), fileSize, surface, match.name);
+        mfAddDds(file, surface, match.name);
         return;
     case DdsKind::UnknownCode:
         std::printf(" Unknown DXT format\n");
@@ -101,27 +117,24 @@ void CPackageBuilder::mfAddMatch(const std::string& directory, const FoundFile& 
     case DdsKind::NotDds:
         break;
     }
-    file.reset();
-    mfAddImage(path, match.name);
+    mfAddImage(file, match.name);
 }
 
-void CPackageBuilder::mfAddDds(std::FILE* file, uint64_t fileSize, const DdsSurface& surface,
+void CPackageBuilder::mfAddDds(const FileBytes& file, const DdsSurface& surface,
                                const std::string& fileName)
 {
     std::printf("Add %s texture <%s>...\n", surface.code, fileName.c_str());
     MipTexture header{};
     mfSetTextureName(header, fileName, kDxtSuffix);
     size_t recordSize = 0;
-    RecordBuffer record = ReadDxtRecord(file, fileSize, surface, header, recordSize);
-    if (!record)
-        return;
+    RecordBuffer record = BuildDxtRecord(file.data.get(), file.size, surface, header, recordSize);
     mfAddEntry(header.name, RT_TEXTURE, record.get(), recordSize);
     mfFlush();
 }
 
-void CPackageBuilder::mfAddImage(const std::string& path, const std::string& fileName)
+void CPackageBuilder::mfAddImage(const FileBytes& file, const std::string& fileName)
 {
-    std::unique_ptr<CImage> image(LoadImageFile(path.c_str()));
+    std::unique_ptr<CImage> image(LoadImageMemory(file.data.get(), static_cast<uint32_t>(file.size)));
     if (!image)
         return;
     std::printf("Add file <%s>...\n", fileName.c_str());
