@@ -1,4 +1,5 @@
 // Mtxmake runs: console output byte for byte, exit status, and the package written.
+#include "archive/ResFile.h"
 #include "builder/MipTexture.h"
 #include "common/Banner.h"
 #include "host/DirectorySearch.h"
@@ -37,24 +38,19 @@ struct Entry {
     Bytes data;
 };
 
-// The entries of a package file in chain order (all stored, so data is the payload).
+// The entries of a package, read back through the archive.
 std::vector<Entry> ReadEntries(const std::string& path)
 {
-    const Bytes bytes = ReadFileBytes(path);
+    CResFile package(path.c_str());
     std::vector<Entry> entries;
-    if (bytes.size() < 20 || std::memcmp(bytes.data(), "MPCK", 4) != 0) {
-        ADD_FAILURE() << "not a package: " << path;
-        return entries;
+    EXPECT_EQ(package.Open(RA_READ), 1) << path;
+    for (int32_t index = 0; index < package.mfGetCount(); ++index) {
+        const DirEntry& entry = package.mfGetEntry(index);
+        EXPECT_EQ(entry.method, RC_NONE) << entry.name;
+        Bytes data(static_cast<size_t>(entry.size));
+        EXPECT_EQ(package.mfFileRead(index, data.data(), entry.size), entry.size);
+        entries.push_back({entry.name, entry.type, data});
     }
-    for (int32_t at = GetI32(bytes, 16); at >= 0 && entries.size() <= 64;
-         at = GetI32(bytes, static_cast<size_t>(at) + 72)) {
-        const size_t record = static_cast<size_t>(at);
-        EXPECT_EQ(GetI32(bytes, record + 84), 0) << "stored uncompressed";
-        const auto data = bytes.begin() + GetI32(bytes, record + 68);
-        entries.push_back({reinterpret_cast<const char*>(&bytes.at(record)), GetI32(bytes, record + 80),
-                           Bytes(data, data + GetI32(bytes, record + 64))});
-    }
-    EXPECT_EQ(entries.size(), static_cast<size_t>(GetI32(bytes, 12))) << path;
     return entries;
 }
 
