@@ -2,16 +2,27 @@
 // sanitizers, the promises the parser makes about what it hands back.
 #include "fuzz/FuzzTargets.h"
 
+#include "archive/Lzss.h"
+#include "archive/ResFile.h"
 #include "builder/DdsTexture.h"
+#include "common/ByteReader.h"
+#include "image/GifImage.h"
 #include "image/Image.h"
 #include "image/PcxImage.h"
 #include "image/TgaImage.h"
+
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <iterator>
 #include <memory>
+#include <string>
+#include <system_error>
+#include <vector>
 
 namespace {
 
@@ -25,6 +36,186 @@ namespace {
 
 // Keeps reads of the planes from being optimised away.
 volatile uint32_t g_Sink;
+
+using Bytes = std::vector<uint8_t>;
+
+// A folder of this process's own that is also its working directory, so that files
+// the code under test makes beside itself (the compaction's staging file) land there.
+// It lives in memory when the host offers a RAM-backed folder, and goes at exit.
+void EnterScratchFolder()
+{
+    static bool entered = false;
+    if (entered)
+        return;
+    namespace fs = std::filesystem;
+    std::string base = "/dev/shm";
+    if (access(base.c_str(), W_OK) != 0) {
+        const char* temp = std::getenv("TMPDIR");
+        base = temp && *temp ? temp : "/tmp";
+    }
+    static std::string folder = base + "/mtx-fuzz-XXXXXX";
+    FUZZ_CHECK(mkdtemp(folder.data()) != nullptr);
+    FUZZ_CHECK(chdir(folder.c_str()) == 0);
+    std::atexit([] {
+        std::error_code ignored;
+        fs::remove_all(folder, ignored);
+    });
+    entered = true;
+}
+
+void WriteWholeFile(const char* path, const uint8_t* data, size_t size)
+{
+    std::FILE* file = std::fopen(path, "wb");
+    FUZZ_CHECK(file != nullptr);
+    FUZZ_CHECK(size == 0 || std::fwrite(data, 1, size, file) == size);
+    FUZZ_CHECK(std::fclose(file) == 0);
+}
+
+// ---- LZSS ------------------------------------------------------------------------------
+
+constexpr int32_t kMaxDecodeLength = 1 << 20;  // output buffers stay small whatever is asked
+constexpr int32_t kWindowSize = 4096;
+constexpr int32_t kWindowStart = 4078;
+constexpr int32_t kMinMatch = 3;
+
+// The stream decoded the plain way, token by token through a ring of 4096 bytes
+// (spaces below the start position, zeros from it on), as the reference the
+// archive's decoder must agree with.
+Bytes ReferenceLzssDecode(const uint8_t* src, size_t srcLen, int64_t limit)
+{
+    Bytes out;
+    uint8_t ring[kWindowSize];
+    std::memset(ring, ' ', kWindowStart);
+    std::memset(ring + kWindowStart, 0, kWindowSize - kWindowStart);
+    int32_t r = kWindowStart;
+    size_t in = 0;
+    auto emit = [&](uint8_t byte) {
+        out.push_back(byte);
+        ring[r] = byte;
+        r = (r + 1) & (kWindowSize - 1);
+    };
+    while (in < srcLen && static_cast<int64_t>(out.size()) < limit) {
+        unsigned flags = src[in++];
+        for (int bit = 0; bit < 8 && static_cast<int64_t>(out.size()) < limit; ++bit, flags >>= 1) {
+            if (flags & 1) {
+                if (in >= srcLen)
+                    return out;
+                emit(src[in++]);
+                continue;
+            }
+            if (in + 2 > srcLen)
+                return out;
+            const int32_t position = src[in] | ((src[in + 1] & 0xF0) << 4);
+            const int32_t length = (src[in + 1] & 0x0F) + kMinMatch;
+            in += 2;
+            for (int32_t k = 0; k < length && static_cast<int64_t>(out.size()) < limit; ++k)
+                emit(ring[(position + k) & (kWindowSize - 1)]);
+        }
+    }
+    return out;
+}
+
+// The input as a whole round-trips through the encoder, and the input after its first
+// four bytes is decoded as a stream with those bytes as the output length.
+void FuzzLzss(const uint8_t* data, size_t size)
+{
+    const int32_t length = static_cast<int32_t>(size);
+    Bytes packed(static_cast<size_t>(LzssMaxEncodedSize(length)));
+    const int32_t packedLength = LzssEncode(data, packed.data(), length);
+    FUZZ_CHECK(packedLength >= 0 && packedLength <= static_cast<int64_t>(packed.size()));
+    Bytes unpacked(size);
+    FUZZ_CHECK(LzssDecode(packed.data(), unpacked.data(), packedLength, length) == length);
+    FUZZ_CHECK(size == 0 || std::memcmp(unpacked.data(), data, size) == 0);
+    FUZZ_CHECK(ReferenceLzssDecode(packed.data(), static_cast<size_t>(packedLength), length) == unpacked);
+
+    ByteReader reader(data, size);
+    int32_t dstLen = reader.i32();
+    if (!reader.ok())
+        return;
+    if (dstLen > kMaxDecodeLength)
+        dstLen %= kMaxDecodeLength + 1;
+    const uint8_t* stream = data + reader.position();
+    const size_t streamSize = reader.remaining();
+    // Exactly as large as asked, so that a write past `dstLen` is caught.
+    std::unique_ptr<uint8_t[]> decoded(new uint8_t[dstLen > 0 ? static_cast<size_t>(dstLen) : 1]);
+    const int32_t produced = LzssDecode(stream, decoded.get(), static_cast<int32_t>(streamSize), dstLen);
+    const Bytes expected = ReferenceLzssDecode(stream, streamSize, dstLen);
+    FUZZ_CHECK(produced == static_cast<int32_t>(expected.size()));
+    FUZZ_CHECK(produced == 0 || std::memcmp(decoded.get(), expected.data(), expected.size()) == 0);
+}
+
+// ---- Package ---------------------------------------------------------------------------
+
+constexpr char kPackageFile[] = "fuzz.mtx";
+constexpr int32_t kWholeReadCapacity = 1 << 16;
+constexpr int64_t kPieceBudget = 1 << 20;  // most bytes read piecewise from one entry
+constexpr int32_t kPieceLengths[] = {108, 1, 4096, 0, 333};
+
+// Whether bytes [offset, offset + count) lie inside an input of `size` bytes.
+bool InInput(int64_t offset, int64_t count, size_t size)
+{
+    return offset >= 0 && count >= 0 && offset + count <= static_cast<int64_t>(size);
+}
+
+// Reads every entry whole and piece by piece; every byte handed back must be the
+// input's byte at that place (or, for an LZSS entry, its plain decoding).
+void ReadEveryEntry(CResFile& package, const uint8_t* data, size_t size)
+{
+    std::vector<uint8_t> whole(kWholeReadCapacity);
+    for (int32_t index = 0; index < package.mfGetCount(); ++index) {
+        const DirEntry entry = package.mfGetEntry(index);
+        const int32_t found = package.mfFileGetNum(entry.name);
+        FUZZ_CHECK(found >= 0 && found <= index);
+
+        const int32_t delivered = package.mfFileRead(index, whole.data(), kWholeReadCapacity);
+        FUZZ_CHECK(delivered >= 0 && delivered <= kWholeReadCapacity);
+        if (delivered > 0 && entry.method == RC_NONE) {
+            FUZZ_CHECK(delivered == entry.size && InInput(entry.offset, entry.size, size));
+            FUZZ_CHECK(std::memcmp(whole.data(), data + entry.offset, static_cast<size_t>(delivered)) == 0);
+        } else if (delivered > 0) {
+            FUZZ_CHECK(InInput(entry.offset, entry.size, size) && entry.size >= 4);
+            const Bytes expected =
+                ReferenceLzssDecode(data + entry.offset + 4, static_cast<size_t>(entry.size) - 4, delivered);
+            FUZZ_CHECK(expected.size() == static_cast<size_t>(delivered));
+            FUZZ_CHECK(std::memcmp(whole.data(), expected.data(), expected.size()) == 0);
+        }
+
+        int64_t position = 0;
+        const int64_t wanted = std::min<int64_t>(entry.size, kPieceBudget) + 16;  // a little past the end
+        for (size_t piece = 0; position < wanted; ++piece) {
+            const int32_t length = static_cast<int32_t>(
+                std::min<int64_t>(kPieceLengths[piece % std::size(kPieceLengths)], wanted - position));
+            uint8_t* bytes = package.mfFileRead2(index, length);
+            if (!bytes) {
+                FUZZ_CHECK(package.mfGetEntry(index).readPos == position);
+                break;
+            }
+            FUZZ_CHECK(InInput(int64_t{entry.offset} + position, length, size));
+            FUZZ_CHECK(length == 0 || std::memcmp(bytes, data + entry.offset + position, static_cast<size_t>(length)) == 0);
+            std::free(bytes);
+            position += length;
+            FUZZ_CHECK(package.mfGetEntry(index).readPos == position);
+        }
+    }
+}
+
+// The bytes as a package file: open for reading, every entry looked up and read.
+void FuzzPackage(const uint8_t* data, size_t size)
+{
+    EnterScratchFolder();
+    WriteWholeFile(kPackageFile, data, size);
+    {
+        CResFile package(kPackageFile);
+        if (package.Open(RA_READ) == 1) {
+            // The directory never outgrows the file it came from.
+            FUZZ_CHECK(package.mfGetCount() >= 1 && static_cast<size_t>(package.mfGetCount()) <= size);
+            ReadEveryEntry(package, data, size);
+        } else {
+            FUZZ_CHECK(package.mfGetError() != nullptr);
+        }
+    }
+    std::remove(kPackageFile);
+}
 
 // Reads every byte a decoded image claims to own, so that a plane smaller than its
 // size shows up under AddressSanitizer, and checks what a successful decode promises.
@@ -78,6 +269,11 @@ void FuzzImage(const uint8_t* data, size_t size)
     CheckDecodedImage(*image);
 }
 
+void FuzzGif(const uint8_t* data, size_t size)
+{
+    RunDecoder<CGifImage>(data, size, IMG_GIF);
+}
+
 void FuzzPcx(const uint8_t* data, size_t size)
 {
     RunDecoder<CPcxImage>(data, size, IMG_PCX);
@@ -111,7 +307,10 @@ void FuzzDds(const uint8_t* data, size_t size)
 }  // namespace
 
 const FuzzTarget kFuzzTargets[] = {
+    {"package", FuzzPackage},
+    {"lzss", FuzzLzss},
     {"image", FuzzImage},
+    {"gif", FuzzGif},
     {"pcx", FuzzPcx},
     {"tga", FuzzTga},
     {"dds", FuzzDds},
