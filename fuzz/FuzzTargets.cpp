@@ -289,8 +289,7 @@ void FuzzTga(const uint8_t* data, size_t size)
 void FuzzDds(const uint8_t* data, size_t size)
 {
     DdsSurface surface;
-    const DdsKind kind = ReadDdsSurface(data, size, surface);
-    if (kind != DdsKind::Dxt)
+    if (ReadDdsSurface(data, size, surface) != DdsKind::Dxt)
         return;
     FUZZ_CHECK(size >= kDdsFileHeaderSize);
     MipTexture header{};
