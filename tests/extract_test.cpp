@@ -1,0 +1,217 @@
+// Texture extraction from hand-made packages: console lines, files written, and the
+// checks that keep a damaged record from being read beyond its entry.
+#include "archive/ResFile.h"
+#include "builder/MipTexture.h"
+#include "extractor/ExtractTexture.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+namespace {
+
+constexpr int32_t kFormatUnused = 1;
+
+// A texture record: 108-byte header (width, height, dataOffset, format, ownPalette)
+// followed by `body`.
+Bytes Record(int32_t width, int32_t height, int32_t format, const Bytes& body,
+             int32_t ownPalette = 0, int32_t dataOffset = 108)
+{
+    Bytes record(kMipHeaderSize, 0);
+    SetI32(record, kMipWidthOffset, width);
+    SetI32(record, kMipHeightOffset, height);
+    SetI32(record, kMipDataOffsetOffset, dataOffset);
+    SetI32(record, kMipFormatOffset, format);
+    SetI32(record, kMipOwnPaletteOffset, ownPalette);
+    record.insert(record.end(), body.begin(), body.end());
+    return record;
+}
+
+// An RgbaPalette whose entry i is (i, 2i, 3i, alpha 255).
+Bytes TestPalette(uint8_t salt = 0)
+{
+    Bytes palette(kPaletteSize);
+    for (size_t i = 0; i < kPaletteEntries; ++i) {
+        palette[i * 4] = static_cast<uint8_t>(i + salt);
+        palette[i * 4 + 1] = static_cast<uint8_t>(i * 2);
+        palette[i * 4 + 2] = static_cast<uint8_t>(i * 3);
+        palette[i * 4 + 3] = 255;
+    }
+    return palette;
+}
+
+// The 768-byte PCX palette that TestPalette(salt) becomes.
+Bytes PcxPaletteOf(const Bytes& rgba)
+{
+    Bytes rgb;
+    for (size_t i = 0; i < kPaletteEntries; ++i)
+        rgb.insert(rgb.end(), rgba.begin() + static_cast<ptrdiff_t>(i * 4),
+                   rgba.begin() + static_cast<ptrdiff_t>(i * 4 + 3));
+    return rgb;
+}
+
+Bytes Tail(const Bytes& bytes, size_t from)
+{
+    return Bytes(bytes.begin() + static_cast<ptrdiff_t>(from), bytes.end());
+}
+
+// Writes the package into `dir`, extracts every entry in order into dir/out/ and
+// returns what was printed.
+std::string ExtractAll(const ScratchDir& dir, const std::vector<TestEntry>& entries)
+{
+    WriteFileBytes(dir / "pak.mtx", MakePackageBytes(entries));
+    mkdir((dir / "out").c_str(), 0777);
+    CResFile package((dir / "pak.mtx").c_str());
+    EXPECT_EQ(package.Open(RA_READ), 1);
+    RgbaPalette palette{};
+    testing::internal::CaptureStdout();
+    for (int32_t index = 0; index < package.mfGetCount(); ++index)
+        ExtractTexture(package, index, dir / "out/", "pak.mtx", palette);
+    return testing::internal::GetCapturedStdout();
+}
+
+}  // namespace
+
+TEST(ExtractTexture, EveryFormatGetsItsLineAndOnlyPixelFormatsWriteFiles)
+{
+    const Bytes ownPalette = TestPalette(7);
+    Bytes ownBody = ownPalette;
+    ownBody.insert(ownBody.end(), {1, 200});
+    ScratchDir dir;
+    const std::string out = ExtractAll(dir, {
+        {"own", Record(2, 1, TEX_INDEXED8, ownBody, 1)},
+        {"shared", Record(1, 2, TEX_INDEXED8, {3, 255})},
+        {"rgb", Record(2, 1, TEX_RGB24, {10, 20, 30, 40, 50, 60})},
+        {"rgba", Record(1, 2, TEX_RGBA32, {1, 2, 3, 4, 5, 6, 7, 8})},
+        {"d1", Record(4, 4, TEX_DXT1, Bytes(8), 0, 0)},
+        {"d3", Record(4, 4, TEX_DXT3, Bytes(16), 0, 0)},
+        {"d5", Record(4, 4, TEX_DXT5, Bytes(16), 0, 0)},
+        {"odd", Record(1, 1, kFormatUnused, {0, 0, 0})},
+        {"Palette", TestPalette(), RT_PALETTE},
+    });
+    EXPECT_EQ(out,
+              "  extract 'own' \t(Ok.)\n"
+              "  extract 'shared' \t(Ok.)\n"
+              "  extract 'rgb' \t(Ok.)\n"
+              "  extract 'rgba' \t(Ok.)\n"
+              "  extract 'd1' Warning: Compressed texture -- ignored\n"
+              "  extract 'd3' Warning: Compressed texture -- ignored\n"
+              "  extract 'd5' Warning: Compressed texture -- ignored\n"
+              "  extract 'odd' \t(Ok.)\n"
+              "  extract 'Palette' \t(Ok.)\n");
+
+    const Bytes own = ReadFileBytes(dir / "out/own.pcx");
+    ASSERT_EQ(own.size(), 128u + 3 + 769);
+    Bytes ownTail = {1, 0xC1, 200, 12};
+    const Bytes ownRgb = PcxPaletteOf(ownPalette);
+    ownTail.insert(ownTail.end(), ownRgb.begin(), ownRgb.end());
+    EXPECT_EQ(Tail(own, 128), ownTail);
+    const Bytes shared = ReadFileBytes(dir / "out/shared.pcx");
+    ASSERT_EQ(shared.size(), 128u + 3 + 769);
+    EXPECT_EQ(Tail(shared, 128 + 4), PcxPaletteOf(TestPalette()));
+
+    EXPECT_EQ(Tail(ReadFileBytes(dir / "out/rgb.tga"), 16), (Bytes{24, 0x20, 30, 20, 10, 60, 50, 40}));
+    EXPECT_EQ(Tail(ReadFileBytes(dir / "out/rgba.tga"), 16),
+              (Bytes{32, 0x28, 3, 2, 1, 4, 7, 6, 5, 8}));
+    for (const char* name : {"d1", "d3", "d5", "odd", "Palette"}) {
+        EXPECT_FALSE(FileExists(dir / "out/" + name + ".tga")) << name;
+        EXPECT_FALSE(FileExists(dir / "out/" + name + ".pcx")) << name;
+    }
+}
+
+TEST(ExtractTexture, PaletteRecordWithoutUsableSharedPaletteIsSkipped)
+{
+    const struct {
+        const char* what;
+        std::vector<TestEntry> extra;
+    } cases[] = {
+        {"no Palette entry", {}},
+        {"short Palette entry", {{"Palette", Bytes(1000, 1), RT_PALETTE}}},
+        {"long Palette entry", {{"Palette", Bytes(2048, 1), RT_PALETTE}}},
+    };
+    for (const auto& c : cases) {
+        ScratchDir dir;
+        std::vector<TestEntry> entries = {
+            {"idx", Record(1, 1, TEX_INDEXED8, {4})},
+            {"rgb", Record(1, 1, TEX_RGB24, {1, 2, 3})},
+        };
+        entries.insert(entries.end(), c.extra.begin(), c.extra.end());
+        const std::string out = ExtractAll(dir, entries);
+        EXPECT_EQ(out.substr(0, out.find("  extract 'Palette'")),
+                  "  extract 'idx' (Can't find palette in pak 'pak.mtx')\n"
+                  "  extract 'rgb' \t(Ok.)\n")
+            << c.what;
+        EXPECT_FALSE(FileExists(dir / "out/idx.pcx")) << c.what;
+        EXPECT_TRUE(FileExists(dir / "out/rgb.tga")) << c.what;
+    }
+}
+
+TEST(ExtractTexture, RecordThatDoesNotFitItsEntryFailsAndTheNextEntryStillExtracts)
+{
+    const struct {
+        const char* what;
+        Bytes record;
+    } cases[] = {
+        {"more pixels than stored", Record(2, 2, TEX_RGB24, Bytes(11, 1))},
+        {"own palette cut short", Record(1, 1, TEX_INDEXED8, Bytes(1000, 1), 1)},
+        {"zero width", Record(0, 5, TEX_RGBA32, {})},
+        {"negative height", Record(3, -1, TEX_RGB24, Bytes(9, 1))},
+        {"size overflowing 64 bits", Record(0x7FFFFFFF, 0x7FFFFFFF, TEX_RGBA32, Bytes(16, 1))},
+        {"data inside the header", Record(1, 1, TEX_RGB24, {1, 2, 3}, 0, 50)},
+        {"data past the entry", Record(1, 1, TEX_RGB24, {1, 2, 3}, 0, 109)},
+        {"negative data offset", Record(1, 1, TEX_RGB24, {1, 2, 3}, 0, -4)},
+        {"entry shorter than a header", Bytes(50, 2)},
+    };
+    for (const auto& c : cases) {
+        ScratchDir dir;
+        // The good entry's bytes follow the bad one in the file, so a read running
+        // past the bad entry would succeed.
+        const std::string out = ExtractAll(dir, {
+            {"bad", c.record},
+            {"good", Record(1, 1, TEX_RGB24, {1, 2, 3})},
+        });
+        EXPECT_EQ(out,
+                  "  extract 'bad' Warning: Can't load texture 'bad'\n"
+                  "  extract 'good' \t(Ok.)\n")
+            << c.what;
+        EXPECT_FALSE(FileExists(dir / "out/bad.tga")) << c.what;
+        EXPECT_FALSE(FileExists(dir / "out/bad.pcx")) << c.what;
+    }
+}
+
+TEST(ExtractTexture, PixelsAreTakenFromTheDataOffset)
+{
+    ScratchDir dir;
+    EXPECT_EQ(ExtractAll(dir, {{"t", Record(1, 1, TEX_RGB24, {9, 9, 9, 9, 1, 2, 3}, 0, 112)}}),
+              "  extract 't' \t(Ok.)\n");
+    EXPECT_EQ(Tail(ReadFileBytes(dir / "out/t.tga"), 18), (Bytes{3, 2, 1}));
+}
+
+TEST(ExtractTexture, DuplicateNamesEachReadTheirOwnEntry)
+{
+    ScratchDir dir;
+    const std::string out = ExtractAll(dir, {
+        {"wall", Record(1, 1, TEX_RGB24, {1, 2, 3})},
+        {"wall", Record(2, 1, TEX_RGBA32, {5, 6, 7, 8, 9, 10, 11, 12})},
+    });
+    EXPECT_EQ(out, "  extract 'wall' \t(Ok.)\n  extract 'wall' \t(Ok.)\n");
+    const Bytes second = ReadFileBytes(dir / "out/wall.tga");
+    ASSERT_EQ(second.size(), 18u + 8);
+    EXPECT_EQ(Tail(second, 18), (Bytes{7, 6, 5, 8, 11, 10, 9, 12}));
+}
+
+TEST(ExtractTexture, SeparatorsInNamesStayInsideTheOutputFolder)
+{
+    ScratchDir dir;
+    mkdir((dir / "a").c_str(), 0777);
+    const std::string out = ExtractAll(dir, {
+        {"../../x", Record(1, 1, TEX_RGB24, {1, 2, 3})},
+        {"a\\b/c", Record(1, 1, TEX_RGB24, {1, 2, 3})},
+    });
+    EXPECT_EQ(out, "  extract '../../x' \t(Ok.)\n  extract 'a\\b/c' \t(Ok.)\n");
+    EXPECT_TRUE(FileExists(dir / "out/.._.._x.tga"));
+    EXPECT_TRUE(FileExists(dir / "out/a_b_c.tga"));
+    EXPECT_FALSE(FileExists(dir / "x.tga"));
+    EXPECT_FALSE(FileExists(dir / "a/b/c.tga"));
+}
