@@ -1,6 +1,7 @@
 // Mtxdump: lists the entries of MTX packages and writes their textures out as images.
 #include "common/Banner.h"
 #include "common/FatalError.h"
+#include "extractor/DumpActions.h"
 #include "extractor/DumpOptions.h"
 #include "extractor/PackageWalk.h"
 
@@ -23,8 +24,7 @@ int main(int argc, char** argv)
     if (parsed.status != DumpParseStatus::Ok)
         FatalError("%s", kDumpShortUsage);
 
-    // Extraction and the link file plug in here through their DumpHooks.
-    DumpHooks hooks;
-    RunDump(settings, hooks);
+    DumpActions actions;
+    RunDump(settings, actions);
     return 0;
 }

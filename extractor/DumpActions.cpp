@@ -1,0 +1,38 @@
+// Mtxdump's per-package and per-entry work behind the walk's hooks.
+#include "extractor/DumpActions.h"
+
+#include "extractor/ExtractTexture.h"
+
+#include <cstdio>
+
+void DumpActions::LinksBegin()
+{
+    if (!m_Links.mfOpen(kQuarkLinkFileName))
+        std::printf("Warning: Couldn't create link file '%s'\n", kQuarkLinkFileName);
+}
+
+void DumpActions::LinksPackageBegin(const PackageVisit& visit)
+{
+    m_Links.mfBeginPackage(visit.baseName);
+}
+
+void DumpActions::LinksEntry(const PackageVisit& visit, const DirEntry& entry)
+{
+    m_Links.mfEntry(visit.baseName, entry.name);
+}
+
+void DumpActions::ExtractEntry(const PackageVisit& visit, CResFile& package, int32_t index,
+                               const DirEntry&)
+{
+    ExtractTexture(package, index, visit.outputPrefix, visit.packagePath, m_Palette);
+}
+
+void DumpActions::LinksPackageEnd(const PackageVisit&)
+{
+    m_Links.mfEndPackage();
+}
+
+void DumpActions::LinksEnd()
+{
+    m_Links.mfClose();
+}

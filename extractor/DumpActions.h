@@ -1,0 +1,23 @@
+// What Mtxdump does at the walk's hooks: extract each entry and write the link file.
+#pragma once
+
+#include "builder/MipTexture.h"
+#include "extractor/PackageWalk.h"
+#include "extractor/QuarkLinks.h"
+
+class DumpActions : public DumpHooks {
+public:
+    // Creates the link file; when it cannot be created, a warning is printed and the
+    // run goes on without it.
+    void LinksBegin() override;
+    void LinksPackageBegin(const PackageVisit& visit) override;
+    void LinksEntry(const PackageVisit& visit, const DirEntry& entry) override;
+    void ExtractEntry(const PackageVisit& visit, CResFile& package, int32_t index,
+                      const DirEntry& entry) override;
+    void LinksPackageEnd(const PackageVisit& visit) override;
+    void LinksEnd() override;
+
+private:
+    CQuarkLinks m_Links;
+    RgbaPalette m_Palette{};  // the run's palette table
+};

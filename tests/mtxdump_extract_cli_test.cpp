@@ -1,0 +1,130 @@
+// Mtxdump +extract and +quarklinks run as a program: console lines, the files under
+// the output folder and the link file's full text.
+#include "archive/PackageFormat.h"
+#include "builder/MipTexture.h"
+#include "common/Banner.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+namespace {
+
+const std::string kBanner = std::string("MTX to TGA/PCX converter v1.2") + kMakerNotice + "\n \n";
+
+const std::string kLinksOpening =
+    "QQRKSRC1\n"
+    "// This file has been written by Mtxdump\n"
+    "// It's the text version of file: DataMirakTxt.qrk\n"
+    "\n"
+    "{\n"
+    "  QuArKProtected = \"1\"\n"
+    "  Description = \"Base Mirak textures data\"\n"
+    "  Textures.qtx = \n"
+    "  {\n"
+    "    Toolbox = \"Texture Browser...\"\n"
+    "    Root = \"Mirak Textures.qtxfolder\"\n"
+    "    t_s:incl =\n"
+    "    {\n"
+    "      a = \"../Data\"\n"
+    "    }\n"
+    "    Mirak Textures.qtxfolder =\n"
+    "    {\n";
+const std::string kLinksClosing = "    }\n  }\n}\n";
+
+RunResult Dump(const ScratchDir& dir, const std::vector<std::string>& args)
+{
+    return RunTool(MTXDUMP_EXE, args, dir.path());
+}
+
+Bytes RgbRecord(uint8_t red, uint8_t green, uint8_t blue)
+{
+    Bytes record(kMipHeaderSize, 0);
+    SetI32(record, kMipWidthOffset, 1);
+    SetI32(record, kMipHeightOffset, 1);
+    SetI32(record, kMipDataOffsetOffset, static_cast<int32_t>(kMipHeaderSize));
+    SetI32(record, kMipFormatOffset, TEX_RGB24);
+    record.insert(record.end(), {red, green, blue});
+    return record;
+}
+
+// brick (RGB), wall (indexed, shared palette), Palette.
+Bytes WallsPackage()
+{
+    Bytes wall(kMipHeaderSize, 0);
+    SetI32(wall, kMipWidthOffset, 2);
+    SetI32(wall, kMipHeightOffset, 1);
+    SetI32(wall, kMipDataOffsetOffset, static_cast<int32_t>(kMipHeaderSize));
+    SetI32(wall, kMipFormatOffset, TEX_INDEXED8);
+    wall.insert(wall.end(), {1, 2});
+    return MakePackageBytes({{"brick", RgbRecord(1, 2, 3)},
+                             {"wall", wall},
+                             {"Palette", Bytes(kPaletteSize, 255), RT_PALETTE}});
+}
+
+}  // namespace
+
+TEST(MtxdumpExtractCli, ExtractsUnderOutputFolderAndKeepsLinkFileInWorkingDirectory)
+{
+    ScratchDir dir;
+    WriteFileBytes(dir / "walls.mtx", WallsPackage());
+    const RunResult run = Dump(dir, {"+quarklinks", "+list", "+extract", "-out", "out", "walls"});
+    EXPECT_EQ(run.out, kBanner +
+                           "\nProcess Pak file 'walls.mtx'...\n"
+                           "brick\n  extract 'brick' \t(Ok.)\n"
+                           "wall\n  extract 'wall' \t(Ok.)\n"
+                           "Palette\n  extract 'Palette' \t(Ok.)\n");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(ReadFileBytes(dir / "out/walls/brick.tga").size(), 18u + 3);
+    EXPECT_EQ(ReadFileBytes(dir / "out/walls/wall.pcx").size(), 128u + 2 + 769);
+    EXPECT_FALSE(FileExists(dir / "out/walls/Palette.tga"));
+    EXPECT_FALSE(FileExists(dir / "out/DataMirakTxt.qrk"));
+    EXPECT_EQ(ReadFileText(dir / "DataMirakTxt.qrk"),
+              kLinksOpening +
+                  "      walls.qtxfolder = \n"
+                  "      {\n"
+                  "        walls/brick.wl\t\t= { t_s=! }\n"
+                  "        walls/wall.wl\t\t= { t_s=! }\n"
+                  "        walls/Palette.wl\t\t= { t_s=! }\n"
+                  "      }\n" +
+                  kLinksClosing);
+}
+
+TEST(MtxdumpExtractCli, LinkFileForNoPackageAndForAPackageThatFailsToOpen)
+{
+    ScratchDir dir;
+    RunResult run = Dump(dir, {"+quarklinks", "*"});
+    EXPECT_EQ(run.out, kBanner);
+    EXPECT_EQ(ReadFileText(dir / "DataMirakTxt.qrk"), kLinksOpening + kLinksClosing);
+
+    WriteFileBytes(dir / "a.mtx", ToBytes("not a package"));
+    WriteFileBytes(dir / "b.mtx", MakePackageBytes({{"x/y", RgbRecord(0, 0, 0)}}));
+    run = Dump(dir, {"+quarklinks", "*"});
+    EXPECT_EQ(run.out, kBanner +
+                           "\nProcess Pak file 'a.mtx'...\nWarning: Couldn't find resource file 'a.mtx'\n"
+                           "\nProcess Pak file 'b.mtx'...\nx/y\n");
+    EXPECT_EQ(ReadFileText(dir / "DataMirakTxt.qrk"),
+              kLinksOpening +
+                  "      a.qtxfolder = \n      {\n      }\n"
+                  "      b.qtxfolder = \n      {\n"
+                  "        b/x/y.wl\t\t= { t_s=! }\n"
+                  "      }\n" +
+                  kLinksClosing);
+}
+
+TEST(MtxdumpExtractCli, LinkFileThatCannotBeCreatedGivesAWarningAndTheRunGoesOn)
+{
+    ScratchDir dir;
+    WriteFileBytes(dir / "walls.mtx", WallsPackage());
+    mkdir((dir / "DataMirakTxt.qrk").c_str(), 0777);
+    const RunResult run = Dump(dir, {"+quarklinks", "+extract", "walls"});
+    EXPECT_EQ(run.out, kBanner +
+                           "Warning: Couldn't create link file 'DataMirakTxt.qrk'\n"
+                           "\nProcess Pak file 'walls.mtx'...\n"
+                           "  extract 'brick' \t(Ok.)\n"
+                           "  extract 'wall' \t(Ok.)\n"
+                           "  extract 'Palette' \t(Ok.)\n");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_TRUE(FileExists(dir / "walls/brick.tga"));
+}
