@@ -1,7 +1,6 @@
 // Texture extraction: header read, record checks, pixel conversion and the writers.
 #include "extractor/ExtractTexture.h"
 
-#include "common/ByteReader.h"
 #include "extractor/ImageWriters.h"
 
 #include <cstdio>
@@ -30,30 +29,6 @@ void PrintOk()
     std::printf("\t(Ok.)\n");
 }
 
-// The header fields extraction uses.
-struct RecordHeader {
-    int32_t width;
-    int32_t height;
-    int32_t dataOffset;
-    int32_t format;
-    int32_t ownPalette;
-};
-
-RecordHeader DecodeRecordHeader(const uint8_t* bytes)
-{
-    ByteReader reader(bytes, kMipHeaderSize);
-    RecordHeader header{};
-    reader.seek(kMipWidthOffset);
-    header.width = reader.i32();
-    header.height = reader.i32();
-    header.dataOffset = reader.i32();
-    reader.seek(kMipFormatOffset);
-    header.format = reader.i32();
-    reader.seek(kMipOwnPaletteOffset);
-    header.ownPalette = reader.i32();
-    return header;
-}
-
 // Reads the package's "Palette" entry into `palette`; false when it is missing,
 // unreadable or not exactly one 1024-byte table.
 bool LoadSharedPalette(CResFile& package, RgbaPalette& palette)
@@ -62,8 +37,8 @@ bool LoadSharedPalette(CResFile& package, RgbaPalette& palette)
     if (index < 0)
         return false;
     RgbaPalette loaded;
-    if (package.mfFileRead(index, &loaded, static_cast<int64_t>(kPaletteSize)) !=
-        static_cast<int32_t>(kPaletteSize))
+    if (package.mfFileRead(index, &loaded, static_cast<int64_t>(kRgbaPaletteSize)) !=
+        static_cast<int32_t>(kRgbaPaletteSize))
         return false;
     palette = loaded;
     return true;
@@ -73,7 +48,7 @@ bool LoadSharedPalette(CResFile& package, RgbaPalette& palette)
 // pixel plus `extraBytes`, found at `dataOffset`. The data must lie behind the header
 // and inside the entry's stored bytes; null when it does not or when the read fails.
 // `*data` receives where the data starts.
-ReadBuffer ReadRecordData(CResFile& package, int32_t index, const RecordHeader& header,
+ReadBuffer ReadRecordData(CResFile& package, int32_t index, const MipTexture& header,
                           int64_t bytesPerPixel, int64_t extraBytes, const uint8_t** data)
 {
     const DirEntry& entry = package.mfGetEntry(index);
@@ -98,7 +73,7 @@ ReadBuffer ReadRecordData(CResFile& package, int32_t index, const RecordHeader& 
 
 // Palette record: own palette from the record or the package's shared one, then PCX.
 void ExtractIndexed(CResFile& package, int32_t index, const char* entryName,
-                    const RecordHeader& header, const std::string& outputPrefix,
+                    const MipTexture& header, const std::string& outputPrefix,
                     const std::string& packageFileName, RgbaPalette& palette)
 {
     const bool ownPalette = (header.ownPalette & kOwnPaletteBit) != 0;
@@ -108,17 +83,17 @@ void ExtractIndexed(CResFile& package, int32_t index, const char* entryName,
     }
     const uint8_t* data = nullptr;
     const ReadBuffer block = ReadRecordData(package, index, header, 1,
-                                            ownPalette ? static_cast<int64_t>(kPaletteSize) : 0, &data);
+                                            ownPalette ? static_cast<int64_t>(kRgbaPaletteSize) : 0, &data);
     if (!block) {
         PrintCantLoad(entryName);
         return;
     }
     if (ownPalette) {
-        std::memcpy(&palette, data, kPaletteSize);
-        data += kPaletteSize;
+        std::memcpy(&palette, data, kRgbaPaletteSize);
+        data += kRgbaPaletteSize;
     }
     uint8_t pcxPalette[kPcxPaletteSize];
-    for (size_t i = 0; i < kPaletteEntries; ++i) {
+    for (size_t i = 0; i < kRgbaPaletteEntries; ++i) {
         pcxPalette[i * 3] = palette.entries[i].red;
         pcxPalette[i * 3 + 1] = palette.entries[i].green;
         pcxPalette[i * 3 + 2] = palette.entries[i].blue;
@@ -130,7 +105,7 @@ void ExtractIndexed(CResFile& package, int32_t index, const char* entryName,
 
 // RGB or RGBA record: pixels as R, G, B, A for the TGA writers.
 void ExtractTrueColour(CResFile& package, int32_t index, const char* entryName,
-                       const RecordHeader& header, const std::string& outputPrefix)
+                       const MipTexture& header, const std::string& outputPrefix)
 {
     const bool withAlpha = header.format == TEX_RGBA32;
     const uint8_t* data = nullptr;
@@ -184,7 +159,7 @@ void ExtractTexture(CResFile& package, int32_t index, const std::string& outputP
         PrintCantLoad(entryName);
         return;
     }
-    const RecordHeader header = DecodeRecordHeader(headerBytes.get());
+    const MipTexture header = DecodeMipTexture(headerBytes.get());
     switch (header.format) {
     case TEX_DXT1:
     case TEX_DXT3:

@@ -31,8 +31,8 @@ Bytes Record(int32_t width, int32_t height, int32_t format, const Bytes& body,
 // An RgbaPalette whose entry i is (i, 2i, 3i, alpha 255).
 Bytes TestPalette(uint8_t salt = 0)
 {
-    Bytes palette(kPaletteSize);
-    for (size_t i = 0; i < kPaletteEntries; ++i) {
+    Bytes palette(kRgbaPaletteSize);
+    for (size_t i = 0; i < kRgbaPaletteEntries; ++i) {
         palette[i * 4] = static_cast<uint8_t>(i + salt);
         palette[i * 4 + 1] = static_cast<uint8_t>(i * 2);
         palette[i * 4 + 2] = static_cast<uint8_t>(i * 3);
@@ -45,7 +45,7 @@ Bytes TestPalette(uint8_t salt = 0)
 Bytes PcxPaletteOf(const Bytes& rgba)
 {
     Bytes rgb;
-    for (size_t i = 0; i < kPaletteEntries; ++i)
+    for (size_t i = 0; i < kRgbaPaletteEntries; ++i)
         rgb.insert(rgb.end(), rgba.begin() + static_cast<ptrdiff_t>(i * 4),
                    rgba.begin() + static_cast<ptrdiff_t>(i * 4 + 3));
     return rgb;

@@ -60,7 +60,7 @@ Bytes WallsPackage()
     wall.insert(wall.end(), {1, 2});
     return MakePackageBytes({{"brick", RgbRecord(1, 2, 3)},
                              {"wall", wall},
-                             {"Palette", Bytes(kPaletteSize, 255), RT_PALETTE}});
+                             {"Palette", Bytes(kRgbaPaletteSize, 255), RT_PALETTE}});
 }
 
 }  // namespace
