@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <sys/stat.h>
 
 namespace {
@@ -181,6 +182,12 @@ TEST(MtxdumpExtractCli, ExtractedFilesRebuildTheSameRecords)
         ScratchDir dir;
         mkdir((dir / "in").c_str(), 0777);
         ASSERT_EQ(RunTool(MAKE_SAMPLES_EXE, {"in"}, dir.path()).status, 0);
+        // With a shared palette the GIF, whose colours differ from the PCX's, is drawn
+        // with the PCX's palette: its averages, taken from its own colours, cannot come
+        // back. The run without a shared palette covers it.
+        if (answer[0] == 'y') {
+            ASSERT_EQ(std::remove((dir / "in/rings.gif").c_str()), 0);
+        }
         ASSERT_EQ(RunTool(MTXMAKE_EXE, {"first", "in/*.*"}, dir.path(), answer).status, 0);
         const RunResult dump = Dump(dir, {"+extract", "-out", "out", "first"});
         ASSERT_EQ(dump.status, 0);
