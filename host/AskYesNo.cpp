@@ -2,6 +2,8 @@
 
 bool AskYesNo(const char* caption, const char* question, std::FILE* input)
 {
+    // Progress lines written so far appear before the question, also when piped.
+    std::fflush(stdout);
     std::fprintf(stderr, "%s: %s [Y/n] ", caption, question);
     std::fflush(stderr);
     int c = std::fgetc(input);
