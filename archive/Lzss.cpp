@@ -31,45 +31,54 @@ uint64_t Load64(const uint8_t* bytes)
     return value;
 }
 
-// The 17 bytes after a string's first byte, loaded once per search. Its first byte needs
+// Compares strings 8 bytes at a time. Loaded little-endian, the lowest differing byte of
+// two words is the first differing byte of the strings; byte-swapped, the words compare
+// as the strings do. Deciding the direction from the swapped words keeps the work before
+// the descent's next branch short.
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+constexpr bool kWordCompare = true;
+#else
+constexpr bool kWordCompare = false;
+#endif
+
+// The 17 bytes after a string's first byte, loaded once per search. The first byte needs
 // no comparison: every string in a tree starts with the tree's byte.
 struct SearchKey {
     explicit SearchKey(const uint8_t* key)
-        : bytes(key), head(Load64(key + 1)), middle(Load64(key + 9)) {}
+        : bytes(key), head(Load64(key + 1)), middle(Load64(key + 9)),
+          headOrder(__builtin_bswap64(head)), middleOrder(__builtin_bswap64(middle)) {}
     const uint8_t* bytes;
-    uint64_t head;     // bytes 1..8
-    uint64_t middle;   // bytes 9..16
+    uint64_t head;          // bytes 1..8
+    uint64_t middle;        // bytes 9..16
+    uint64_t headOrder;     // the same, byte-swapped for ordering
+    uint64_t middleOrder;
 };
 
 // Number of leading equal bytes of the key and the 18-byte string at `other` (at least 1).
-// `cmp` gets key[i] - other[i] on unsigned bytes at the first difference.
+// `cmp` gets a value of the sign of key[i] - other[i] (unsigned bytes) at the first
+// difference; only its sign is used.
 inline int32_t MatchLength(const SearchKey& key, const uint8_t* other, int32_t& cmp)
 {
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    uint64_t keyWord = key.head;
-    uint64_t otherWord = Load64(other + 1);
-    int32_t base = 1;
-    if (keyWord == otherWord) {
-        keyWord = key.middle;
-        otherWord = Load64(other + 9);
-        base = 9;
-        if (keyWord == otherWord) {
-            cmp = key.bytes[17] - other[17];
-            return cmp ? 17 : F;
+    if (kWordCompare) {
+        const uint64_t head = Load64(other + 1);
+        if (head != key.head) {
+            cmp = key.headOrder > __builtin_bswap64(head) ? 1 : -1;
+            return 1 + (__builtin_ctzll(head ^ key.head) >> 3);
         }
+        const uint64_t middle = Load64(other + 9);
+        if (middle != key.middle) {
+            cmp = key.middleOrder > __builtin_bswap64(middle) ? 1 : -1;
+            return 9 + (__builtin_ctzll(middle ^ key.middle) >> 3);
+        }
+        cmp = key.bytes[17] - other[17];
+        return cmp ? 17 : F;
     }
-    // The lowest differing byte of the little-endian words is the first differing byte.
-    const int32_t shift = __builtin_ctzll(keyWord ^ otherWord) & ~7;
-    cmp = static_cast<int32_t>((keyWord >> shift) & 0xFF) - static_cast<int32_t>((otherWord >> shift) & 0xFF);
-    return base + (shift >> 3);
-#else
     for (int32_t i = 1; i < F; ++i) {
         cmp = key.bytes[i] - other[i];
         if (cmp)
             return i;
     }
     return F;
-#endif
 }
 
 class Encoder {
@@ -127,12 +136,12 @@ void Encoder::InsertNode(int32_t r)
         }
         p = *link;
         const int32_t length = MatchLength(key, &m_Text[p], cmp);
-        if (length > bestLength) {
-            bestPosition = p;
-            bestLength = length;
-            if (length >= F)
-                break;
-        }
+        // Of equally long candidates the first met wins. Written as selections, not a
+        // branch: whether a node improves the match is hard to predict.
+        bestPosition = length > bestLength ? p : bestPosition;
+        bestLength = length > bestLength ? length : bestLength;
+        if (length >= F)
+            break;
     }
     m_MatchLength = bestLength;
     m_MatchPosition = bestPosition;

@@ -139,14 +139,15 @@ int32_t CResFile::mfFlush()
     if (m_DiskCount == count)
         return 1;
 
+    // The entries the disk lacks are the directory's last ones, and each must be pending,
+    // or the header would disagree with the chain.
     std::vector<PendingWrite> writes;
-    for (size_t index = 0; index < m_Dir.size(); ++index) {
-        if (m_Dir[index].flags & DE_PENDING) {
-            writes.emplace_back();
-            writes.back().index = index;
-        }
+    for (size_t index = static_cast<size_t>(std::max(m_DiskCount, 0)); index < m_Dir.size(); ++index) {
+        if (!(m_Dir[index].flags & DE_PENDING))
+            break;
+        writes.emplace_back();
+        writes.back().index = index;
     }
-    // Every entry the disk lacks must be pending, or the header would disagree with the chain.
     if (m_DiskCount + static_cast<int64_t>(writes.size()) != count) {
         mfSetError("CResFile::mfFlush - Error number directory files in resource file <%s>", m_Name);
         return 0;
