@@ -63,21 +63,17 @@ int32_t Add(CResFile& package, const std::string& name, const Bytes& data, int32
     return result;
 }
 
-// Flushes and then releases the buffers that the flush handed back.
+// Flushes, then releases the buffers of the entries that the flush wrote.
 int32_t Flush(CResFile& package)
 {
-    std::vector<uint8_t*> buffers;
+    std::vector<std::pair<int32_t, uint8_t*>> pending;
     for (int32_t i = 0; i < package.mfGetCount(); ++i)
         if (package.mfGetEntry(i).data)
-            buffers.push_back(package.mfGetEntry(i).data);
+            pending.emplace_back(i, package.mfGetEntry(i).data);
     const int32_t result = package.mfFlush();
-    for (uint8_t* buffer : buffers) {
-        bool stillPending = false;
-        for (int32_t i = 0; i < package.mfGetCount(); ++i)
-            stillPending = stillPending || package.mfGetEntry(i).data == buffer;
-        if (!stillPending)
+    for (const auto& [index, buffer] : pending)
+        if (!package.mfGetEntry(index).data)
             std::free(buffer);
-    }
     return result;
 }
 
@@ -158,12 +154,15 @@ TEST_F(ArchiveIo, ReadFailuresLeaveTheirMessage)
     cutStream.resize(cutStream.size() - 1);
     Bytes hugePrefix = Packed(text);
     SetI32(hugePrefix, 0, -1);
-    Bytes tinyLzss = {5, 0};
-    CResFile package(PackageWith({{"plain", Pattern(100, 2)},
-                                  {"packed", Packed(text), RT_TEXTURE, RC_LZSS},
-                                  {"cut", cutStream, RT_TEXTURE, RC_LZSS},
-                                  {"huge", hugePrefix, RT_TEXTURE, RC_LZSS},
-                                  {"tiny", tinyLzss, RT_TEXTURE, RC_LZSS}}));
+    Bytes bytes = MakePackageBytes({{"plain", Pattern(100, 2)},
+                                    {"packed", Packed(text), RT_TEXTURE, RC_LZSS},
+                                    {"cut", cutStream, RT_TEXTURE, RC_LZSS},
+                                    {"huge", hugePrefix, RT_TEXTURE, RC_LZSS},
+                                    {"tiny", {5, 0}, RT_TEXTURE, RC_LZSS},
+                                    {"short", Pattern(300, 3)}});
+    bytes.resize(bytes.size() - 10);
+    WriteFileBytes(m_Path, bytes);
+    CResFile package(m_Path.c_str());
     ASSERT_EQ(package.Open(RA_READ), 1);
     Bytes buffer(1000);
     const std::string badIndex = "CResFile::mfFileRead - error file number" + Message("");
@@ -178,13 +177,14 @@ TEST_F(ArchiveIo, ReadFailuresLeaveTheirMessage)
         std::string message;
     } cases[] = {
         {"negative index", -1, buffer.data(), 1000, badIndex},
-        {"index past the end", 5, buffer.data(), 1000, badIndex},
+        {"index past the end", 6, buffer.data(), 1000, badIndex},
         {"no buffer", 0, nullptr, 1000, "CResFile::mfFileRead - data is NULL for file <plain>" + Message("")},
         {"plain entry too big", 0, buffer.data(), 99, readError("plain")},
         {"unpacked entry too big", 1, buffer.data(), 499, readError("packed")},
         {"stream ends early", 2, buffer.data(), 1000, readError("cut")},
         {"absurd unpacked length", 3, buffer.data(), std::numeric_limits<int64_t>::max(), readError("huge")},
         {"no room for the length", 4, buffer.data(), 1000, readError("tiny")},
+        {"file ends inside the entry", 5, buffer.data(), 1000, readError("short")},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -193,18 +193,6 @@ TEST_F(ArchiveIo, ReadFailuresLeaveTheirMessage)
     }
     EXPECT_EQ(package.mfFileRead("nothing", buffer.data()), 0);
     EXPECT_EQ(Error(package), badIndex);
-}
-
-TEST_F(ArchiveIo, ShortFileFailsThePlainRead)
-{
-    Bytes bytes = MakePackageBytes({{"a", Pattern(300, 3)}});
-    bytes.resize(bytes.size() - 10);
-    WriteFileBytes(m_Path, bytes);
-    CResFile package(m_Path.c_str());
-    ASSERT_EQ(package.Open(RA_READ), 1);
-    Bytes buffer(300);
-    EXPECT_EQ(package.mfFileRead(0, buffer.data()), 0);
-    EXPECT_EQ(Error(package), "CResFile::mfFileRead - Error read file <a>" + Message(""));
 }
 
 TEST_F(ArchiveIo, PiecewiseReadContinuesWhereItStopped)
@@ -234,14 +222,12 @@ TEST_F(ArchiveIo, PiecewiseReadContinuesWhereItStopped)
     EXPECT_EQ(Error(package), "CResFile::mfFileRead2 - error file number" + Message(""));
     EXPECT_EQ(package.mfFileRead2("missing", 1), nullptr);
     EXPECT_EQ(Error(package), "CResFile::mfFileRead2 - error file number" + Message(""));
-}
 
-TEST_F(ArchiveIo, PiecewiseReadReturnsPackedBytesAsStored)
-{
+    // Packed entries come as stored, length prefix included.
     const Bytes stored = Packed(Runs(2000));
-    CResFile package(PackageWith({{"p", stored, RT_TEXTURE, RC_LZSS}}));
-    ASSERT_EQ(package.Open(RA_READ), 1);
-    EXPECT_EQ(ReadPiece(package, 0, static_cast<int32_t>(stored.size())), stored);
+    CResFile packed(PackageWith({{"p", stored, RT_TEXTURE, RC_LZSS}}));
+    ASSERT_EQ(packed.Open(RA_READ), 1);
+    EXPECT_EQ(ReadPiece(packed, 0, static_cast<int32_t>(stored.size())), stored);
 }
 
 TEST_F(ArchiveIo, PiecewiseReadOfPendingEntryStaysInsideItsBytes)
@@ -268,15 +254,14 @@ TEST_F(ArchiveIo, AddRefusesIncompleteEntriesSilently)
     ASSERT_EQ(package.Open(RA_WRITE | RA_CREATE), 1);
     ASSERT_EQ(Add(package, "one", {1}), 1);
     uint8_t byte = 0;
-    DirEntry noSize{};
-    std::strcpy(noSize.name, "x");
-    noSize.data = &byte;
-    DirEntry noName{};
-    noName.size = 1;
-    noName.data = &byte;
-    DirEntry noData{};
-    std::strcpy(noData.name, "x");
-    noData.size = 1;
+    DirEntry complete{};
+    std::strcpy(complete.name, "x");
+    complete.size = 1;
+    complete.data = &byte;
+    DirEntry noSize = complete, noName = complete, noData = complete;
+    noSize.size = 0;
+    noName.name[0] = '\0';
+    noData.data = nullptr;
     const DirEntry* const incomplete[] = {&noSize, &noName, &noData, nullptr};
     for (const DirEntry* entry : incomplete)
         EXPECT_EQ(package.mfFileAdd(entry), 1);
@@ -333,17 +318,13 @@ TEST_F(ArchiveIo, FirstFlushWritesHeaderRecordAndData)
     ASSERT_EQ(Add(package, "a", data), 1);
     ASSERT_EQ(Flush(package), 1);
     const Bytes file = ReadFileBytes(m_Path);
-    ASSERT_EQ(file.size(), 20u + 88 + 1000);
-    EXPECT_EQ(std::string(file.begin(), file.begin() + 4), "MPCK");
-    EXPECT_EQ(GetI32(file, 4), 1);
-    EXPECT_EQ(GetI32(file, 12), 1);     // entryCount
-    EXPECT_EQ(GetI32(file, 16), 20);    // firstRecord
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&file[20])), "a");
-    EXPECT_EQ(GetI32(file, 20 + 64), 1000);   // size
+    ASSERT_EQ(file, MakePackageBytes({{"a", data}}));
+    EXPECT_EQ(file.size(), 20u + 88 + 1000);
+    EXPECT_EQ(GetI32(file, 12), 1);           // entryCount
+    EXPECT_EQ(GetI32(file, 16), 20);          // firstRecord
     EXPECT_EQ(GetI32(file, 20 + 68), 108);    // offset
     EXPECT_EQ(GetI32(file, 20 + 72), -1);     // next
     EXPECT_EQ(GetI32(file, 20 + 76), -1);     // prev
-    EXPECT_TRUE(std::equal(data.begin(), data.end(), file.begin() + 108));
     EXPECT_EQ(package.mfGetEntry(0).data, nullptr);
     EXPECT_EQ(package.mfGetEntry(0).flags, 0);
 
@@ -484,6 +465,22 @@ TEST_F(ArchiveIo, UpdateModeAppendsBehindTheChain)
     EXPECT_EQ(ReadWhole(reader, 2), Pattern(30, 17));
 }
 
+TEST_F(ArchiveIo, EmptyPackageOpenedForUpdateTakesEntries)
+{
+    {
+        CResFile creator(m_Path.c_str());
+        ASSERT_EQ(creator.Open(RA_WRITE | RA_CREATE), 1);
+    }
+    CResFile package(m_Path.c_str());
+    EXPECT_EQ(package.Open(RA_READ | RA_WRITE), 0);
+    EXPECT_EQ(Error(package), "CResFile::Open - Empty resource file <" + m_Path + ">");
+    // The stream stays open in update mode, so the package can still be filled.
+    Add(package, "first", Pattern(40, 23));
+    ASSERT_EQ(Flush(package), 1);
+    package.mfClose();
+    EXPECT_EQ(ReadFileBytes(m_Path), MakePackageBytes({{"first", Pattern(40, 23)}}));
+}
+
 TEST_F(ArchiveIo, FlushRefusesADiskChainLongerThanTheDirectory)
 {
     WriteFileBytes(m_Path, MakePackageBytes({{"one", {1}}}));
@@ -614,3 +611,24 @@ TEST_F(ArchiveIo, ManyFlushesReadBackThroughANewHandle)
 }
 
 }  // namespace
+
+#ifdef MTXDUMP_EXE
+TEST(ArchiveIoTool, WrittenPackageListsThroughTheExtractor)
+{
+    ScratchDir dir;
+    {
+        CResFile package((dir / "written.mtx").c_str());
+        ASSERT_EQ(package.Open(RA_WRITE | RA_CREATE), 1);
+        Add(package, "Palette", Pattern(1024, 30), RC_NONE, RT_PALETTE);
+        Add(package, "packed", Runs(4000), RC_LZSS);
+        ASSERT_EQ(Flush(package), 1);
+        Add(package, "plain", Pattern(300, 31));
+        ASSERT_EQ(Flush(package), 1);
+    }
+    const RunResult run = RunTool(MTXDUMP_EXE, {"+list", "written"}, dir.path());
+    EXPECT_EQ(run.status, 0);
+    const std::string listing = "\nProcess Pak file 'written.mtx'...\nPalette\npacked\nplain\n";
+    ASSERT_GE(run.out.size(), listing.size());
+    EXPECT_EQ(run.out.substr(run.out.size() - listing.size()), listing);
+}
+#endif

@@ -171,14 +171,6 @@ TEST(Lzss, CutStreamDecodesToLastWholeToken)
     EXPECT_EQ(Decode(Hex({0x07, 0x61, 0x62, 0x63, 0xEE}), 9), ToBytes("abc"));
 }
 
-TEST(Lzss, DecodeStopsAtTheOutputLimit)
-{
-    const Bytes input = MakeInput(Shape::Runs, 10000, 3);
-    const Bytes stream = Encode(input);
-    for (size_t limit : {size_t(0), size_t(1), size_t(17), size_t(100), size_t(4097), size_t(9999)})
-        EXPECT_EQ(Decode(stream, limit), Bytes(input.begin(), input.begin() + static_cast<std::ptrdiff_t>(limit)));
-}
-
 TEST(Lzss, ArbitraryStreamsDecodeLikeThePlainRingBuffer)
 {
     std::mt19937 rng(99);
