@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Wall time of Mtxmake on 2,000 64x64 24-bit TGA files against `tar cf` of the same
-# files. Builds Mtxmake in a Release tree first (build-release/, or $MTX_BUILD).
+# files, then of `Mtxdump +extract` of that package against `tar xf` of the archive.
+# Builds the tools in a Release tree first (build-release/, or $MTX_BUILD).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${MTX_BUILD:-$root/build-release}"
@@ -8,7 +9,7 @@ count="${1:-2000}"
 side=64
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DMTX_TESTS=OFF >/dev/null
-cmake --build "$build" --target Mtxmake -j 2 >/dev/null
+cmake --build "$build" --target Mtxmake Mtxdump -j 2 >/dev/null
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
@@ -42,8 +43,15 @@ cd "$work"
 make_time=$(seconds "$build/builder/Mtxmake" bench 'in/*.tga')
 tar_time=$(seconds tar cf bench.tar in)
 entries=$(( $(od -An -t d4 -j 12 -N 4 bench.mtx) ))
+# Back out again: every texture to its own file, as tar does.
+extract_time=$(seconds "$build/extractor/Mtxdump" +extract -out extracted bench)
+mkdir untarred
+untar_time=$(seconds tar xf bench.tar -C untarred)
 
 printf 'files:    %d TGA files of %dx%d (%d bytes each)\n' "$count" "$side" "$side" $((18 + side * side * 3))
 printf 'Mtxmake:  %.3f s  (%d entries, %d bytes)\n' "$make_time" "$entries" "$(wc -c <bench.mtx)"
 printf 'tar cf:   %.3f s  (%d bytes)\n' "$tar_time" "$(wc -c <bench.tar)"
 awk -v m="$make_time" -v t="$tar_time" 'BEGIN { printf "ratio:    %.2f\n", m / t }' 
+printf 'Mtxdump +extract: %.3f s  (%d files)\n' "$extract_time" "$(find extracted -type f | wc -l)"
+printf 'tar xf:   %.3f s  (%d files)\n' "$untar_time" "$(find untarred -type f | wc -l)"
+awk -v m="$extract_time" -v t="$untar_time" 'BEGIN { printf "ratio:    %.2f\n", m / t }'
