@@ -1,6 +1,5 @@
-// The extractor's PCX and TGA writers (file bytes) and the link-file writer.
+// The extractor's PCX and TGA writers: the bytes of the files they write.
 #include "extractor/ImageWriters.h"
-#include "extractor/QuarkLinks.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -78,14 +77,6 @@ TEST(WritePcx, OnlyBytesWithBothTopBitsSetGetARunCount)
         ASSERT_EQ(file.size(), 128 + c.body.size() + 769) << int(c.index);
         EXPECT_EQ(Slice(file, 128, c.body.size()), c.body) << int(c.index);
     }
-}
-
-TEST(WritePcx, RunsNeverJoinAcrossPixelsOrRows)
-{
-    ScratchDir dir;
-    const Bytes file = WritePcxFile(dir, {5, 5, 5, 255}, 2, 2);
-    EXPECT_EQ(Slice(file, 128, 6), (Bytes{5, 5, 5, 0xC1, 0xFF, 12}));
-    EXPECT_EQ(file.size(), 128u + 5 + 769);
 }
 
 TEST(WritePcx, ZeroSizeGivesHeaderMarkerAndPalette)
@@ -167,16 +158,4 @@ TEST(ImageWriters, CreateFilesWithMode0666BeforeUmaskAndSkipUncreatableOnes)
     // A file in a missing directory is silently not written.
     WriteTga32(pixels.data(), 1, 1, dir / "missing/a.tga");
     EXPECT_FALSE(FileExists(dir / "missing/a.tga"));
-}
-
-TEST(QuarkLinks, CannotBeCreatedInAMissingDirectoryAndThenDoesNothing)
-{
-    ScratchDir dir;
-    CQuarkLinks links;
-    EXPECT_FALSE(links.mfOpen((dir / "missing/x.qrk").c_str()));
-    EXPECT_FALSE(links.mfIsOpen());
-    links.mfBeginPackage("a");
-    links.mfEntry("a", "b");
-    links.mfEndPackage();
-    links.mfClose();
 }
