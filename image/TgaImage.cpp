@@ -8,7 +8,6 @@
 
 namespace {
 
-constexpr size_t kHeaderSize = 18;
 constexpr uint32_t kColorMapEntries = 16384;
 constexpr uint32_t kMaxColorMapEnd = kColorMapEntries - 2;
 constexpr uint8_t kOriginTopFlag = 0x20;
