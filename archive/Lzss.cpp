@@ -90,6 +90,10 @@ private:
     static constexpr int kLeft = 0;
     static constexpr int kRight = 1;
 
+    // Inserts position r into its tree. With kFindMatch, also leaves the longest match for
+    // the string at r in m_MatchLength and m_MatchPosition; insertions whose match is never
+    // used skip that bookkeeping.
+    template <bool kFindMatch>
     void InsertNode(int32_t r);
     void DeleteNode(int32_t p);
     Node& Left(int32_t node) { return m_Child[node][kLeft]; }
@@ -112,6 +116,7 @@ private:
     int32_t m_MatchLength = 0;
 };
 
+template <bool kFindMatch>
 void Encoder::InsertNode(int32_t r)
 {
     const SearchKey key(&m_Text[r]);
@@ -130,21 +135,27 @@ void Encoder::InsertNode(int32_t r)
         if (*link == kNil) {
             *link = static_cast<Node>(r);
             m_Parent[r] = static_cast<Node>(p);
-            m_MatchLength = bestLength;
-            m_MatchPosition = bestPosition;
+            if (kFindMatch) {
+                m_MatchLength = bestLength;
+                m_MatchPosition = bestPosition;
+            }
             return;
         }
         p = *link;
         const int32_t length = MatchLength(key, &m_Text[p], cmp);
         // Of equally long candidates the first met wins. Written as selections, not a
         // branch: whether a node improves the match is hard to predict.
-        bestPosition = length > bestLength ? p : bestPosition;
-        bestLength = length > bestLength ? length : bestLength;
+        if (kFindMatch) {
+            bestPosition = length > bestLength ? p : bestPosition;
+            bestLength = length > bestLength ? length : bestLength;
+        }
         if (length >= F)
             break;
     }
-    m_MatchLength = bestLength;
-    m_MatchPosition = bestPosition;
+    if (kFindMatch) {
+        m_MatchLength = F;
+        m_MatchPosition = p;
+    }
     // r holds the same 18 bytes as p: r takes p's place, so the newest copy stays.
     m_Parent[r] = m_Parent[p];
     Left(r) = Left(p);
@@ -205,8 +216,8 @@ int32_t Encoder::Run(const uint8_t* src, uint8_t* dst, int32_t srcLen)
     while (len < F && in < inEnd)
         m_Text[r + len++] = *in++;
     for (int32_t i = 1; i <= F; ++i)
-        InsertNode(r - i);
-    InsertNode(r);
+        InsertNode<false>(r - i);
+    InsertNode<true>(r);
 
     size_t out = 0;
     size_t flagPos = out++;   // the group's flag byte, written once the group is known
@@ -241,14 +252,22 @@ int32_t Encoder::Run(const uint8_t* src, uint8_t* dst, int32_t srcLen)
                 m_Text[s + N] = c;
             s = (s + 1) & (N - 1);
             r = (r + 1) & (N - 1);
-            InsertNode(r);
+            // Only the step's last insertion yields the next token's match.
+            if (i + 1 == lastMatchLength)
+                InsertNode<true>(r);
+            else
+                InsertNode<false>(r);
         }
         for (; i < lastMatchLength; ++i) {
             DeleteNode(s);
             s = (s + 1) & (N - 1);
             r = (r + 1) & (N - 1);
-            if (--len)
-                InsertNode(r);
+            if (--len) {
+                if (i + 1 == lastMatchLength)
+                    InsertNode<true>(r);
+                else
+                    InsertNode<false>(r);
+            }
         }
     } while (len > 0);
 
