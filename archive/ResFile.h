@@ -17,6 +17,9 @@ constexpr int32_t RA_CREATE = 4;
 constexpr int32_t DE_PENDING = 1;  // added and not yet written
 
 constexpr size_t kResNameCapacity = 1024;
+
+// The staging file of mfOptimize, in the process's working directory.
+constexpr char kOptimizeTempName[] = "_Temp";
 constexpr size_t kErrorCapacity = 1024;
 
 // One directory entry in memory; also what a caller fills and hands to mfFileAdd.

@@ -1,0 +1,21 @@
+// Atomic replacement of a file: the one way the tools overwrite a user's file.
+#pragma once
+
+#include <string>
+
+// Prefix of the temporary files that ReplaceFileFrom creates beside a target; walks
+// skip them because they begin with a dot.
+extern const char kReplaceTempPrefix[];
+
+// Replaces `target` with a copy of the file `source`. The copy is written to a new
+// temporary file in the target's directory (named kReplaceTempPrefix + target's name +
+// a unique suffix), flushed and synced to disk, given the target's permission bits, and
+// then renamed over the target, so that at every moment the target is either its old
+// or its new contents. A target that is a symbolic link is followed: the file it names
+// is replaced. Memory use is bounded: the copy goes in fixed-size chunks.
+// Returns true on success. On failure the target is untouched, the temporary file is
+// removed, and `errorText` describes what failed with the host's error text.
+bool ReplaceFileFrom(const std::string& target, const std::string& source, std::string& errorText);
+
+// True when both paths name the same existing file (after following links).
+bool IsSameFile(const std::string& first, const std::string& second);
