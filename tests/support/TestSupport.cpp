@@ -21,8 +21,15 @@ Bytes ToBytes(const std::string& text)
 
 Bytes ReadFileBytes(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    // One read of the whole file: tests compare packages of several megabytes.
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    if (!in)
+        return Bytes();
+    Bytes bytes(static_cast<size_t>(in.tellg()));
+    in.seekg(0);
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    bytes.resize(static_cast<size_t>(in.gcount()));
+    return bytes;
 }
 
 std::string ReadFileText(const std::string& path)
@@ -187,7 +194,7 @@ void SetI32(Bytes& bytes, size_t offset, int32_t value)
         bytes.at(offset + static_cast<size_t>(i)) = static_cast<uint8_t>(bits >> (8 * i));
 }
 
-Bytes MakePackageBytes(const std::vector<TestEntry>& entries)
+Bytes MakePackageBytes(const std::vector<TestEntry>& entries, size_t gap)
 {
     constexpr size_t kHeader = 20, kRecord = 88;
     Bytes out(kHeader, 0);
@@ -206,11 +213,13 @@ Bytes MakePackageBytes(const std::vector<TestEntry>& entries)
         const int32_t size = static_cast<int32_t>(entry.data.size());
         SetI32(out, recordAt + 64, size);
         SetI32(out, recordAt + 68, dataAt);
-        SetI32(out, recordAt + 72, i + 1 < entries.size() ? dataAt + size : -1);
+        SetI32(out, recordAt + 72, i + 1 < entries.size() ? dataAt + size + static_cast<int32_t>(gap) : -1);
         SetI32(out, recordAt + 76, previous);
         SetI32(out, recordAt + 80, entry.type);
         SetI32(out, recordAt + 84, entry.method);
         out.insert(out.end(), entry.data.begin(), entry.data.end());
+        if (i + 1 < entries.size())
+            out.insert(out.end(), gap, 0xEE);
         previous = static_cast<int32_t>(recordAt);
     }
     return out;

@@ -57,8 +57,9 @@ struct TestEntry {
 };
 
 // Package bytes in the flushed layout: header, then per entry its record followed by
-// its data, records chained in order.
-Bytes MakePackageBytes(const std::vector<TestEntry>& entries);
+// its data, records chained in order. `gap` dead bytes follow the data of every entry
+// but the last, as flushing leaves them behind packed entries.
+Bytes MakePackageBytes(const std::vector<TestEntry>& entries, size_t gap = 0);
 
 // Little-endian field access for checking and damaging package bytes.
 int32_t GetI32(const Bytes& bytes, size_t offset);
