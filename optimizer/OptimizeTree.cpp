@@ -48,7 +48,9 @@ int32_t OptimizeTree(const char* prefix, int32_t count)
         const std::string path = std::string(prefix) + found.name;
         if (found.isDirectory)
             count = OptimizeTree((path + "/").c_str(), count);
-        else if (OptimizeFile(path))
+        // Only regular files are opened (a pipe would block the run), and a path longer
+        // than the handle's name buffer is never opened cut short.
+        else if (found.isRegular && path.size() < kResNameCapacity && OptimizeFile(path))
             ++count;
     }
     return count;
