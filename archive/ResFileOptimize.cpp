@@ -49,12 +49,6 @@ private:
     bool m_created = false;
 };
 
-bool ReadAt(std::FILE* file, int32_t position, void* bytes, size_t size)
-{
-    return fseeko(file, static_cast<off_t>(position), SEEK_SET) == 0 &&
-           std::fread(bytes, 1, size, file) == size;
-}
-
 }  // namespace
 
 int32_t CResFile::mfOptimize(int32_t /*unused*/)
@@ -100,7 +94,7 @@ int32_t CResFile::mfOptimize(int32_t /*unused*/)
     }
 
     uint8_t headerBytes[kHeaderSize];
-    if (!ReadAt(m_File, 0, headerBytes, kHeaderSize)) {
+    if (!mfReadAt(0, headerBytes, kHeaderSize)) {
         mfSetError("CResFile::mfOptimize - Error read header in resource file <%s>", m_Name);
         return 0;
     }
@@ -127,7 +121,7 @@ int32_t CResFile::mfOptimize(int32_t /*unused*/)
     for (int32_t i = 0; i < count; ++i) {
         const DirEntry& entry = m_Dir[static_cast<size_t>(i)];
         uint8_t recordBytes[kRecordSize];
-        if (readPosition < 0 || !ReadAt(m_File, readPosition, recordBytes, kRecordSize)) {
+        if (readPosition < 0 || !mfReadAt(readPosition, recordBytes, kRecordSize)) {
             mfSetError("CResFile::mfFlush - Error read directory in resource file <%s>", m_Name);
             return 0;
         }

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -127,6 +129,51 @@ TEST_F(OptimizeTest, RecordsThenDataInChainOrderWithoutDeadSpace)
         EXPECT_EQ(ReadFileBytes(path), out);  // compacting again changes nothing
     }
     EXPECT_EQ(ReadFileBytes(path)[20 + 88 + 2], 'x');
+}
+
+TEST_F(OptimizeTest, FlushedPackedEntriesLoseTheirDeadSpaceAndReadBack)
+{
+    std::vector<Bytes> contents;
+    for (size_t size : {5000, 3000, 1, 200}) {
+        contents.emplace_back(size);
+        for (size_t i = 0; i < size; ++i)
+            contents.back()[i] = static_cast<uint8_t>(i / 100);  // runs that pack well
+    }
+    {
+        CResFile writer(path.c_str());
+        ASSERT_EQ(writer.Open(RA_WRITE | RA_CREATE), 1);
+        std::vector<uint8_t*> buffers;
+        for (size_t i = 0; i < contents.size(); ++i) {
+            DirEntry entry{};
+            std::snprintf(entry.name, sizeof entry.name, "entry%zu", i);
+            entry.size = static_cast<int32_t>(contents[i].size());
+            entry.type = RT_TEXTURE;
+            entry.method = RC_LZSS;
+            entry.data = static_cast<uint8_t*>(std::malloc(contents[i].size()));
+            std::memcpy(entry.data, contents[i].data(), contents[i].size());
+            buffers.push_back(entry.data);
+            ASSERT_EQ(writer.mfFileAdd(&entry), static_cast<int32_t>(i + 1));
+        }
+        ASSERT_EQ(writer.mfFlush(), 1);
+        for (uint8_t* buffer : buffers)
+            std::free(buffer);  // a successful flush is done with them
+    }
+    const int64_t flushedSize = static_cast<int64_t>(ReadFileBytes(path).size());
+
+    CResFile package(path.c_str());
+    ASSERT_EQ(package.Open(RA_READ), 1);
+    ASSERT_EQ(package.mfOptimize(0), 1);
+    int64_t storedTotal = 0;
+    for (int32_t i = 0; i < package.mfGetCount(); ++i) {
+        storedTotal += package.mfGetEntry(i).size;
+        Bytes back(contents[static_cast<size_t>(i)].size());
+        EXPECT_EQ(package.mfFileRead(i, back.data(), static_cast<int64_t>(back.size())),
+                  static_cast<int32_t>(back.size()));
+        EXPECT_EQ(back, contents[static_cast<size_t>(i)]);
+    }
+    const int64_t compactedSize = static_cast<int64_t>(ReadFileBytes(path).size());
+    EXPECT_EQ(compactedSize, 20 + 88 * 4 + storedTotal);
+    EXPECT_LT(compactedSize, flushedSize - 5000);  // the gaps behind the packed runs are gone
 }
 
 TEST_F(OptimizeTest, PermissionBitsSurvive)
