@@ -71,6 +71,24 @@ void WriteWholeFile(const char* path, const uint8_t* data, size_t size)
     FUZZ_CHECK(std::fclose(file) == 0);
 }
 
+Bytes ReadWholeFile(const char* path)
+{
+    Bytes bytes;
+    std::FILE* file = std::fopen(path, "rb");
+    FUZZ_CHECK(file != nullptr);
+    uint8_t chunk[4096];
+    size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+        bytes.insert(bytes.end(), chunk, chunk + got);
+    std::fclose(file);
+    return bytes;
+}
+
+bool FileExists(const char* path)
+{
+    return access(path, F_OK) == 0;
+}
+
 // ---- LZSS ------------------------------------------------------------------------------
 
 constexpr int32_t kMaxDecodeLength = 1 << 20;  // output buffers stay small whatever is asked
@@ -199,7 +217,48 @@ void ReadEveryEntry(CResFile& package, const uint8_t* data, size_t size)
     }
 }
 
-// The bytes as a package file: open for reading, every entry looked up and read.
+// Compacts the open package. On success the handle is open on the compacted file,
+// which holds every entry's stored bytes unchanged, back to back behind the records,
+// and compacts to itself again. On failure the package file is untouched. Neither
+// leaves the staging file behind.
+void CheckCompaction(CResFile& package, const uint8_t* data, size_t size)
+{
+    const int32_t count = package.mfGetCount();
+    std::vector<DirEntry> before;
+    for (int32_t index = 0; index < count; ++index)
+        before.push_back(package.mfGetEntry(index));
+
+    if (package.mfOptimize(0) != 1) {
+        FUZZ_CHECK(package.mfGetError() != nullptr);
+        FUZZ_CHECK(!FileExists(kOptimizeTempName));
+        FUZZ_CHECK(ReadWholeFile(kPackageFile) == Bytes(data, data + size));
+        return;
+    }
+    FUZZ_CHECK(!FileExists(kOptimizeTempName));
+    const Bytes compacted = ReadWholeFile(kPackageFile);
+    FUZZ_CHECK(package.mfGetCount() == count);
+    int64_t dataPosition = static_cast<int64_t>(kHeaderSize) + static_cast<int64_t>(kRecordSize) * count;
+    for (int32_t index = 0; index < count; ++index) {
+        const DirEntry& old = before[static_cast<size_t>(index)];
+        const DirEntry& now = package.mfGetEntry(index);
+        FUZZ_CHECK(std::strcmp(now.name, old.name) == 0 && now.size == old.size &&
+                   now.type == old.type && now.method == old.method);
+        FUZZ_CHECK(now.offset == dataPosition);
+        // An empty entry has nothing to copy, wherever its offset points.
+        if (old.size > 0) {
+            FUZZ_CHECK(InInput(old.offset, old.size, size) && InInput(now.offset, now.size, compacted.size()));
+            FUZZ_CHECK(std::memcmp(compacted.data() + now.offset, data + old.offset, static_cast<size_t>(old.size)) == 0);
+        }
+        dataPosition += now.size;
+    }
+    FUZZ_CHECK(static_cast<int64_t>(compacted.size()) == dataPosition);
+
+    FUZZ_CHECK(package.mfOptimize(0) == 1);
+    FUZZ_CHECK(ReadWholeFile(kPackageFile) == compacted);
+}
+
+// The bytes as a package file: open for reading, every entry looked up and read, then
+// the package compacted.
 void FuzzPackage(const uint8_t* data, size_t size)
 {
     EnterScratchFolder();
@@ -210,6 +269,7 @@ void FuzzPackage(const uint8_t* data, size_t size)
             // The directory never outgrows the file it came from.
             FUZZ_CHECK(package.mfGetCount() >= 1 && static_cast<size_t>(package.mfGetCount()) <= size);
             ReadEveryEntry(package, data, size);
+            CheckCompaction(package, data, size);
         } else {
             FUZZ_CHECK(package.mfGetError() != nullptr);
         }

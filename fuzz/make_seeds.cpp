@@ -363,8 +363,9 @@ struct SeedEntry {
     int32_t method;
 };
 
-// Writes the entries through the archive, one flush per group, and returns the bytes.
-Bytes PackageBytes(const std::vector<std::vector<SeedEntry>>& flushes)
+// Writes the entries through the archive, one flush per group, compacts the package
+// when asked, and returns the bytes.
+Bytes PackageBytes(const std::vector<std::vector<SeedEntry>>& flushes, bool compact = false)
 {
     const char* path = "make_seeds.tmp.mtx";
     {
@@ -389,6 +390,13 @@ Bytes PackageBytes(const std::vector<std::vector<SeedEntry>>& flushes)
             keep.clear();
         }
         package.mfClose();
+    }
+    if (compact) {
+        CResFile package(path);
+        if (package.Open(RA_READ) != 1 || package.mfOptimize(0) != 1) {
+            std::fprintf(stderr, "make_seeds: compaction failed: %s\n", package.mfGetError());
+            ++g_Failures;
+        }
     }
     Bytes bytes;
     if (std::FILE* file = std::fopen(path, "rb")) {
@@ -448,6 +456,11 @@ void WritePackageSeeds()
               PackageBytes({{{"Palette", records.palette, RT_PALETTE, RC_LZSS},
                              {"wall", records.rgb, RT_TEXTURE, RC_LZSS},
                              {"glass", records.rgba, RT_TEXTURE, RC_NONE}}}));
+    WriteSeed("package", "lzss-entries-compacted",
+              PackageBytes({{{"Palette", records.palette, RT_PALETTE, RC_LZSS},
+                             {"wall", records.rgb, RT_TEXTURE, RC_LZSS},
+                             {"glass", records.rgba, RT_TEXTURE, RC_NONE}}},
+                           true));
     WriteSeed("package", "three-flushes",
               PackageBytes({{{"wall", records.rgb, RT_TEXTURE, RC_NONE}},
                             {{"glass", records.rgba, RT_TEXTURE, RC_LZSS}},
