@@ -23,6 +23,10 @@ constexpr uint64_t kMaxPlaneBytes = uint64_t(1) << 30;
 // Huffman-coded data spends at least one bit on every 8x8 block of each component;
 // allowing for subsampled layouts, no byte can stand for more than 2048 pixels.
 constexpr uint64_t kMaxPixelsPerHuffmanByte = 2048;
+// The arithmetic coder can spend far less than a bit on a block, so no tight bound
+// exists; this one admits flat pictures and keeps a file of a few hundred bytes from
+// claiming a picture of a hundred million pixels.
+constexpr uint64_t kMaxPixelsPerArithmeticByte = 65536;
 
 // Handed to the library once the buffer is used up, so that it ends the image.
 const JOCTET kFakeEndOfImage[] = {0xFF, JPEG_EOI};
@@ -110,7 +114,8 @@ bool SizeIsPlausible(const jpeg_decompress_struct& info, uint32_t fileSize)
     const uint64_t pixelCount = uint64_t(info.image_width) * info.image_height;
     if (pixelCount * kRgbaBytes > kMaxPlaneBytes)
         return false;
-    return info.arith_code || pixelCount <= uint64_t(fileSize) * kMaxPixelsPerHuffmanByte;
+    const uint64_t pixelsPerByte = info.arith_code ? kMaxPixelsPerArithmeticByte : kMaxPixelsPerHuffmanByte;
+    return pixelCount <= uint64_t(fileSize) * pixelsPerByte;
 }
 
 // Decodes into `image`; false after a library error, with the text in g_JpegMessage.

@@ -202,6 +202,7 @@ struct JpegKind {
     int components;
     J_COLOR_SPACE stored;
     bool progressive = false;
+    bool arithmetic = false;
 };
 
 Bytes WriteJpeg(const JpegKind& kind, int width, int height)
@@ -221,6 +222,7 @@ Bytes WriteJpeg(const JpegKind& kind, int width, int height)
     jpeg_set_colorspace(&info, kind.stored);
     if (kind.progressive)
         jpeg_simple_progression(&info);
+    info.arith_code = kind.arithmetic;
     jpeg_start_compress(&info, TRUE);
     Bytes row(size_t(width) * kind.components);
     while (info.next_scanline < info.image_height) {
@@ -318,17 +320,25 @@ TEST(JpegImage, RefusesNonJpegAndImplausibleSizes)
     tga[16] = 24;
     EXPECT_EQ(Load(tga + Bytes{1, 2, 3}).format, IMG_TGA);
 
-    const Bytes file = WriteJpeg({JCS_GRAYSCALE, 1, JCS_GRAYSCALE}, 16, 16);
-    // The frame header gives height then width, 5 bytes after its marker.
-    const Bytes startOfFrame = {0xFF, 0xC0};
-    const size_t frame = size_t(std::search(file.begin(), file.end(), startOfFrame.begin(), startOfFrame.end()) - file.begin());
-    ASSERT_LT(frame + 9, file.size());
-    for (uint16_t side : {60000, 4000}) {
-        Bytes patched = file;
-        for (size_t at : {frame + 5, frame + 7})
-            patched[at] = uint8_t(side >> 8), patched[at + 1] = uint8_t(side);
-        CJpegImage image(patched.data(), uint32_t(patched.size()));
-        EXPECT_EQ(g_ImageError, IMGERR_BADFORMAT) << side;
+    // Arithmetic-coded data is bounded more loosely than Huffman-coded data, yet a few
+    // hundred bytes of either cannot hold 16000 x 16000 pixels.
+    for (const bool arithmetic : {false, true}) {
+        const Bytes file = WriteJpeg({JCS_GRAYSCALE, 1, JCS_GRAYSCALE, false, arithmetic}, 16, 16);
+        CJpegImage valid(file.data(), uint32_t(file.size()));
+        EXPECT_EQ(g_ImageError, IMGERR_NONE) << arithmetic;
+        // The frame header gives height then width, 5 bytes after its marker.
+        const Bytes startOfFrame = {0xFF, uint8_t(arithmetic ? 0xC9 : 0xC0)};
+        const size_t frame = size_t(std::search(file.begin(), file.end(), startOfFrame.begin(), startOfFrame.end()) - file.begin());
+        ASSERT_LT(frame + 9, file.size());
+        for (uint16_t side : {60000, 16000, 4000}) {
+            if (arithmetic && side == 4000)
+                continue;  // within the arithmetic bound
+            Bytes patched = file;
+            for (size_t at : {frame + 5, frame + 7})
+                patched[at] = uint8_t(side >> 8), patched[at + 1] = uint8_t(side);
+            CJpegImage image(patched.data(), uint32_t(patched.size()));
+            EXPECT_EQ(g_ImageError, IMGERR_BADFORMAT) << side << " " << arithmetic;
+        }
     }
 }
 
