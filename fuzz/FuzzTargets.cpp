@@ -5,7 +5,9 @@
 #include "archive/Lzss.h"
 #include "archive/ResFile.h"
 #include "builder/DdsTexture.h"
+#include "builder/MipTexture.h"
 #include "common/ByteReader.h"
+#include "extractor/ExtractTexture.h"
 #include "image/GifImage.h"
 #include "image/Image.h"
 #include "image/PcxImage.h"
@@ -87,6 +89,136 @@ Bytes ReadWholeFile(const char* path)
 bool FileExists(const char* path)
 {
     return access(path, F_OK) == 0;
+}
+
+// ---- Extraction -------------------------------------------------------------------------
+
+constexpr char kExtractPackage[] = "extract.mtx";
+constexpr char kOutputFolder[] = "out";
+constexpr char kOutputPrefix[] = "out/";
+constexpr char kDefaultEntryName[] = "texture";
+constexpr uint8_t kWithPaletteFlag = 1;
+constexpr uint8_t kPackedPaletteFlag = 2;
+constexpr int32_t kPcxMaxWidth = 640;
+constexpr int32_t kPcxMaxHeight = 480;
+
+// A package written through the archive: an optional "Palette" entry, then the record.
+void WriteExtractPackage(const Bytes& palette, int32_t paletteMethod, const char* name, const Bytes& record)
+{
+    CResFile writer(kExtractPackage);
+    FUZZ_CHECK(writer.Open(RA_WRITE | RA_CREATE) == 1);
+    Bytes paletteCopy = palette;
+    Bytes recordCopy = record;
+    if (!paletteCopy.empty()) {
+        DirEntry entry{};
+        std::snprintf(entry.name, sizeof entry.name, "%s", kPaletteEntryName);
+        entry.size = static_cast<int32_t>(paletteCopy.size());
+        entry.type = RT_PALETTE;
+        entry.method = paletteMethod;
+        entry.data = paletteCopy.data();
+        FUZZ_CHECK(writer.mfFileAdd(&entry) == 1);
+    }
+    DirEntry entry{};
+    std::snprintf(entry.name, sizeof entry.name, "%s", name);
+    entry.size = static_cast<int32_t>(recordCopy.size());
+    entry.type = RT_TEXTURE;
+    entry.method = RC_NONE;
+    entry.data = recordCopy.data();
+    writer.mfFileAdd(&entry);
+    FUZZ_CHECK(writer.mfFlush() == 1);
+    writer.mfClose();
+}
+
+// The file the extraction wrote must read back, through the project's own decoders, as
+// the record's pixels (PCX only up to the size its decoder takes).
+void CheckExtractedImage(const std::string& path, const Bytes& record, const RgbaPalette& palette)
+{
+    FUZZ_CHECK(record.size() >= kMipHeaderSize);
+    const MipTexture header = DecodeMipTexture(record.data());
+    FUZZ_CHECK(header.width > 0 && header.height > 0 && header.dataOffset >= static_cast<int32_t>(kMipHeaderSize));
+    const size_t pixelCount = static_cast<size_t>(header.width) * static_cast<size_t>(header.height);
+    const Bytes file = ReadWholeFile(path.c_str());
+    const bool pcx = path.size() > 4 && path.compare(path.size() - 4, 4, ".pcx") == 0;
+    const bool ownPalette = (header.ownPalette & 1) != 0;
+
+    if (pcx) {
+        FUZZ_CHECK(header.format == TEX_INDEXED8);
+        const size_t indexStart = static_cast<size_t>(header.dataOffset) + (ownPalette ? kRgbaPaletteSize : 0);
+        FUZZ_CHECK(indexStart + pixelCount <= record.size());
+        if (header.width > kPcxMaxWidth || header.height > kPcxMaxHeight)
+            return;
+        CPcxImage image(file.data(), static_cast<uint32_t>(file.size()));
+        FUZZ_CHECK(g_ImageError == IMGERR_NONE);
+        FUZZ_CHECK(image.m_Width == header.width && image.m_Height == header.height);
+        FUZZ_CHECK(std::memcmp(image.m_pIndices, record.data() + indexStart, pixelCount) == 0);
+        for (size_t i = 0; i < kRgbaPaletteEntries; ++i) {
+            const RgbaColor& colour = palette.entries[i];
+            FUZZ_CHECK(image.m_pPalette[i * 3] == colour.red && image.m_pPalette[i * 3 + 1] == colour.green &&
+                       image.m_pPalette[i * 3 + 2] == colour.blue);
+        }
+        return;
+    }
+    FUZZ_CHECK(header.format == TEX_RGB24 || header.format == TEX_RGBA32);
+    const size_t pixelBytes = header.format == TEX_RGB24 ? 3 : 4;
+    const size_t dataStart = static_cast<size_t>(header.dataOffset);
+    FUZZ_CHECK(dataStart + pixelCount * pixelBytes <= record.size());
+    CTgaImage image(file.data(), static_cast<uint32_t>(file.size()));
+    FUZZ_CHECK(g_ImageError == IMGERR_NONE);
+    FUZZ_CHECK(image.m_Width == header.width && image.m_Height == header.height);
+    for (size_t i = 0; i < pixelCount; ++i) {
+        const uint8_t* stored = record.data() + dataStart + i * pixelBytes;
+        const uint8_t* decoded = image.m_pPixels + i * 4;
+        FUZZ_CHECK(std::memcmp(decoded, stored, 3) == 0);
+        FUZZ_CHECK(decoded[3] == (pixelBytes == 4 ? stored[3] : 255));
+    }
+}
+
+// Input: a flags byte (kWithPaletteFlag: the package has a "Palette" entry;
+// kPackedPaletteFlag: stored with LZSS), the palette entry's length as two bytes, its
+// bytes, then the texture record, whose entry is named after the record's name field.
+// The record is extracted into a folder of its own; nothing may appear elsewhere.
+void FuzzExtract(const uint8_t* data, size_t size)
+{
+    EnterScratchFolder();
+    ByteReader reader(data, size);
+    const uint8_t flags = reader.u8();
+    const uint16_t paletteLength = reader.u16();
+    if (!reader.ok())
+        return;
+    const size_t paletteSize = std::min<size_t>(paletteLength, reader.remaining());
+    const uint8_t* paletteBytes = reader.take(paletteSize);
+    const Bytes palette = (flags & kWithPaletteFlag) ? Bytes(paletteBytes, paletteBytes + paletteSize) : Bytes();
+    const Bytes record(data + reader.position(), data + size);
+    if (record.empty())
+        return;  // the archive takes no empty entry
+
+    char name[kMipNameSize] = {};
+    std::memcpy(name, record.data(), std::min(record.size(), kMipNameSize - 1));
+    if (name[0] == '\0')
+        std::snprintf(name, sizeof name, "%s", kDefaultEntryName);
+    WriteExtractPackage(palette, (flags & kPackedPaletteFlag) ? RC_LZSS : RC_NONE, name, record);
+
+    namespace fs = std::filesystem;
+    fs::create_directory(kOutputFolder);
+    RgbaPalette table{};
+    {
+        CResFile package(kExtractPackage);
+        FUZZ_CHECK(package.Open(RA_READ) == 1);
+        ExtractTexture(package, package.mfGetCount() - 1, kOutputPrefix, kExtractPackage, table);
+        std::fflush(stdout);
+    }
+
+    for (const fs::directory_entry& entry : fs::directory_iterator(".")) {
+        const std::string found = entry.path().filename().string();
+        FUZZ_CHECK(found == kExtractPackage || found == kOutputFolder);
+    }
+    int written = 0;
+    for (const fs::directory_entry& entry : fs::directory_iterator(kOutputFolder)) {
+        FUZZ_CHECK(entry.is_regular_file() && ++written == 1);
+        CheckExtractedImage(entry.path().string(), record, table);
+        fs::remove(entry.path());
+    }
+    std::remove(kExtractPackage);
 }
 
 // ---- LZSS ------------------------------------------------------------------------------
@@ -368,6 +500,7 @@ void FuzzDds(const uint8_t* data, size_t size)
 const FuzzTarget kFuzzTargets[] = {
     {"package", FuzzPackage},
     {"lzss", FuzzLzss},
+    {"extract", FuzzExtract},
     {"image", FuzzImage},
     {"gif", FuzzGif},
     {"pcx", FuzzPcx},

@@ -467,6 +467,29 @@ void WritePackageSeeds()
                             {{"WALL", records.dxt, RT_TEXTURE, RC_NONE}}}));
 }
 
+// The extraction target's input: flags (bit 0: a "Palette" entry, bit 1: stored with
+// LZSS), the palette's length as two bytes, the palette, then the record.
+Bytes ExtractSeed(uint8_t flags, const Bytes& palette, const Bytes& record)
+{
+    Bytes out = {flags, 0, 0};
+    PutU16(&out[1], static_cast<uint32_t>(palette.size()));
+    out.insert(out.end(), palette.begin(), palette.end());
+    out.insert(out.end(), record.begin(), record.end());
+    return out;
+}
+
+void WriteExtractSeeds()
+{
+    const SeedRecords records;
+    WriteSeed("extract", "rgb", ExtractSeed(0, {}, records.rgb));
+    WriteSeed("extract", "rgba", ExtractSeed(0, {}, records.rgba));
+    WriteSeed("extract", "indexed-shared-palette", ExtractSeed(1, records.palette, records.indexed));
+    WriteSeed("extract", "indexed-packed-palette", ExtractSeed(3, records.palette, records.indexed));
+    WriteSeed("extract", "indexed-no-palette", ExtractSeed(0, {}, records.indexed));
+    WriteSeed("extract", "indexed-own-palette", ExtractSeed(0, {}, records.indexedOwn));
+    WriteSeed("extract", "dxt", ExtractSeed(0, {}, records.dxt));
+}
+
 }  // namespace
 
 int main(int argc, char* argv[])
@@ -482,5 +505,6 @@ int main(int argc, char* argv[])
     WriteDdsSeeds();
     WriteLzssSeeds();
     WritePackageSeeds();
+    WriteExtractSeeds();
     return g_Failures ? 1 : 0;
 }
