@@ -107,24 +107,21 @@ void WriteExtractPackage(const Bytes& palette, int32_t paletteMethod, const char
 {
     CResFile writer(kExtractPackage);
     FUZZ_CHECK(writer.Open(RA_WRITE | RA_CREATE) == 1);
+    // The archive holds the pointers until the flush.
     Bytes paletteCopy = palette;
     Bytes recordCopy = record;
-    if (!paletteCopy.empty()) {
+    auto add = [&writer](const char* entryName, Bytes& bytes, int32_t type, int32_t method) {
         DirEntry entry{};
-        std::snprintf(entry.name, sizeof entry.name, "%s", kPaletteEntryName);
-        entry.size = static_cast<int32_t>(paletteCopy.size());
-        entry.type = RT_PALETTE;
-        entry.method = paletteMethod;
-        entry.data = paletteCopy.data();
-        FUZZ_CHECK(writer.mfFileAdd(&entry) == 1);
-    }
-    DirEntry entry{};
-    std::snprintf(entry.name, sizeof entry.name, "%s", name);
-    entry.size = static_cast<int32_t>(recordCopy.size());
-    entry.type = RT_TEXTURE;
-    entry.method = RC_NONE;
-    entry.data = recordCopy.data();
-    writer.mfFileAdd(&entry);
+        std::snprintf(entry.name, sizeof entry.name, "%s", entryName);
+        entry.size = static_cast<int32_t>(bytes.size());
+        entry.type = type;
+        entry.method = method;
+        entry.data = bytes.data();
+        return writer.mfFileAdd(&entry);
+    };
+    if (!paletteCopy.empty())
+        FUZZ_CHECK(add(kPaletteEntryName, paletteCopy, RT_PALETTE, paletteMethod) == 1);
+    add(name, recordCopy, RT_TEXTURE, RC_NONE);
     FUZZ_CHECK(writer.mfFlush() == 1);
     writer.mfClose();
 }
