@@ -85,10 +85,12 @@ private:
     int32_t m_Capacity = 0;
     int32_t m_Mode = 0;
     char m_Error[kErrorCapacity];
-    // The chain's last record on disk and the record count, learnt by the first flush
-    // after Open and kept current by every later one.
+    // The chain's last record on disk, the record count, the header and the file's end,
+    // learnt by the first flush after Open and kept current by every later one.
     bool m_TailKnown = false;
     int32_t m_TailOffset = kNoRecord;
     int32_t m_DiskCount = 0;
     uint8_t m_TailRecord[kRecordSize] = {};
+    PackageHeader m_DiskHeader{};
+    int64_t m_EndOffset = 0;
 };

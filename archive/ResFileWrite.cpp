@@ -6,12 +6,15 @@
 #include "common/ByteReader.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <memory>
 #include <new>
 #include <stdexcept>
+#include <sys/uio.h>
+#include <unistd.h>
 
 namespace {
 
@@ -37,6 +40,41 @@ struct PendingWrite {
     int32_t storedSize = 0;
     std::unique_ptr<uint8_t[], FreeDeleter> packed;   // LZSS entries only
 };
+
+// One piece of bytes for WriteAt.
+iovec Piece(const void* bytes, size_t count)
+{
+    return {const_cast<void*>(bytes), count};
+}
+
+// Writes the pieces one after another at `position` of the file, past any stream buffer,
+// in one call when the system takes them whole; returns how many bytes reached the file
+// (fewer when the disk fills up or a write fails).
+size_t WriteAt(int descriptor, int64_t position, iovec* pieces, int pieceCount)
+{
+    size_t done = 0;
+    while (pieceCount > 0) {
+        const ssize_t written =
+            pwritev(descriptor, pieces, pieceCount, static_cast<off_t>(position + static_cast<int64_t>(done)));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            break;
+        done += static_cast<size_t>(written);
+        // Step over what went out: whole pieces, then the front of a partly written one.
+        size_t left = static_cast<size_t>(written);
+        while (pieceCount > 0 && left >= pieces->iov_len) {
+            left -= pieces->iov_len;
+            ++pieces;
+            --pieceCount;
+        }
+        if (pieceCount > 0) {
+            pieces->iov_base = static_cast<uint8_t*>(pieces->iov_base) + left;
+            pieces->iov_len -= left;
+        }
+    }
+    return done;
+}
 
 }  // namespace
 
@@ -80,8 +118,8 @@ int32_t CResFile::mfFileAdd(const DirEntry* entry)
     return static_cast<int32_t>(newCount);
 }
 
-// Finds the last record of the chain on disk and counts the records; done once per Open,
-// later flushes keep the result up to date.
+// Learns the header, the last record of the chain on disk, the record count and where the
+// file ends; done once per Open, later flushes keep the results up to date.
 int32_t CResFile::mfLoadChainTail()
 {
     // Drop what the stream buffered while reading, so the walk sees the file as it is now.
@@ -91,7 +129,8 @@ int32_t CResFile::mfLoadChainTail()
         mfSetError("CResFile::mfFlush - Error read directory in resource file <%s>", m_Name);
         return 0;
     }
-    int32_t position = DecodeHeader(headerBytes).firstRecord;
+    const PackageHeader header = DecodeHeader(headerBytes);
+    int32_t position = header.firstRecord;
     int32_t tail = kNoRecord;
     int32_t records = 0;
     uint8_t recordBytes[kRecordSize];
@@ -110,17 +149,23 @@ int32_t CResFile::mfLoadChainTail()
         std::memcpy(m_TailRecord, recordBytes, kRecordSize);
         position = DecodeRecord(recordBytes).next;
     }
+    if (fseeko(m_File, 0, SEEK_END) != 0) {
+        mfSetError("CResFile::mfFlush - Error write directory in resource file <%s>", m_Name);
+        return 0;
+    }
+    m_EndOffset = ftello(m_File);
+    m_DiskHeader = header;
     m_TailOffset = tail;
     m_DiskCount = records;
     m_TailKnown = true;
     return 1;
 }
 
-// Writes `count` bytes at `position` and pushes them out of the stream's buffer.
+// Writes `count` bytes at `position`, past the stream, whose buffer must be empty.
 bool CResFile::mfWriteAt(int64_t position, const void* src, size_t count)
 {
-    return fseeko(m_File, position, SEEK_SET) == 0 && std::fwrite(src, 1, count, m_File) == count &&
-           std::fflush(m_File) == 0;
+    iovec piece = Piece(src, count);
+    return WriteAt(fileno(m_File), position, &piece, 1) == count;
 }
 
 int32_t CResFile::mfFlush()
@@ -152,18 +197,7 @@ int32_t CResFile::mfFlush()
         mfSetError("CResFile::mfFlush - Error number directory files in resource file <%s>", m_Name);
         return 0;
     }
-
-    uint8_t headerBytes[kHeaderSize];
-    if (!mfReadAt(0, headerBytes, kHeaderSize)) {
-        mfSetError("CResFile::mfFlush - Error read directory in resource file <%s>", m_Name);
-        return 0;
-    }
-    PackageHeader header = DecodeHeader(headerBytes);
-    if (fseeko(m_File, 0, SEEK_END) != 0) {
-        mfSetError("CResFile::mfFlush - Error write directory in resource file <%s>", m_Name);
-        return 0;
-    }
-    const int64_t appendPos = ftello(m_File);
+    const int64_t appendPos = m_EndOffset;
 
     // Lay the new entries out: each record is followed by its stored bytes, and the next
     // record starts after the unpacked length, or after the stored bytes when packing made
@@ -204,6 +238,14 @@ int32_t CResFile::mfFlush()
         return 0;
     }
 
+    // From here on the bytes go to the file at their offsets, past the stream: whatever
+    // it still buffers is written or dropped first.
+    if (std::fflush(m_File) != 0) {
+        mfSetError("CResFile::mfFlush - Error write directory in resource file <%s>", m_Name);
+        return mfAbandonFlush();
+    }
+    const int descriptor = fileno(m_File);
+
     // Append records and data; the old chain does not reach them yet.
     int64_t previous = m_TailOffset;
     uint8_t recordBytes[kRecordSize];
@@ -219,14 +261,14 @@ int32_t CResFile::mfFlush()
         record.type = entry.type;
         record.method = entry.method;
         EncodeRecord(record, recordBytes);
-        if (fseeko(m_File, write.recordPos, SEEK_SET) != 0 ||
-            std::fwrite(recordBytes, 1, kRecordSize, m_File) != kRecordSize) {
+        const size_t storedSize = static_cast<size_t>(write.storedSize);
+        iovec pieces[] = {Piece(recordBytes, kRecordSize), Piece(write.stored, storedSize)};
+        const size_t written = WriteAt(descriptor, write.recordPos, pieces, 2);
+        if (written < kRecordSize) {
             mfSetError("CResFile::mfFlush - Error write directory in resource file <%s>", m_Name);
             return mfAbandonFlush();
         }
-        if (std::fwrite(write.stored, 1, static_cast<size_t>(write.storedSize), m_File) !=
-                static_cast<size_t>(write.storedSize) ||
-            std::fflush(m_File) != 0) {
+        if (written < kRecordSize + storedSize) {
             mfSetError("CResFile::mfFlush - Error write file <%s> in resource file <%s>", entry.name, m_Name);
             return mfAbandonFlush();
         }
@@ -234,7 +276,7 @@ int32_t CResFile::mfFlush()
     }
 
     // Link the new records in, then publish the new count.
-    const PackageHeader oldHeader = header;
+    PackageHeader header = m_DiskHeader;
     uint8_t oldTail[kRecordSize];
     std::memcpy(oldTail, m_TailRecord, kRecordSize);
     bool linked;
@@ -246,12 +288,13 @@ int32_t CResFile::mfFlush()
         linked = true;
     }
     header.entryCount = count;
+    uint8_t headerBytes[kHeaderSize];
     EncodeHeader(header, headerBytes);
     if (!linked || !mfWriteAt(0, headerBytes, kHeaderSize)) {
         // Best effort: put the old link and header back so the old chain stays whole.
         if (m_TailOffset >= 0)
             mfWriteAt(m_TailOffset, oldTail, kRecordSize);
-        EncodeHeader(oldHeader, headerBytes);
+        EncodeHeader(m_DiskHeader, headerBytes);
         mfWriteAt(0, headerBytes, kHeaderSize);
         mfSetError("CResFile::mfFlush - Error write directory in resource file <%s>", m_Name);
         return mfAbandonFlush();
@@ -264,8 +307,11 @@ int32_t CResFile::mfFlush()
         entry.size = write.storedSize;
         entry.offset = static_cast<int32_t>(write.recordPos + static_cast<int64_t>(kRecordSize));
     }
-    m_TailOffset = static_cast<int32_t>(writes.back().recordPos);
+    const PendingWrite& last = writes.back();
+    m_TailOffset = static_cast<int32_t>(last.recordPos);
     std::memcpy(m_TailRecord, recordBytes, kRecordSize);
+    m_DiskHeader = header;
+    m_EndOffset = last.recordPos + static_cast<int64_t>(kRecordSize) + last.storedSize;
     m_DiskCount = count;
     return 1;
 }
