@@ -76,6 +76,39 @@ TEST(DirectorySearch, ReturnsMatchesSortedWithoutCaseAndMarksDirectories)
     EXPECT_EQ(all.front(), ".hidden.mtx");
 }
 
+TEST(DirectorySearch, TellsEveryKindOfName)
+{
+    ScratchDir dir;
+    WriteFileBytes(dir / "file", ToBytes("x"));
+    mkdir((dir / "folder").c_str(), 0777);
+    mkfifo((dir / "pipe").c_str(), 0644);
+    ASSERT_EQ(symlink("file", (dir / "to-file").c_str()), 0);
+    ASSERT_EQ(symlink("folder", (dir / "to-folder").c_str()), 0);
+    ASSERT_EQ(symlink("pipe", (dir / "to-pipe").c_str()), 0);
+    ASSERT_EQ(symlink("nowhere", (dir / "to-nothing").c_str()), 0);
+
+    const struct {
+        const char* name;
+        bool isDirectory, isRegular, isSymlink;
+    } expected[] = {
+        {"file", false, true, false},      {"folder", true, false, false},
+        {"pipe", false, false, false},     {"to-file", false, true, true},
+        {"to-folder", true, false, true},  {"to-nothing", false, false, true},
+        {"to-pipe", false, false, true},
+    };
+    DirectorySearch search;
+    ASSERT_TRUE(search.Start(dir / "*"));
+    FoundFile found;
+    for (const auto& e : expected) {
+        ASSERT_TRUE(search.Next(found));
+        EXPECT_EQ(found.name, e.name);
+        EXPECT_EQ(found.isDirectory, e.isDirectory) << e.name;
+        EXPECT_EQ(found.isRegular, e.isRegular) << e.name;
+        EXPECT_EQ(found.isSymlink, e.isSymlink) << e.name;
+    }
+    EXPECT_FALSE(search.Next(found));
+}
+
 TEST(DirectorySearch, SplitsPatternAtLastSlash)
 {
     ScratchDir dir;
