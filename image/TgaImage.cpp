@@ -4,7 +4,9 @@
 
 #include "common/ByteReader.h"
 
+#include <algorithm>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -89,43 +91,88 @@ uint8_t Scale5(unsigned value)
     return static_cast<uint8_t>((value << 3) | (value >> 2));
 }
 
-struct TgaValue {
-    uint8_t red = 0;
-    uint8_t green = 0;
-    uint8_t blue = 0;
-    uint8_t alpha = 0;
-    uint32_t mapIndex = 0;
+// How stored values of one size turn into RGBA, fixed once per image so that the
+// conversion loops need no per-pixel dispatch.
+enum class ValueKind {
+    Gray8,          // r = g = b = the byte, opaque
+    Rgb555,         // 15 and 16 bits: 5-bit blue, green, red from the low bits up, opaque
+    Bgr24,          // blue, green, red, opaque
+    Bgra32,         // blue, green, red, alpha
+    MapIndex8,      // a colour-map index
+    MapIndex16,     // a little-endian colour-map index
+    MapFirstEntry,  // 24- and 32-bit values of a mapped image carry no index: entry 0
 };
 
-// One pixel or colour-map value of `bits` bits, its bytes in file order.
-TgaValue DecodeValue(const uint8_t* bytes, uint8_t bits)
+ValueKind KindFor(uint8_t bits, bool mapped)
 {
-    TgaValue value;
-    value.alpha = 255;
     switch (bits) {
     case 8:
-        value.red = value.green = value.blue = bytes[0];
-        value.mapIndex = bytes[0];
-        break;
+        return mapped ? ValueKind::MapIndex8 : ValueKind::Gray8;
     case 15:
-    case 16: {
-        const unsigned low = bytes[0];
-        const unsigned high = bytes[1];
-        value.red = Scale5((high >> 2) & 31);
-        value.green = Scale5(((high & 3) << 3) | (low >> 5));
-        value.blue = Scale5(low & 31);
-        value.mapIndex = high * 256 + low;
+    case 16:
+        return mapped ? ValueKind::MapIndex16 : ValueKind::Rgb555;
+    case 24:
+        return mapped ? ValueKind::MapFirstEntry : ValueKind::Bgr24;
+    default:
+        return mapped ? ValueKind::MapFirstEntry : ValueKind::Bgra32;
+    }
+}
+
+using MapEntry = uint8_t[4];
+
+// Turns `count` stored values into RGBA pixels. `colorMap` has kColorMapEntries entries
+// for the mapped kinds and may be null for the others.
+void ConvertValues(ValueKind kind, const MapEntry* colorMap, const uint8_t* in, size_t count, uint8_t* out)
+{
+    static const MapEntry kOutsideMap = {0, 0, 0, 0};
+    switch (kind) {
+    case ValueKind::Gray8:
+        for (size_t i = 0; i < count; ++i, out += 4) {
+            out[0] = out[1] = out[2] = in[i];
+            out[3] = 255;
+        }
+        break;
+    case ValueKind::Rgb555:
+        for (size_t i = 0; i < count; ++i, in += 2, out += 4) {
+            const unsigned low = in[0];
+            const unsigned high = in[1];
+            out[0] = Scale5((high >> 2) & 31);
+            out[1] = Scale5(((high & 3) << 3) | (low >> 5));
+            out[2] = Scale5(low & 31);
+            out[3] = 255;
+        }
+        break;
+    case ValueKind::Bgr24:
+        for (size_t i = 0; i < count; ++i, in += 3, out += 4) {
+            out[0] = in[2];
+            out[1] = in[1];
+            out[2] = in[0];
+            out[3] = 255;
+        }
+        break;
+    case ValueKind::Bgra32:
+        for (size_t i = 0; i < count; ++i, in += 4, out += 4) {
+            out[0] = in[2];
+            out[1] = in[1];
+            out[2] = in[0];
+            out[3] = in[3];
+        }
+        break;
+    case ValueKind::MapIndex8:
+        for (size_t i = 0; i < count; ++i, out += 4)
+            std::memcpy(out, colorMap[in[i]], 4);
+        break;
+    case ValueKind::MapIndex16:
+        for (size_t i = 0; i < count; ++i, in += 2, out += 4) {
+            const uint32_t index = in[0] | (uint32_t{in[1]} << 8);
+            std::memcpy(out, index < kColorMapEntries ? colorMap[index] : kOutsideMap, 4);
+        }
+        break;
+    case ValueKind::MapFirstEntry:
+        for (size_t i = 0; i < count; ++i, out += 4)
+            std::memcpy(out, colorMap[0], 4);
         break;
     }
-    default:  // 24 and 32: blue, green, red, then alpha for 32
-        value.red = bytes[2];
-        value.green = bytes[1];
-        value.blue = bytes[0];
-        if (bits == 32)
-            value.alpha = bytes[3];
-        break;
-    }
-    return value;
 }
 
 // Working state of one decode: the colour map and the current run-length packet.
@@ -135,26 +182,26 @@ public:
         : m_Reader(reader), m_Header(header),
           m_Mapped(header.imageType == TGA_MAPPED || header.imageType == TGA_RLE_MAPPED),
           m_Rle(header.imageType >= TGA_RLE_MAPPED),
-          m_PixelBytes(ValueBytes(header.pixelSize))
+          m_PixelBytes(ValueBytes(header.pixelSize)),
+          m_Kind(KindFor(header.pixelSize, m_Mapped))
     {
-        std::memset(m_ColorMap, 0, sizeof(m_ColorMap));
+        if (m_Mapped)
+            m_ColorMap.reset(new MapEntry[kColorMapEntries]());
     }
 
-    // Reads the stored entries; entries the file does not store stay 0, 0, 0, 0.
+    // Reads the stored entries of a mapped image; entries the file does not store stay
+    // 0, 0, 0, 0, and so does every fourth byte. Other images skip their map's bytes.
     bool ReadColorMap()
     {
         const uint8_t entrySize = m_Header.colorMapEntrySize;
-        const size_t entryBytes = ValueBytes(entrySize);
-        const uint32_t end = uint32_t{m_Header.colorMapFirst} + m_Header.colorMapLength;
-        for (uint32_t index = m_Header.colorMapFirst; index < end; ++index) {
-            const uint8_t* bytes = m_Reader.take(entryBytes);
-            if (!bytes)
-                return false;
-            const TgaValue entry = DecodeValue(bytes, entrySize);
-            m_ColorMap[index][0] = entry.red;
-            m_ColorMap[index][1] = entry.green;
-            m_ColorMap[index][2] = entry.blue;
-        }
+        const size_t length = m_Header.colorMapLength;
+        const uint8_t* bytes = m_Reader.take(length * ValueBytes(entrySize));
+        if (!bytes || !m_Mapped)
+            return bytes != nullptr;
+        MapEntry* stored = m_ColorMap.get() + m_Header.colorMapFirst;
+        ConvertValues(KindFor(entrySize, false), nullptr, bytes, length, stored[0]);
+        for (size_t index = 0; index < length; ++index)
+            stored[index][3] = 0;
         return true;
     }
 
@@ -167,48 +214,52 @@ public:
         return pixelCount <= most;
     }
 
-    // Writes the next pixel's four bytes; false when the data has run out.
-    bool ReadPixel(uint8_t* out)
+    // Decodes the next stored row of `width` pixels; false when the data runs out, with
+    // the pixels before that point written.
+    bool ReadRow(uint8_t* out, uint32_t width)
     {
-        if (!m_Rle) {
-            if (!ReadValue())
+        if (!m_Rle)
+            return ReadValues(out, width);
+        uint32_t done = 0;
+        while (done < width) {
+            if (m_RleLeft == 0) {
+                const uint8_t packet = m_Reader.u8();
+                if (!m_Reader.ok())
+                    return false;
+                m_RleRepeat = (packet & kPacketRepeatFlag) != 0;
+                m_RleLeft = (packet & kPacketCountMask) + 1u;
+                if (m_RleRepeat) {
+                    const uint8_t* bytes = m_Reader.take(m_PixelBytes);
+                    if (!bytes)
+                        return false;
+                    ConvertValues(m_Kind, m_ColorMap.get(), bytes, 1, m_RunPixel);
+                }
+            }
+            // Packets run on across row ends.
+            const uint32_t count = std::min(m_RleLeft, width - done);
+            uint8_t* target = out + static_cast<size_t>(done) * 4;
+            if (m_RleRepeat) {
+                for (uint32_t i = 0; i < count; ++i)
+                    std::memcpy(target + static_cast<size_t>(i) * 4, m_RunPixel, 4);
+            } else if (!ReadValues(target, count)) {
                 return false;
-        } else if (m_RleLeft == 0) {
-            const uint8_t packet = m_Reader.u8();
-            if (!m_Reader.ok())
-                return false;
-            m_RleRepeat = (packet & kPacketRepeatFlag) != 0;
-            m_RleLeft = packet & kPacketCountMask;
-            if (!ReadValue())
-                return false;
-        } else {
-            --m_RleLeft;
-            if (!m_RleRepeat && !ReadValue())
-                return false;
-        }
-
-        if (m_Mapped) {
-            static const uint8_t kOutsideMap[4] = {0, 0, 0, 0};
-            const uint8_t* entry =
-                m_Current.mapIndex < kColorMapEntries ? m_ColorMap[m_Current.mapIndex] : kOutsideMap;
-            std::memcpy(out, entry, 4);
-        } else {
-            out[0] = m_Current.red;
-            out[1] = m_Current.green;
-            out[2] = m_Current.blue;
-            out[3] = m_Current.alpha;
+            }
+            m_RleLeft -= count;
+            done += count;
         }
         return true;
     }
 
 private:
-    bool ReadValue()
+    // Converts the next `count` stored values, or as many as the data still holds.
+    bool ReadValues(uint8_t* out, uint32_t count)
     {
-        const uint8_t* bytes = m_Reader.take(m_PixelBytes);
+        const size_t whole = std::min<size_t>(count, m_Reader.remaining() / m_PixelBytes);
+        const uint8_t* bytes = m_Reader.take(whole * m_PixelBytes);
         if (!bytes)
             return false;
-        m_Current = DecodeValue(bytes, m_Header.pixelSize);
-        return true;
+        ConvertValues(m_Kind, m_ColorMap.get(), bytes, whole, out);
+        return whole == count;
     }
 
     ByteReader& m_Reader;
@@ -216,10 +267,11 @@ private:
     const bool m_Mapped;
     const bool m_Rle;
     const size_t m_PixelBytes;
-    uint8_t m_ColorMap[kColorMapEntries][4];
+    const ValueKind m_Kind;
+    std::unique_ptr<MapEntry[]> m_ColorMap;  // mapped images only
     uint32_t m_RleLeft = 0;
     bool m_RleRepeat = false;
-    TgaValue m_Current;
+    uint8_t m_RunPixel[4] = {};
 };
 
 // Why the header cannot be decoded, or null when it can.
@@ -286,11 +338,8 @@ CTgaImage::CTgaImage(const uint8_t* data, uint32_t size)
     uint32_t baseRow = 0;
     for (uint32_t stored = 0; stored < height && trueRow < height; ++stored) {
         const uint32_t row = topFirst ? trueRow : height - 1 - trueRow;
-        uint8_t* out = m_pPixels + static_cast<size_t>(row) * width * 4;
-        for (uint32_t x = 0; x < width; ++x) {
-            if (!decoder.ReadPixel(out + static_cast<size_t>(x) * 4))
-                return;
-        }
+        if (!decoder.ReadRow(m_pPixels + static_cast<size_t>(row) * width * 4, width))
+            return;
         trueRow += step;
         if (trueRow >= height)
             trueRow = ++baseRow;

@@ -436,3 +436,72 @@ TEST(TgaImage, EveryPrefixDecodesSafelyAndKeepsUnreachedPixelsClear)
         }
     }
 }
+
+TEST(TgaImage, WideRunLengthRowsDecodeLikeTheirUncompressedForm)
+{
+    // 300 pixels a row: packets of up to 128 split inside rows and run on across row ends.
+    constexpr uint16_t kWide = 300;
+    constexpr uint16_t kRows = 5;
+    for (uint8_t pixelSize : {24, 32}) {
+        const size_t valueBytes = pixelSize / 8u;
+        std::vector<Bytes> values;
+        for (size_t i = 0; i < size_t{kWide} * kRows; ++i) {
+            // Long runs in the first rows, then short runs and single values.
+            const size_t key = i < 700 ? i / 150 : i % 5 == 0 ? i : i / 3;
+            Bytes value(valueBytes);
+            for (size_t b = 0; b < valueBytes; ++b)
+                value[b] = static_cast<uint8_t>(key * 37 + b * 91);
+            values.push_back(value);
+        }
+        for (uint8_t descriptor : {0x20, 0x00, 0x40, 0x80}) {
+            SCOPED_TRACE(testing::Message() << "pixel " << int{pixelSize} << " descriptor " << int{descriptor});
+            TgaSpec spec;
+            spec.pixelSize = pixelSize;
+            spec.width = kWide;
+            spec.height = kRows;
+            spec.descriptor = descriptor;
+            for (const Bytes& value : values)
+                spec.body.insert(spec.body.end(), value.begin(), value.end());
+            auto raw = Decode(TgaBytes(spec));
+            ASSERT_EQ(g_ImageError, IMGERR_NONE);
+            if (descriptor == 0x20) {
+                Bytes expected;
+                for (const Bytes& value : values)
+                    expected.insert(expected.end(), {value[2], value[1], value[0],
+                                                     pixelSize == 32 ? value[3] : uint8_t{255}});
+                EXPECT_EQ(Pixels(*raw), expected);
+            }
+            spec.imageType = 10;
+            spec.body = RunLengthEncode(values);
+            auto packed = Decode(TgaBytes(spec));
+            ASSERT_EQ(g_ImageError, IMGERR_NONE);
+            EXPECT_EQ(Pixels(*packed), Pixels(*raw));
+        }
+    }
+}
+
+TEST(TgaImage, RunLengthDataCutShortKeepsEveryWholeValueBeforeTheCut)
+{
+    const struct {
+        const char* name;
+        Bytes body;
+        Bytes pixels;
+    } cases[] = {
+        {"inside a raw packet", {0x03, 1, 2, 3, 4, 5, 6, 7},
+         {3, 2, 1, 255, 6, 5, 4, 255, 0, 0, 0, 0, 0, 0, 0, 0}},
+        {"before a packet header", {0x81, 1, 2, 3},
+         {3, 2, 1, 255, 3, 2, 1, 255, 0, 0, 0, 0, 0, 0, 0, 0}},
+        {"inside a repeat value", {0x00, 1, 2, 3, 0x82, 4, 5},
+         {3, 2, 1, 255, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+    };
+    for (const auto& c : cases) {
+        TgaSpec spec;
+        spec.imageType = 10;
+        spec.width = 4;
+        spec.height = 1;
+        spec.body = c.body;
+        auto image = Decode(TgaBytes(spec));
+        EXPECT_EQ(g_ImageError, IMGERR_NONE) << c.name;
+        EXPECT_EQ(Pixels(*image), c.pixels) << c.name;
+    }
+}
