@@ -17,6 +17,7 @@
 #include <cstring>
 #include <memory>
 #include <strings.h>
+#include <sys/stat.h>
 
 const char kMtxmakeTitle[] = "Img (Gif,Jpg,Pcx,Png,Tga,DDS) to MTX package converter v1.0";
 
@@ -26,7 +27,6 @@ constexpr char kToolName[] = "Mtxmake";
 constexpr char kPackageExtension[] = ".mtx";
 constexpr char kDxtSuffix[] = "_tc";
 constexpr size_t kMaxTextureName = kMipNameSize - 1;
-constexpr size_t kFirstReadSize = 64 * 1024;
 constexpr size_t kMaxFileSize = UINT32_MAX;  // the image loader takes 32-bit sizes
 
 struct FileCloser {
@@ -51,27 +51,25 @@ struct FileBytes {
     size_t size = 0;
 };
 
-// Reads a file whole, growing the block as the file turns out longer; false when it
-// cannot be read or is longer than the image loader takes.
+// Reads a regular file whole, as long as it is when opened: one open, one fstat, one
+// read. False when it cannot be read or is longer than the image loader takes.
 bool ReadWholeFile(const std::string& path, FileBytes& bytes)
 {
     FileHandle file(std::fopen(path.c_str(), "rb"));
     if (!file)
         return false;
-    size_t capacity = kFirstReadSize;
-    for (;;) {
-        uint8_t* grown = static_cast<uint8_t*>(std::realloc(bytes.data.get(), capacity));
-        if (!grown)
-            return false;
-        bytes.data.release();
-        bytes.data.reset(grown);
-        bytes.size += std::fread(grown + bytes.size, 1, capacity - bytes.size, file.get());
-        if (bytes.size < capacity)
-            return !std::ferror(file.get());
-        if (capacity > kMaxFileSize)
-            return false;
-        capacity *= 2;
-    }
+    struct stat info {};
+    if (fstat(fileno(file.get()), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 0 ||
+        static_cast<uint64_t>(info.st_size) > kMaxFileSize)
+        return false;
+    const size_t size = static_cast<size_t>(info.st_size);
+    bytes.data.reset(static_cast<uint8_t*>(std::malloc(size ? size : 1)));
+    if (!bytes.data)
+        return false;
+    // Unbuffered, so the bytes go straight into the block.
+    std::setvbuf(file.get(), nullptr, _IONBF, 0);
+    bytes.size = std::fread(bytes.data.get(), 1, size, file.get());
+    return !std::ferror(file.get());
 }
 
 // One run's state: the package, the palette decision, and the adding of one file.

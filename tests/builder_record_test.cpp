@@ -114,12 +114,20 @@ TEST(BuildMipTexture, TrueColourFormatFollowsBitsPerPixel)
 
 TEST(BuildMipTexture, AveragesOfALargeWhiteImageDoNotWrap)
 {
-    constexpr int32_t kSide = 4096;
-    auto image = MakeImage(IMG_TGA, kSide, kSide, 32, {});
-    std::memset(image->m_pPixels, 255, size_t{kSide} * kSide * 4);
-    const Bytes record = Build(*image, false);
-    ASSERT_EQ(record.size(), kMipHeaderSize + size_t{kSide} * kSide * 4);
-    ExpectHeader(record, TEX_RGBA32, 108, 0, {255, 255, 255});
+    // 4113 x 4096 white pixels add up to more than 32 bits can hold.
+    const struct {
+        int32_t width, height, bpp, texFormat;
+        size_t bodyBytesPerPixel;
+    } cases[] = {{4096, 4096, 32, TEX_RGBA32, 4}, {4113, 4096, 24, TEX_RGB24, 3}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.width);
+        auto image = MakeImage(IMG_TGA, c.width, c.height, c.bpp, {});
+        const size_t pixels = size_t(c.width) * size_t(c.height);
+        std::memset(image->m_pPixels, 255, pixels * 4);
+        const Bytes record = Build(*image, false);
+        ASSERT_EQ(record.size(), kMipHeaderSize + pixels * c.bodyBytesPerPixel);
+        ExpectHeader(record, c.texFormat, 108, 0, {255, 255, 255});
+    }
 }
 
 TEST(BuildMipTexture, RefusesWhatCannotBecomeARecord)
