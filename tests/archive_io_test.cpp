@@ -465,28 +465,30 @@ TEST_F(ArchiveIo, UpdateModeAppendsBehindTheChain)
     EXPECT_EQ(ReadWhole(reader, 2), Pattern(30, 17));
 }
 
-TEST_F(ArchiveIo, ReadsBetweenFlushesSeeWhatEachFlushWrote)
+TEST_F(ArchiveIo, UpdateFlushesAppendEachEntryRightBehindTheLastAndReadBackAtOnce)
 {
-    // Reading the last entry leaves the end of the file in the stream's buffer; what the
-    // next flush appends must be read from the file, not from that buffer.
-    std::vector<TestEntry> entries = {{"one", Pattern(30, 24)}, {"two", Pattern(40, 25)}};
-    WriteFileBytes(m_Path, MakePackageBytes(entries));
+    // The middle round packs its entry to far less than its length: the next entry still
+    // goes right behind the stored bytes. Reads between flushes go through the same stream.
+    std::vector<TestEntry> stored = {{"one", Pattern(30, 24)}, {"two", Pattern(40, 25)}};
+    std::vector<Bytes> unpacked = {stored[0].data, stored[1].data};
+    WriteFileBytes(m_Path, MakePackageBytes(stored));
     CResFile package(m_Path.c_str());
     ASSERT_EQ(package.Open(RA_READ | RA_WRITE), 1);
     for (int32_t round = 0; round < 3; ++round) {
         for (int32_t i = 0; i < package.mfGetCount(); ++i)
-            ASSERT_EQ(ReadWhole(package, i), entries[static_cast<size_t>(i)].data) << round << " " << i;
+            ASSERT_EQ(ReadWhole(package, i), unpacked[static_cast<size_t>(i)]) << round << " " << i;
         const std::string name = "added" + std::to_string(round);
-        const Bytes data = Pattern(static_cast<size_t>(50 + round), static_cast<uint32_t>(26 + round));
-        Add(package, name, data);
+        const bool pack = round == 1;
+        const Bytes data =
+            pack ? Runs(3000) : Pattern(static_cast<size_t>(50 + round), static_cast<uint32_t>(26 + round));
+        Add(package, name, data, pack ? RC_LZSS : RC_NONE);
         ASSERT_EQ(Flush(package), 1);
-        entries.push_back({name, data});
+        stored.push_back({name, pack ? Packed(data) : data, RT_TEXTURE, pack ? RC_LZSS : RC_NONE});
+        unpacked.push_back(data);
         EXPECT_EQ(ReadWhole(package, package.mfGetCount() - 1), data) << round;
-        EXPECT_EQ(ReadPiece(package, package.mfGetCount() - 2, 5),
-                  Bytes(entries[entries.size() - 2].data.begin(), entries[entries.size() - 2].data.begin() + 5));
     }
     package.mfClose();
-    EXPECT_EQ(ReadFileBytes(m_Path), MakePackageBytes(entries));
+    EXPECT_EQ(ReadFileBytes(m_Path), MakePackageBytes(stored));
 }
 
 TEST_F(ArchiveIo, EmptyPackageOpenedForUpdateTakesEntries)
