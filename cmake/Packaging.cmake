@@ -18,6 +18,7 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Tools to build, inspect and compact MTX t
 set(CPACK_PACKAGE_DESCRIPTION
   "Mtxmake builds a texture package from GIF, JPEG, PCX, PNG, TGA and DDS files,\nMtxdump lists packages and extracts their textures as TGA and PCX files,\nMtxtrim compacts every package below a directory.")
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libpng16-16, libjpeg62-turbo")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libpng16-16, libjpeg62-turbo, libstdc++6, libgcc-s1, libc6")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_STRIP_FILES TRUE)
 include(CPack)
