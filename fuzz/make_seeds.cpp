@@ -7,18 +7,14 @@
 #include "archive/ResFile.h"
 #include "builder/MipTexture.h"
 #include "common/ByteReader.h"
+#include "samples/ImageEncoders.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
-#include <map>
 #include <string>
 #include <vector>
 
 namespace {
-
-using Bytes = std::vector<uint8_t>;
 
 std::string g_CorpusRoot;
 int g_Failures = 0;
@@ -35,12 +31,6 @@ void WriteSeed(const std::string& target, const std::string& name, const Bytes& 
         std::fclose(file);
 }
 
-void Append16(Bytes& out, uint32_t value)
-{
-    out.push_back(static_cast<uint8_t>(value));
-    out.push_back(static_cast<uint8_t>(value >> 8));
-}
-
 // ---- TGA ------------------------------------------------------------------------------
 
 struct TgaSeed {
@@ -52,53 +42,42 @@ struct TgaSeed {
     uint16_t mapLength;
 };
 
-// A 4 x 3 picture in the seed's encoding; run-length forms alternate repeat and raw packets.
+// A 4 x 3 picture in the seed's encoding, with an identifier; runs of three values
+// between single ones, so run-length forms hold both kinds of packet.
 Bytes TgaBytes(const TgaSeed& seed)
 {
-    constexpr uint16_t kWidth = 4;
-    constexpr uint16_t kHeight = 3;
-    const bool rle = seed.imageType >= 9;
-    const Bytes id = {'i', 'd'};
-    Bytes out = {static_cast<uint8_t>(id.size()), static_cast<uint8_t>(seed.mapEntrySize ? 1 : 0),
-                 seed.imageType};
-    Append16(out, 0);
-    Append16(out, seed.mapLength);
-    out.push_back(seed.mapEntrySize);
-    Append16(out, 0);
-    Append16(out, 0);
-    Append16(out, kWidth);
-    Append16(out, kHeight);
-    out.push_back(seed.pixelSize);
-    out.push_back(seed.descriptor);
-    out.insert(out.end(), id.begin(), id.end());
+    constexpr unsigned kPixels = 4 * 3;
+    TgaHeader header;
+    header.colorMapType = seed.mapEntrySize ? 1 : 0;
+    header.imageType = seed.imageType;
+    header.mapLength = seed.mapLength;
+    header.mapEntrySize = seed.mapEntrySize;
+    header.width = 4;
+    header.height = 3;
+    header.pixelSize = seed.pixelSize;
+    header.descriptor = seed.descriptor;
+    header.id = {'i', 'd'};
     const size_t mapBytes = (seed.mapEntrySize + 7u) / 8u;
     for (size_t i = 0; i < seed.mapLength * mapBytes; ++i)
-        out.push_back(static_cast<uint8_t>(i * 37 + 11));
+        header.map.push_back(static_cast<uint8_t>(i * 37 + 11));
 
     const size_t pixelBytes = (seed.pixelSize + 7u) / 8u;
-    auto appendPixel = [&](unsigned value) {
-        for (size_t i = 0; i < pixelBytes; ++i)
-            out.push_back(static_cast<uint8_t>(value * 29 + i * 53));
-    };
-    const unsigned pixelCount = kWidth * kHeight;
-    if (!rle) {
-        for (unsigned i = 0; i < pixelCount; ++i)
-            appendPixel(seed.mapLength ? i % seed.mapLength : i);
-        return out;
+    std::vector<Bytes> values;
+    for (unsigned i = 0; i < kPixels; ++i) {
+        const unsigned key = seed.mapLength ? i % seed.mapLength : (i / 3) % 2 == 0 ? 1 : i;
+        Bytes value;
+        for (size_t b = 0; b < pixelBytes; ++b)
+            value.push_back(static_cast<uint8_t>(key * 29 + b * 53));
+        values.push_back(value);
     }
-    for (unsigned done = 0; done < pixelCount;) {
-        const unsigned run = done % 2 == 0 ? 3 : 2;
-        if (done % 2 == 0) {
-            out.push_back(static_cast<uint8_t>(0x80 | (run - 1)));
-            appendPixel(1);
-        } else {
-            out.push_back(static_cast<uint8_t>(run - 1));
-            for (unsigned i = 0; i < run; ++i)
-                appendPixel(i);
-        }
-        done += run;
+    Bytes body;
+    if (seed.imageType >= 9) {
+        body = TgaRunLength(values);
+    } else {
+        for (const Bytes& value : values)
+            AppendBytes(body, value);
     }
-    return out;
+    return TgaFile(header, body);
 }
 
 void WriteTgaSeeds()
@@ -127,42 +106,24 @@ void WriteTgaSeeds()
 
 // ---- PCX ------------------------------------------------------------------------------
 
-// An 8-bit PCX of the given size whose rows mix single bytes and runs, with
+// An 8-bit PCX whose rows mix single bytes, runs and values that need a run byte, with
 // `padding` extra bytes per encoded row.
-Bytes PcxBytes(uint16_t width, uint16_t height, uint16_t padding)
+Bytes PcxBytes(int width, int height, int padding)
 {
-    Bytes out(128, 0);
-    out[0] = 10;
-    out[1] = 5;
-    out[2] = 1;
-    out[3] = 8;
-    PutU16(&out[8], width - 1u);
-    PutU16(&out[10], height - 1u);
-    out[65] = 1;
-    PutU16(&out[66], width + padding);
-    for (unsigned y = 0; y < height; ++y) {
-        unsigned x = 0;
-        while (x < width + padding) {
-            const unsigned run = (x + y) % 3 == 0 ? std::min(3u, width + padding - x) : 1;
-            const uint8_t value = static_cast<uint8_t>(x * 7 + y * 13);
-            if (run > 1 || value >= 0xC0) {
-                out.push_back(static_cast<uint8_t>(0xC0 | run));
-            }
-            out.push_back(value);
-            x += run;
-        }
-    }
-    out.push_back(12);
-    for (unsigned i = 0; i < 768; ++i)
-        out.push_back(static_cast<uint8_t>(i * 5));
-    return out;
+    SamplePicture picture(width, height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            picture.indices[static_cast<size_t>(y) * width + x] = static_cast<uint8_t>((x / 3) * 71 + y * 13);
+    for (size_t i = 0; i < picture.palette.size(); ++i)
+        picture.palette[i] = static_cast<uint8_t>(i * 5);
+    return EncodePcx(picture, {static_cast<uint16_t>(width + padding)});
 }
 
 void WritePcxSeeds()
 {
     const struct {
         const char* name;
-        uint16_t width, height, padding;
+        int width, height, padding;
     } seeds[] = {{"5x4", 5, 4, 0}, {"1x1", 1, 1, 0}, {"5x3-padded", 5, 3, 1}};
     for (const auto& seed : seeds) {
         const Bytes bytes = PcxBytes(seed.width, seed.height, seed.padding);
@@ -175,14 +136,7 @@ void WritePcxSeeds()
 
 Bytes DdsBytes(const char* fourCc, uint32_t width, uint32_t height, size_t bodySize)
 {
-    Bytes out(128, 0);
-    std::memcpy(out.data(), "DDS ", 4);
-    PutU32(&out[4], 124);
-    PutU32(&out[12], height);
-    PutU32(&out[16], width);
-    PutU32(&out[76], 32);  // pixel format: its size, then flags saying a code follows
-    PutU32(&out[80], 4);
-    std::memcpy(&out[84], fourCc, 4);
+    Bytes out = DdsHeader(fourCc, width, height, static_cast<uint32_t>(bodySize));
     for (size_t i = 0; i < bodySize; ++i)
         out.push_back(static_cast<uint8_t>(i * 3));
     return out;
@@ -198,68 +152,6 @@ void WriteDdsSeeds()
 
 // ---- GIF ------------------------------------------------------------------------------
 
-// Packs codes least significant bit first, as GIF stores them.
-class CodePacker {
-public:
-    void Put(uint32_t code, int width)
-    {
-        m_Bits |= static_cast<uint64_t>(code) << m_Count;
-        m_Count += width;
-        while (m_Count >= 8) {
-            m_Bytes.push_back(static_cast<uint8_t>(m_Bits));
-            m_Bits >>= 8;
-            m_Count -= 8;
-        }
-    }
-    Bytes Finish()
-    {
-        if (m_Count > 0)
-            m_Bytes.push_back(static_cast<uint8_t>(m_Bits));
-        return m_Bytes;
-    }
-
-private:
-    Bytes m_Bytes;
-    uint64_t m_Bits = 0;
-    int m_Count = 0;
-};
-
-// Plain LZW with a growing code width and a clear code when the table fills.
-Bytes LzwCodes(const Bytes& pixels, int minCodeSize)
-{
-    const uint32_t clear = 1u << minCodeSize;
-    const uint32_t end = clear + 1;
-    CodePacker packer;
-    std::map<std::pair<uint32_t, uint8_t>, uint32_t> table;
-    uint32_t next = clear + 2;
-    int width = minCodeSize + 1;
-    packer.Put(clear, width);
-    uint32_t current = pixels[0];
-    for (size_t i = 1; i < pixels.size(); ++i) {
-        const auto key = std::make_pair(current, pixels[i]);
-        const auto found = table.find(key);
-        if (found != table.end()) {
-            current = found->second;
-            continue;
-        }
-        packer.Put(current, width);
-        if (next == 4096) {
-            packer.Put(clear, width);
-            table.clear();
-            next = clear + 2;
-            width = minCodeSize + 1;
-        } else {
-            table[key] = next++;
-            if (next > (1u << width) && width < 12)
-                ++width;
-        }
-        current = pixels[i];
-    }
-    packer.Put(current, width);
-    packer.Put(end, width);
-    return packer.Finish();
-}
-
 struct GifSeed {
     const char* name;
     const char* version;
@@ -269,47 +161,24 @@ struct GifSeed {
     bool localTable;
 };
 
-// A 10 x 9 picture of four colours in stripes and blocks.
+// A 10 x 9 picture of four colours in stripes and blocks, in short data sub-blocks.
 Bytes GifBytes(const GifSeed& seed)
 {
-    constexpr uint16_t kWidth = 10;
-    constexpr uint16_t kHeight = 9;
-    constexpr int kMinCodeSize = 2;
-    Bytes out(seed.version, seed.version + 6);
-    Append16(out, kWidth);
-    Append16(out, kHeight);
-    out.insert(out.end(), {0x81, 0, 0});  // global table of 4 entries
-    for (int i = 0; i < 4 * 3; ++i)
-        out.push_back(static_cast<uint8_t>(i * 21));
+    GifLayout layout;
+    layout.version = seed.version;
+    layout.width = 10;
+    layout.height = 9;
+    for (int y = 0; y < layout.height; ++y)
+        for (int x = 0; x < layout.width; ++x)
+            layout.pixels.push_back(static_cast<uint8_t>(y < 4 ? (x / 3) % 4 : (x + y) % 4));
     if (seed.comment)
-        out.insert(out.end(), {0x21, 0xFE, 3, 'f', 'o', 'o', 0});
+        layout.extensions = {0x21, 0xFE, 3, 'f', 'o', 'o', 0};
     if (seed.transparent)
-        out.insert(out.end(), {0x21, 0xF9, 4, 0x01, 0, 0, 2, 0});
-    out.push_back(0x2C);
-    Append16(out, 0);
-    Append16(out, 0);
-    Append16(out, kWidth);
-    Append16(out, kHeight);
-    out.push_back(static_cast<uint8_t>((seed.interlaced ? 0x40 : 0) | (seed.localTable ? 0x81 : 0)));
-    if (seed.localTable) {
-        for (int i = 0; i < 4 * 3; ++i)
-            out.push_back(static_cast<uint8_t>(255 - i * 13));
-    }
-    out.push_back(kMinCodeSize);
-    Bytes pixels;
-    for (unsigned y = 0; y < kHeight; ++y) {
-        for (unsigned x = 0; x < kWidth; ++x)
-            pixels.push_back(static_cast<uint8_t>(y < 4 ? (x / 3) % 4 : (x + y) % 4));
-    }
-    const Bytes codes = LzwCodes(pixels, kMinCodeSize);
-    for (size_t at = 0; at < codes.size(); at += 7) {  // short sub-blocks
-        const size_t length = std::min<size_t>(7, codes.size() - at);
-        out.push_back(static_cast<uint8_t>(length));
-        out.insert(out.end(), codes.begin() + static_cast<long>(at), codes.begin() + static_cast<long>(at + length));
-    }
-    out.push_back(0);
-    out.push_back(0x3B);
-    return out;
+        AppendBytes(layout.extensions, GifGraphicControl(true, 2));
+    layout.interlaced = seed.interlaced;
+    layout.localSizeBits = seed.localTable ? 1 : -1;
+    layout.subBlockSize = 7;
+    return EncodeGif(layout);
 }
 
 void WriteGifSeeds()

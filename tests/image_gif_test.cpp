@@ -1,125 +1,18 @@
-// GIF decoding: files written here with a small LZW encoder, checked plane by plane.
+// GIF decoding: files from the project's GIF writer, checked plane by plane.
 #include <gtest/gtest.h>
 
-#include <map>
 #include <string>
 
+#include "samples/ImageEncoders.h"
 #include "support/TestSupport.h"
 #include "image/GifImage.h"
 
 namespace {
 
-struct LzwOptions {
-    bool leadingClear = true;
-    bool endCode = true;
-    bool clearWhenFull = true;
-};
-
-// Codes packed least significant bit first; the code size follows the decoder's table.
-Bytes LzwEncode(const Bytes& pixels, int minCodeSize, LzwOptions options = {})
-{
-    Bytes out;
-    uint32_t bitBuffer = 0;
-    int bitCount = 0;
-    const int clearCode = 1 << minCodeSize;
-    std::map<std::pair<int, int>, int> table;
-    int nextCode = 0, decoderNext = 0, codeSize = 0;
-    bool firstAfterClear = true;
-    auto reset = [&] {
-        table.clear();
-        nextCode = decoderNext = clearCode + 2;
-        codeSize = minCodeSize + 1;
-        firstAfterClear = true;
-    };
-    auto emit = [&](int code) {
-        bitBuffer |= uint32_t(code) << bitCount;
-        for (bitCount += codeSize; bitCount >= 8; bitCount -= 8, bitBuffer >>= 8)
-            out.push_back(uint8_t(bitBuffer));
-        if (code == clearCode)
-            return reset();
-        if (!firstAfterClear && decoderNext < 4096 && ++decoderNext >= (1 << codeSize) && codeSize < 12)
-            ++codeSize;
-        firstAfterClear = false;
-    };
-    reset();
-    if (options.leadingClear)
-        emit(clearCode);
-    int prefix = -1;
-    for (uint8_t pixel : pixels) {
-        auto found = prefix < 0 ? table.end() : table.find({prefix, pixel});
-        if (prefix >= 0 && found == table.end()) {
-            emit(prefix);
-            if (nextCode < 4096)
-                table[{prefix, pixel}] = nextCode++;
-            else if (options.clearWhenFull)
-                emit(clearCode);
-        }
-        prefix = found != table.end() ? found->second : pixel;
-    }
-    if (prefix >= 0)
-        emit(prefix);
-    if (options.endCode)
-        emit(clearCode + 1);
-    if (bitCount > 0)
-        out.push_back(uint8_t(bitBuffer));
-    return out;
-}
-
-Bytes ColourTable(int count, int seed)
-{
-    Bytes table;
-    for (int i = 0; i < count * 3; ++i)
-        table.push_back(uint8_t(i * seed + 11));
-    return table;
-}
-
-void Append(Bytes& out, const Bytes& more) { out.insert(out.end(), more.begin(), more.end()); }
 Bytes operator+(Bytes first, const Bytes& second)
 {
-    Append(first, second);
+    AppendBytes(first, second);
     return first;
-}
-void AppendU16(Bytes& out, int value) { Append(out, {uint8_t(value), uint8_t(value >> 8)}); }
-
-struct GifLayout {
-    std::string version = "GIF89a";
-    int width = 4, height = 3;
-    Bytes pixels;                // in the order they are transmitted
-    int globalSizeBits = 1;      // table of 2^(bits+1) entries; -1 for none
-    int localSizeBits = -1;
-    bool interlaced = false;
-    uint8_t aspect = 0;
-    Bytes extensions;            // raw blocks between the table and the image
-    Bytes codes;                 // LZW data; encoded from `pixels` when empty
-    int minCodeSize = 2;
-    Bytes after = {0x3B};        // what follows the image data
-};
-
-Bytes MakeGif(const GifLayout& layout)
-{
-    Bytes gif = ToBytes(layout.version);
-    AppendU16(gif, layout.width);
-    AppendU16(gif, layout.height);
-    Append(gif, {uint8_t(layout.globalSizeBits >= 0 ? 0x80 | layout.globalSizeBits : 0), 0, layout.aspect});
-    if (layout.globalSizeBits >= 0)
-        Append(gif, ColourTable(2 << layout.globalSizeBits, 3));
-    Append(gif, layout.extensions);
-    Append(gif, {0x2C, 0, 0, 0, 0});
-    AppendU16(gif, layout.width);
-    AppendU16(gif, layout.height);
-    gif.push_back(uint8_t((layout.interlaced ? 0x40 : 0) | (layout.localSizeBits >= 0 ? 0x80 | layout.localSizeBits : 0)));
-    if (layout.localSizeBits >= 0)
-        Append(gif, ColourTable(2 << layout.localSizeBits, 7));
-    gif.push_back(uint8_t(layout.minCodeSize));
-    const Bytes codes = layout.codes.empty() ? LzwEncode(layout.pixels, layout.minCodeSize) : layout.codes;
-    for (size_t at = 0; at < codes.size(); at += 255) {
-        const size_t length = std::min<size_t>(255, codes.size() - at);
-        gif.push_back(uint8_t(length));
-        gif.insert(gif.end(), codes.begin() + at, codes.begin() + at + length);
-    }
-    gif.push_back(0);
-    Append(gif, layout.after);
-    return gif;
 }
 
 Bytes Pattern(size_t count, int modulus)
@@ -130,7 +23,6 @@ Bytes Pattern(size_t count, int modulus)
     return pixels;
 }
 
-Bytes GraphicControl(bool transparent, uint8_t index) { return {0x21, 0xF9, 4, uint8_t(transparent), 0, 0, index, 0}; }
 const Bytes kComment = {0x21, 0xFE, 3, 'h', 'i', '!', 0};
 const Bytes kApplication = {0x21, 0xFF, 11, 'N', 'E', 'T', 'S', 'C', 'A', 'P', 'E', '2', '.', '0', 3, 1, 0, 0, 0};
 const Bytes kPlainText = {0x21, 0x01, 2, 9, 9, 1, 'x', 0};
@@ -175,7 +67,7 @@ TEST(GifImage, FirstImageDecodesWhateverBlocksSurroundIt)
     GifLayout secondLayout;
     secondLayout.width = 9;
     secondLayout.pixels = Pattern(27, 2);
-    const Bytes second = MakeGif(secondLayout);
+    const Bytes second = EncodeGif(secondLayout);
     const Bytes secondImage(second.begin() + 13 + 12, second.end());  // after header and table
     const struct {
         const char* version;
@@ -185,12 +77,12 @@ TEST(GifImage, FirstImageDecodesWhateverBlocksSurroundIt)
         {"GIF87a", {}, {0x3B}, -1},
         {"GIF87a", kComment + kPlainText, {0x3B}, -1},
         {"GIF89a", kApplication, {0x3B}, -1},
-        {"GIF89a", GraphicControl(true, 7), {0x3B}, 7},
-        {"GIF89a", GraphicControl(false, 7), {0x3B}, -1},
-        {"GIF89a", GraphicControl(true, 2) + GraphicControl(false, 5), {0x3B}, 2},
-        {"GIF89a", GraphicControl(true, 2) + kComment + GraphicControl(true, 5), {0x3B}, 5},
+        {"GIF89a", GifGraphicControl(true, 7), {0x3B}, 7},
+        {"GIF89a", GifGraphicControl(false, 7), {0x3B}, -1},
+        {"GIF89a", GifGraphicControl(true, 2) + GifGraphicControl(false, 5), {0x3B}, 2},
+        {"GIF89a", GifGraphicControl(true, 2) + kComment + GifGraphicControl(true, 5), {0x3B}, 5},
         // An animation: only the first frame counts, with its own control block.
-        {"GIF89a", kApplication + GraphicControl(false, 0), GraphicControl(true, 1) + secondImage, -1},
+        {"GIF89a", kApplication + GifGraphicControl(false, 0), GifGraphicControl(true, 1) + secondImage, -1},
     };
     for (const auto& testCase : cases) {
         GifLayout layout;
@@ -198,12 +90,12 @@ TEST(GifImage, FirstImageDecodesWhateverBlocksSurroundIt)
         layout.extensions = testCase.extensions;
         layout.after = testCase.after;
         layout.pixels = Pattern(12, 4);
-        const Decoded decoded = Decode(MakeGif(layout));
+        const Decoded decoded = Decode(EncodeGif(layout));
         ExpectPlanes(decoded, layout.pixels);
         EXPECT_EQ(decoded.format, IMG_GIF);
         EXPECT_EQ(decoded.width, 4);
         EXPECT_EQ(decoded.transIndex, testCase.transIndex);
-        EXPECT_EQ(Bytes(decoded.palette.begin(), decoded.palette.begin() + 12), ColourTable(4, 3));
+        EXPECT_EQ(Bytes(decoded.palette.begin(), decoded.palette.begin() + 12), ColourRamp(4, 3));
     }
 }
 
@@ -221,7 +113,7 @@ TEST(GifImage, InterlacedRowsArriveInPassOrder)
                 expected[order[sent] * layout.width + x] = uint8_t(sent % 4);
             }
         }
-        ExpectPlanes(Decode(MakeGif(layout)), expected);
+        ExpectPlanes(Decode(EncodeGif(layout)), expected);
     }
 }
 
@@ -233,9 +125,9 @@ TEST(GifImage, LocalColourTableBecomesThePalette)
         layout.localSizeBits = 2;
         layout.minCodeSize = 3;
         layout.pixels = Pattern(12, 8);
-        const Decoded decoded = Decode(MakeGif(layout));
+        const Decoded decoded = Decode(EncodeGif(layout));
         ExpectPlanes(decoded, layout.pixels);
-        EXPECT_EQ(Bytes(decoded.palette.begin(), decoded.palette.begin() + 24), ColourTable(8, 7));
+        EXPECT_EQ(Bytes(decoded.palette.begin(), decoded.palette.begin() + 24), ColourRamp(8, 7));
         EXPECT_EQ(decoded.palette[24 * 3], 0) << "entries past the local table are cleared";
     }
 }
@@ -255,7 +147,7 @@ TEST(GifImage, BigTablesAndCodeSizesRoundTrip)
         layout.globalSizeBits = 7;
         layout.minCodeSize = 8;
         layout.codes = LzwEncode(pixels, 8, {true, true, clearWhenFull});
-        ExpectPlanes(Decode(MakeGif(layout)), pixels);
+        ExpectPlanes(Decode(EncodeGif(layout)), pixels);
     }
 }
 
@@ -265,16 +157,16 @@ TEST(GifImage, StreamsThatStopEarlyOrRunLongKeepWhatFits)
     const Bytes pixels = Pattern(12, 4);
     // No end code: the pixels decoded before the data ran out stay.
     layout.codes = LzwEncode(pixels, 2, {true, false, true});
-    ExpectPlanes(Decode(MakeGif(layout)), pixels);
+    ExpectPlanes(Decode(EncodeGif(layout)), pixels);
     // Half the pixels, then the end code: the rest stay 0 in both planes.
     layout.codes = LzwEncode(Bytes(pixels.begin(), pixels.begin() + 6), 2);
-    const Decoded half = Decode(MakeGif(layout));
+    const Decoded half = Decode(EncodeGif(layout));
     ASSERT_EQ(half.error, IMGERR_NONE);
     EXPECT_EQ(half.indices, Bytes(pixels.begin(), pixels.begin() + 6) + Bytes(6, 0));
     EXPECT_EQ(Bytes(half.pixels.begin() + 24, half.pixels.end()), Bytes(24, 0));
     // Pixels beyond the last row are dropped.
     layout.codes = LzwEncode(pixels + pixels, 2);
-    ExpectPlanes(Decode(MakeGif(layout)), pixels);
+    ExpectPlanes(Decode(EncodeGif(layout)), pixels);
 }
 
 TEST(GifImage, StringsUpToTheStackSizeDecode)
@@ -285,21 +177,21 @@ TEST(GifImage, StringsUpToTheStackSizeDecode)
     layout.width = 1025;
     layout.height = 513;
     layout.codes = LzwEncode(Bytes(size_t(1025) * 513, 1), 2);
-    ExpectPlanes(Decode(MakeGif(layout)), Bytes(size_t(1025) * 513, 1));
+    ExpectPlanes(Decode(EncodeGif(layout)), Bytes(size_t(1025) * 513, 1));
     layout.height = 515;
     layout.codes = LzwEncode(Bytes(size_t(1025) * 515, 1), 2);
-    EXPECT_EQ(Decode(MakeGif(layout)).text, "Corrupt GIF file (OutCount)!");
+    EXPECT_EQ(Decode(EncodeGif(layout)).text, "Corrupt GIF file (OutCount)!");
 }
 
 TEST(GifImage, RejectionsCarryTheirTexts)
 {
     GifLayout valid;
     valid.pixels = Pattern(12, 4);
-    const Bytes good = MakeGif(valid);
+    const Bytes good = EncodeGif(valid);
     auto with = [&](auto change) {
         GifLayout layout = valid;
         change(layout);
-        return MakeGif(layout);
+        return EncodeGif(layout);
     };
     const Bytes codes = LzwEncode(valid.pixels, 2);
     const struct {
@@ -335,9 +227,9 @@ TEST(GifImage, EveryTruncationFailsCleanlyUntilTheImageDataEnds)
     layout.width = 7;
     layout.height = 5;
     layout.interlaced = true;
-    layout.extensions = kComment + GraphicControl(true, 3) + kApplication;
+    layout.extensions = kComment + GifGraphicControl(true, 3) + kApplication;
     layout.pixels = Pattern(35, 4);
-    const Bytes file = MakeGif(layout);
+    const Bytes file = EncodeGif(layout);
     for (size_t length = 0; length < file.size(); ++length) {
         const Decoded decoded = Decode(Bytes(file.begin(), file.begin() + length));
         // Only the trailer may go missing.

@@ -1,6 +1,7 @@
 // PCX decoder: worked examples, header rejections, padded rows, damaged and truncated files.
 #include "image/PcxImage.h"
 
+#include "samples/ImageEncoders.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -157,79 +158,35 @@ TEST(PcxImage, RunsStopAtRowEnds)
 
 namespace {
 
-// As the extractor writes: every byte alone, 0xC1 before values with both top bits set.
-Bytes EncodeSingles(const Bytes& row)
+SamplePicture MakePicture(int width, int height)
 {
-    Bytes out;
-    for (uint8_t value : row) {
-        if ((value & 0xC0) == 0xC0)
-            out.push_back(0xC1);
-        out.push_back(value);
-    }
-    return out;
-}
-
-// Runs of up to 63, as other writers compress.
-Bytes EncodeRuns(const Bytes& row)
-{
-    Bytes out;
-    for (size_t i = 0; i < row.size();) {
-        size_t run = 1;
-        while (i + run < row.size() && run < 63 && row[i + run] == row[i])
-            ++run;
-        if (run > 1 || (row[i] & 0xC0) == 0xC0)
-            out.push_back(static_cast<uint8_t>(0xC0 | run));
-        out.push_back(row[i]);
-        i += run;
-    }
-    return out;
-}
-
-struct Picture {
-    int width;
-    int height;
-    Bytes indices;
-};
-
-Picture MakePicture(int width, int height)
-{
-    Picture picture{width, height, Bytes(size_t(width) * height)};
+    SamplePicture picture(width, height);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
             picture.indices[size_t(y) * width + x] = static_cast<uint8_t>(y % 3 == 0 ? 200 : (x / 4) * 31 + y);
+    for (size_t i = 0; i < picture.palette.size(); ++i)
+        picture.palette[i] = static_cast<uint8_t>(255 - i);
     return picture;
 }
 
-// Odd widths padded to even bytes per line when `pad` is set.
-Bytes WritePcx(const Picture& picture, Bytes (*encode)(const Bytes&), bool pad)
+// Runs of up to 63, or every byte alone as the extractor writes; odd widths padded to
+// even bytes per line when `pad` is set.
+Bytes WritePcx(const SamplePicture& picture, int maxRun, bool pad)
 {
-    PcxSpec spec;
-    spec.xmax = static_cast<int16_t>(picture.width - 1);
-    spec.ymax = static_cast<int16_t>(picture.height - 1);
     const int bytesPerLine = pad ? (picture.width + 1) / 2 * 2 : picture.width;
-    spec.bytesPerLine = static_cast<uint16_t>(bytesPerLine);
-    for (int y = 0; y < picture.height; ++y) {
-        Bytes row(picture.indices.begin() + size_t(y) * picture.width,
-                  picture.indices.begin() + size_t(y + 1) * picture.width);
-        row.resize(bytesPerLine, 0);
-        const Bytes encoded = encode(row);
-        spec.body.insert(spec.body.end(), encoded.begin(), encoded.end());
-    }
-    for (size_t i = 0; i < spec.palette.size(); ++i)
-        spec.palette[i] = static_cast<uint8_t>(255 - i);
-    return PcxBytes(spec);
+    return EncodePcx(picture, {static_cast<uint16_t>(bytesPerLine), maxRun});
 }
 
 }  // namespace
 
 TEST(PcxImage, WrittenFilesDecodeToTheirIndices)
 {
-    const Picture pictures[] = {MakePicture(1, 1), MakePicture(7, 5), MakePicture(64, 3),
-                                MakePicture(640, 480)};
-    for (const Picture& picture : pictures) {
-        for (auto encode : {EncodeSingles, EncodeRuns}) {
+    const SamplePicture pictures[] = {MakePicture(1, 1), MakePicture(7, 5), MakePicture(64, 3),
+                                      MakePicture(640, 480)};
+    for (const SamplePicture& picture : pictures) {
+        for (int maxRun : {1, 63}) {
             for (bool pad : {false, true}) {
-                auto image = Decode(WritePcx(picture, encode, pad));
+                auto image = Decode(WritePcx(picture, maxRun, pad));
                 ASSERT_EQ(g_ImageError, IMGERR_NONE) << picture.width;
                 ASSERT_EQ(image->m_Width, picture.width);
                 ASSERT_EQ(image->m_Height, picture.height);
@@ -244,7 +201,7 @@ TEST(PcxImage, WrittenFilesDecodeToTheirIndices)
 TEST(PcxImage, EveryPrefixDecodesSafely)
 {
     for (bool pad : {false, true}) {
-        const Bytes file = WritePcx(MakePicture(7, 5), EncodeRuns, pad);
+        const Bytes file = WritePcx(MakePicture(7, 5), 63, pad);
         for (size_t length = 0; length < file.size(); ++length) {
             const Bytes prefix(file.begin(), file.begin() + length);
             auto image = Decode(prefix);

@@ -1,4 +1,4 @@
-// PNG and JPEG decoding: files written here with libpng's and libjpeg's own writers.
+// PNG and JPEG decoding: files from the project's writers over libpng and libjpeg.
 #include <gtest/gtest.h>
 
 #include <png.h>
@@ -11,6 +11,7 @@
 
 #include <jpeglib.h>
 
+#include "samples/ImageEncoders.h"
 #include "support/TestSupport.h"
 #include "image/JpegImage.h"
 #include "image/PngImage.h"
@@ -67,49 +68,33 @@ int Sample(int x, int y, int c, int bitDepth)
 
 Bytes WritePng(const PngKind& kind, bool interlaced)
 {
-    Bytes file;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    png_set_write_fn(png, &file, [](png_structp p, png_bytep data, png_size_t size) {
-        auto* out = static_cast<Bytes*>(png_get_io_ptr(p));
-        out->insert(out->end(), data, data + size);
-    }, nullptr);
-    png_set_IHDR(png, info, kWidth, kHeight, kind.bitDepth, kind.colourType,
-                 interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
-    png_color palette[256];
-    png_byte alphas[256];
-    for (int i = 0; i < 256; ++i) {
-        palette[i] = {png_byte(i * 3), png_byte(255 - i), png_byte(i * 7)};
-        alphas[i] = png_byte(i * 5 + 1);
+    PngLayout layout;
+    layout.width = kWidth;
+    layout.height = kHeight;
+    layout.colourType = kind.colourType;
+    layout.bitDepth = kind.bitDepth;
+    layout.interlaced = interlaced;
+    if (kind.colourType == PNG_COLOR_TYPE_PALETTE) {
+        for (int i = 0; i < 1 << kind.bitDepth; ++i)
+            layout.palette.insert(layout.palette.end(), {uint8_t(i * 3), uint8_t(255 - i), uint8_t(i * 7)});
+        if (kind.withTrns)
+            layout.paletteAlpha = {1, 6, 11};  // entries 0 to 2: index * 5 + 1
+    } else {
+        layout.zeroKey = kind.withTrns;
     }
-    if (kind.colourType == PNG_COLOR_TYPE_PALETTE)
-        png_set_PLTE(png, info, palette, 1 << kind.bitDepth);
-    png_color_16 greyKey{};
-    if (kind.withTrns)
-        png_set_tRNS(png, info, alphas, 3, &greyKey);
-    png_write_info(png, info);
-    png_set_packing(png);
-    const int channels = png_get_channels(png, info);
-    const int bytesPerSample = kind.bitDepth == 16 ? 2 : 1;
-    std::vector<Bytes> rows(kHeight, Bytes(size_t(kWidth) * channels * bytesPerSample));
-    std::vector<png_bytep> rowPointers;
-    for (int y = 0; y < kHeight; ++y) {
+    const int channels = (kind.colourType & PNG_COLOR_MASK_PALETTE) ? 1
+                         : ((kind.colourType & PNG_COLOR_MASK_COLOR) ? 3 : 1) +
+                               ((kind.colourType & PNG_COLOR_MASK_ALPHA) ? 1 : 0);
+    std::vector<Bytes> rows(kHeight);
+    for (int y = 0; y < kHeight; ++y)
         for (int x = 0; x < kWidth; ++x)
             for (int c = 0; c < channels; ++c) {
                 const int value = Sample(x, y, c, kind.bitDepth);
-                png_bytep at = &rows[y][(x * channels + c) * bytesPerSample];
-                if (bytesPerSample == 2)
-                    at[0] = png_byte(value >> 8), at[1] = png_byte(value);
-                else
-                    at[0] = png_byte(value);
+                if (kind.bitDepth == 16)
+                    rows[y].push_back(uint8_t(value >> 8));
+                rows[y].push_back(uint8_t(value));
             }
-        rowPointers.push_back(rows[y].data());
-    }
-    png_write_image(png, rowPointers.data());
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
-    return file;
+    return EncodePng(layout, rows);
 }
 
 // The RGBA plane the decoder must give for `kind`, worked out from the samples.
@@ -207,35 +192,19 @@ struct JpegKind {
 
 Bytes WriteJpeg(const JpegKind& kind, int width, int height)
 {
-    jpeg_compress_struct info;
-    jpeg_error_mgr errors;
-    info.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&info);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&info, &buffer, &size);
-    info.image_width = JDIMENSION(width);
-    info.image_height = JDIMENSION(height);
-    info.input_components = kind.components;
-    info.in_color_space = kind.input;
-    jpeg_set_defaults(&info);
-    jpeg_set_colorspace(&info, kind.stored);
-    if (kind.progressive)
-        jpeg_simple_progression(&info);
-    info.arith_code = kind.arithmetic;
-    jpeg_start_compress(&info, TRUE);
-    Bytes row(size_t(width) * kind.components);
-    while (info.next_scanline < info.image_height) {
-        for (size_t i = 0; i < row.size(); ++i)
-            row[i] = uint8_t(Sample(int(i), int(info.next_scanline), 0, 8));
-        JSAMPROW rows[] = {row.data()};
-        jpeg_write_scanlines(&info, rows, 1);
-    }
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
-    Bytes file(buffer, buffer + size);
-    std::free(buffer);
-    return file;
+    JpegLayout layout;
+    layout.width = width;
+    layout.height = height;
+    layout.components = kind.components;
+    layout.inputSpace = kind.input;
+    layout.storedSpace = kind.stored;
+    layout.progressive = kind.progressive;
+    layout.arithmetic = kind.arithmetic;
+    Bytes samples;
+    for (int y = 0; y < height; ++y)
+        for (int i = 0; i < width * kind.components; ++i)
+            samples.push_back(uint8_t(Sample(i, y, 0, 8)));
+    return EncodeJpeg(layout, samples);
 }
 
 // What libjpeg itself makes of the file with its default output: samples per pixel.

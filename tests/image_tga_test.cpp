@@ -2,6 +2,7 @@
 // and damaged or truncated files.
 #include "image/TgaImage.h"
 
+#include "samples/ImageEncoders.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -11,35 +12,12 @@
 
 namespace {
 
-struct TgaSpec {
-    uint8_t colorMapType = 0;
-    uint8_t imageType = 2;
-    uint16_t mapFirst = 0;
-    uint16_t mapLength = 0;
-    uint8_t mapEntrySize = 0;
-    uint16_t width = 0;
-    uint16_t height = 0;
-    uint8_t pixelSize = 24;
-    uint8_t descriptor = 0;
-    Bytes id;
-    Bytes map;   // colour-map bytes as stored
-    Bytes body;  // pixel data as stored
+// Header fields and the pixel data behind them.
+struct TgaSpec : TgaHeader {
+    Bytes body;
 };
 
-Bytes TgaBytes(const TgaSpec& spec)
-{
-    Bytes out = {static_cast<uint8_t>(spec.id.size()), spec.colorMapType, spec.imageType,
-                 static_cast<uint8_t>(spec.mapFirst), static_cast<uint8_t>(spec.mapFirst >> 8),
-                 static_cast<uint8_t>(spec.mapLength), static_cast<uint8_t>(spec.mapLength >> 8),
-                 spec.mapEntrySize, 0, 0, 0, 0,
-                 static_cast<uint8_t>(spec.width), static_cast<uint8_t>(spec.width >> 8),
-                 static_cast<uint8_t>(spec.height), static_cast<uint8_t>(spec.height >> 8),
-                 spec.pixelSize, spec.descriptor};
-    out.insert(out.end(), spec.id.begin(), spec.id.end());
-    out.insert(out.end(), spec.map.begin(), spec.map.end());
-    out.insert(out.end(), spec.body.begin(), spec.body.end());
-    return out;
-}
+Bytes TgaBytes(const TgaSpec& spec) { return TgaFile(spec, spec.body); }
 
 std::unique_ptr<CTgaImage> Decode(const Bytes& bytes)
 {
@@ -285,84 +263,26 @@ struct Variant {
 
 bool IsMapped(const Variant& v) { return v.imageType == 1 || v.imageType == 9; }
 
-// A colour as stored in `bits` bits; 8 bits keep only red, as a grey level.
-Bytes StoreColor(uint8_t bits, const uint8_t* rgb, uint8_t alpha)
+SamplePicture VariantPicture()
 {
-    const unsigned packed = (rgb[0] >> 3) << 10 | (rgb[1] >> 3) << 5 | rgb[2] >> 3;
-    switch (bits) {
-    case 8: return {rgb[0]};
-    case 15:
-    case 16: return {static_cast<uint8_t>(packed), static_cast<uint8_t>(packed >> 8)};
-    case 24: return {rgb[2], rgb[1], rgb[0]};
-    default: return {rgb[2], rgb[1], rgb[0], alpha};
+    SamplePicture picture(kWidth, kHeight);
+    picture.palette.clear();
+    for (const auto& color : kColors)
+        picture.palette.insert(picture.palette.end(), color, color + 3);
+    for (int y = 0; y < kHeight; ++y) {
+        for (int x = 0; x < kWidth; ++x) {
+            const uint8_t* rgb = kColors[ColorAt(x, y)];
+            picture.indices[size_t(y) * kWidth + x] = static_cast<uint8_t>(ColorAt(x, y));
+            std::copy(rgb, rgb + 3, picture.at(x, y));
+            picture.at(x, y)[3] = AlphaAt(x, y);
+        }
     }
-}
-
-// Greedy packets over the whole pixel stream, rows not separated.
-Bytes RunLengthEncode(const std::vector<Bytes>& values)
-{
-    Bytes out;
-    for (size_t i = 0; i < values.size();) {
-        size_t run = 1;
-        while (i + run < values.size() && run < 128 && values[i + run] == values[i])
-            ++run;
-        size_t literal = 1;
-        while (run == 1 && i + literal < values.size() && literal < 128 &&
-               !(i + literal + 1 < values.size() && values[i + literal] == values[i + literal + 1]))
-            ++literal;
-        out.push_back(static_cast<uint8_t>(run > 1 ? 0x80 | (run - 1) : literal - 1));
-        for (size_t k = 0; k < (run > 1 ? 1 : literal); ++k)
-            out.insert(out.end(), values[i + k].begin(), values[i + k].end());
-        i += run > 1 ? run : literal;
-    }
-    return out;
-}
-
-// Image rows in the order the file stores them.
-std::vector<int> StoredRowOrder(uint8_t descriptor)
-{
-    const int step = (descriptor >> 6) == 2 ? 4 : (descriptor >> 6) == 1 ? 2 : 1;
-    std::vector<int> rows;
-    for (int base = 0; base < step; ++base)
-        for (int row = base; row < kHeight; row += step)
-            rows.push_back((descriptor & 0x20) ? row : kHeight - 1 - row);
-    return rows;
+    return picture;
 }
 
 Bytes WriteVariant(const Variant& v, uint8_t descriptor)
 {
-    TgaSpec spec;
-    spec.imageType = v.imageType;
-    spec.pixelSize = v.pixelSize;
-    spec.width = kWidth;
-    spec.height = kHeight;
-    spec.descriptor = descriptor;
-    if (IsMapped(v)) {
-        spec.colorMapType = 1;
-        spec.mapLength = kColorCount;
-        spec.mapEntrySize = v.mapEntrySize;
-        for (const auto& color : kColors) {
-            const Bytes entry = StoreColor(v.mapEntrySize, color, 0xAA);
-            spec.map.insert(spec.map.end(), entry.begin(), entry.end());
-        }
-    }
-    std::vector<Bytes> values;
-    for (int y : StoredRowOrder(descriptor)) {
-        for (int x = 0; x < kWidth; ++x) {
-            const uint8_t index = static_cast<uint8_t>(ColorAt(x, y));
-            if (IsMapped(v))
-                values.push_back(v.pixelSize == 8 ? Bytes{index} : Bytes{index, 0});
-            else
-                values.push_back(StoreColor(v.pixelSize, kColors[index], AlphaAt(x, y)));
-        }
-    }
-    if (v.imageType >= 9) {
-        spec.body = RunLengthEncode(values);
-    } else {
-        for (const Bytes& value : values)
-            spec.body.insert(spec.body.end(), value.begin(), value.end());
-    }
-    return TgaBytes(spec);
+    return EncodeTga(VariantPicture(), {v.imageType, v.pixelSize, v.mapEntrySize, descriptor});
 }
 
 Bytes ExpectedPixels(const Variant& v)
@@ -472,7 +392,7 @@ TEST(TgaImage, WideRunLengthRowsDecodeLikeTheirUncompressedForm)
                 EXPECT_EQ(Pixels(*raw), expected);
             }
             spec.imageType = 10;
-            spec.body = RunLengthEncode(values);
+            spec.body = TgaRunLength(values);
             auto packed = Decode(TgaBytes(spec));
             ASSERT_EQ(g_ImageError, IMGERR_NONE);
             EXPECT_EQ(Pixels(*packed), Pixels(*raw));
