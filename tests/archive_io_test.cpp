@@ -7,13 +7,11 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <memory>
 #include <string>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -341,43 +339,28 @@ TEST_F(ArchiveIo, FirstFlushWritesHeaderRecordAndData)
     EXPECT_TRUE(std::equal(file.begin() + 108, file.end(), after.begin() + 108));
 }
 
-TEST_F(ArchiveIo, PaletteAndTextureInOneFlush)
-{
-    const Bytes palette = Pattern(1024, 9);
-    const Bytes texture = Pattern(5000, 10);
-    CResFile package(m_Path.c_str());
-    ASSERT_EQ(package.Open(RA_WRITE | RA_CREATE), 1);
-    ASSERT_EQ(Add(package, "Palette", palette, RC_NONE, RT_PALETTE), 1);
-    ASSERT_EQ(Add(package, "wall", texture), 2);
-    ASSERT_EQ(Flush(package), 1);
-    const Bytes file = ReadFileBytes(m_Path);
-    EXPECT_EQ(file.size(), 6220u);
-    EXPECT_EQ(GetI32(file, 20 + 72), 1132);
-    EXPECT_EQ(GetI32(file, 1132 + 68), 1220);
-    EXPECT_EQ(file, MakePackageBytes({{"Palette", palette, RT_PALETTE}, {"wall", texture}}));
-}
-
 TEST_F(ArchiveIo, FlushingTogetherEqualsFlushingOneAtATime)
 {
-    const Bytes first = Pattern(777, 11);
-    const Bytes second = Pattern(333, 12);
+    const Bytes palette = Pattern(1024, 11);
+    const Bytes texture = Pattern(5000, 12);
     {
         CResFile together(m_Path.c_str());
         ASSERT_EQ(together.Open(RA_WRITE | RA_CREATE), 1);
-        Add(together, "first", first);
-        Add(together, "second", second);
+        Add(together, "Palette", palette, RC_NONE, RT_PALETTE);
+        Add(together, "wall", texture);
         ASSERT_EQ(Flush(together), 1);
     }
     const std::string otherPath = m_Dir / "other.mtx";
     {
         CResFile apart(otherPath.c_str());
         ASSERT_EQ(apart.Open(RA_WRITE | RA_CREATE), 1);
-        Add(apart, "first", first);
+        Add(apart, "Palette", palette, RC_NONE, RT_PALETTE);
         ASSERT_EQ(Flush(apart), 1);
-        Add(apart, "second", second);
+        Add(apart, "wall", texture);
         ASSERT_EQ(Flush(apart), 1);
     }
-    EXPECT_EQ(ReadFileBytes(m_Path), ReadFileBytes(otherPath));
+    EXPECT_EQ(ReadFileBytes(m_Path), MakePackageBytes({{"Palette", palette, RT_PALETTE}, {"wall", texture}}));
+    EXPECT_EQ(ReadFileBytes(otherPath), ReadFileBytes(m_Path));
 }
 
 TEST_F(ArchiveIo, FlushWithNothingPendingWritesNothing)
@@ -555,28 +538,6 @@ TEST_F(ArchiveIo, FlushNeverWritesAnOffsetPastTheSigned32BitRange)
     EXPECT_EQ(ReadWhole(reader, 1), Pattern(1000, 19));
 }
 
-// Limits the size of files this process writes, as a full disk would.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        m_PreviousHandler = std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &m_Previous);
-        rlimit limit = m_Previous;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &m_Previous);
-        std::signal(SIGXFSZ, m_PreviousHandler);
-    }
-
-private:
-    rlimit m_Previous{};
-    void (*m_PreviousHandler)(int);
-};
-
 TEST_F(ArchiveIo, FailedAppendLeavesThePackageReadable)
 {
     const Bytes first = Pattern(500, 20);
@@ -616,45 +577,5 @@ TEST_F(ArchiveIo, FailedAppendLeavesThePackageReadable)
     EXPECT_EQ(ReadWhole(reader, 2), third);
 }
 
-TEST_F(ArchiveIo, ManyFlushesReadBackThroughANewHandle)
-{
-    CResFile package(m_Path.c_str());
-    ASSERT_EQ(package.Open(RA_WRITE | RA_CREATE), 1);
-    for (int32_t i = 0; i < 60; ++i) {
-        Add(package, "entry" + std::to_string(i), Pattern(static_cast<size_t>(1 + i * 37), static_cast<uint32_t>(i)),
-            i % 3 == 0 ? RC_LZSS : RC_NONE);
-        if (i % 4 != 1) {
-            ASSERT_EQ(Flush(package), 1);
-        }
-    }
-    ASSERT_EQ(Flush(package), 1);
-    package.mfClose();
-    CResFile reader(m_Path.c_str());
-    ASSERT_EQ(reader.Open(RA_READ), 1);
-    ASSERT_EQ(reader.mfGetCount(), 60);
-    for (int32_t i = 0; i < 60; ++i)
-        EXPECT_EQ(ReadWhole(reader, i), Pattern(static_cast<size_t>(1 + i * 37), static_cast<uint32_t>(i))) << i;
-}
-
 }  // namespace
 
-#ifdef MTXDUMP_EXE
-TEST(ArchiveIoTool, WrittenPackageListsThroughTheExtractor)
-{
-    ScratchDir dir;
-    {
-        CResFile package((dir / "written.mtx").c_str());
-        ASSERT_EQ(package.Open(RA_WRITE | RA_CREATE), 1);
-        Add(package, "Palette", Pattern(1024, 30), RC_NONE, RT_PALETTE);
-        Add(package, "packed", Runs(4000), RC_LZSS);
-        ASSERT_EQ(Flush(package), 1);
-        Add(package, "plain", Pattern(300, 31));
-        ASSERT_EQ(Flush(package), 1);
-    }
-    const RunResult run = RunTool(MTXDUMP_EXE, {"+list", "written"}, dir.path());
-    EXPECT_EQ(run.status, 0);
-    const std::string listing = "\nProcess Pak file 'written.mtx'...\nPalette\npacked\nplain\n";
-    ASSERT_GE(run.out.size(), listing.size());
-    EXPECT_EQ(run.out.substr(run.out.size() - listing.size()), listing);
-}
-#endif

@@ -3,6 +3,7 @@
 #include "builder/DdsTexture.h"
 #include "builder/MipConvert.h"
 #include "image/Image.h"
+#include "samples/ImageEncoders.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -168,15 +169,10 @@ TEST(ExpandPalette, TransparentIndexGetsAlphaZero)
 
 namespace {
 
-// A DDS file: signature, surface header with height, width and pixel format code, body.
 Bytes DdsBytes(const char* code, int32_t width, int32_t height, const Bytes& body)
 {
-    Bytes bytes(kDdsFileHeaderSize, 0);
-    std::memcpy(bytes.data(), "DDS ", 4);
-    SetI32(bytes, 12, height);
-    SetI32(bytes, 16, width);
-    std::memcpy(bytes.data() + 84, code, 4);
-    bytes.insert(bytes.end(), body.begin(), body.end());
+    Bytes bytes = DdsHeader(code, uint32_t(width), uint32_t(height), uint32_t(body.size()));
+    AppendBytes(bytes, body);
     return bytes;
 }
 

@@ -13,21 +13,6 @@ namespace {
 
 constexpr int32_t kFormatUnused = 1;
 
-// A texture record: 108-byte header (width, height, dataOffset, format, ownPalette)
-// followed by `body`.
-Bytes Record(int32_t width, int32_t height, int32_t format, const Bytes& body,
-             int32_t ownPalette = 0, int32_t dataOffset = 108)
-{
-    Bytes record(kMipHeaderSize, 0);
-    SetI32(record, kMipWidthOffset, width);
-    SetI32(record, kMipHeightOffset, height);
-    SetI32(record, kMipDataOffsetOffset, dataOffset);
-    SetI32(record, kMipFormatOffset, format);
-    SetI32(record, kMipOwnPaletteOffset, ownPalette);
-    record.insert(record.end(), body.begin(), body.end());
-    return record;
-}
-
 // An RgbaPalette whose entry i is (i, 2i, 3i, alpha 255).
 Bytes TestPalette(uint8_t salt = 0)
 {
@@ -80,14 +65,14 @@ TEST(ExtractTexture, EveryFormatGetsItsLineAndOnlyPixelFormatsWriteFiles)
     ownBody.insert(ownBody.end(), {1, 200});
     ScratchDir dir;
     const std::string out = ExtractAll(dir, {
-        {"own", Record(2, 1, TEX_INDEXED8, ownBody, 1)},
-        {"shared", Record(1, 2, TEX_INDEXED8, {3, 255})},
-        {"rgb", Record(2, 1, TEX_RGB24, {10, 20, 30, 40, 50, 60})},
-        {"rgba", Record(1, 2, TEX_RGBA32, {1, 2, 3, 4, 5, 6, 7, 8})},
-        {"d1", Record(4, 4, TEX_DXT1, Bytes(8), 0, 0)},
-        {"d3", Record(4, 4, TEX_DXT3, Bytes(16), 0, 0)},
-        {"d5", Record(4, 4, TEX_DXT5, Bytes(16), 0, 0)},
-        {"odd", Record(1, 1, kFormatUnused, {0, 0, 0})},
+        {"own", MakeRecordBytes(2, 1, TEX_INDEXED8, ownBody, 1)},
+        {"shared", MakeRecordBytes(1, 2, TEX_INDEXED8, {3, 255})},
+        {"rgb", MakeRecordBytes(2, 1, TEX_RGB24, {10, 20, 30, 40, 50, 60})},
+        {"rgba", MakeRecordBytes(1, 2, TEX_RGBA32, {1, 2, 3, 4, 5, 6, 7, 8})},
+        {"d1", MakeRecordBytes(4, 4, TEX_DXT1, Bytes(8), 0, 0)},
+        {"d3", MakeRecordBytes(4, 4, TEX_DXT3, Bytes(16), 0, 0)},
+        {"d5", MakeRecordBytes(4, 4, TEX_DXT5, Bytes(16), 0, 0)},
+        {"odd", MakeRecordBytes(1, 1, kFormatUnused, {0, 0, 0})},
         {"Palette", TestPalette(), RT_PALETTE},
     });
     EXPECT_EQ(out,
@@ -133,8 +118,8 @@ TEST(ExtractTexture, PaletteRecordWithoutUsableSharedPaletteIsSkipped)
     for (const auto& c : cases) {
         ScratchDir dir;
         std::vector<TestEntry> entries = {
-            {"idx", Record(1, 1, TEX_INDEXED8, {4})},
-            {"rgb", Record(1, 1, TEX_RGB24, {1, 2, 3})},
+            {"idx", MakeRecordBytes(1, 1, TEX_INDEXED8, {4})},
+            {"rgb", MakeRecordBytes(1, 1, TEX_RGB24, {1, 2, 3})},
         };
         entries.insert(entries.end(), c.extra.begin(), c.extra.end());
         const std::string out = ExtractAll(dir, entries);
@@ -153,14 +138,14 @@ TEST(ExtractTexture, RecordThatDoesNotFitItsEntryFailsAndTheNextEntryStillExtrac
         const char* what;
         Bytes record;
     } cases[] = {
-        {"more pixels than stored", Record(2, 2, TEX_RGB24, Bytes(11, 1))},
-        {"own palette cut short", Record(1, 1, TEX_INDEXED8, Bytes(1000, 1), 1)},
-        {"zero width", Record(0, 5, TEX_RGBA32, {})},
-        {"negative height", Record(3, -1, TEX_RGB24, Bytes(9, 1))},
-        {"size overflowing 64 bits", Record(0x7FFFFFFF, 0x7FFFFFFF, TEX_RGBA32, Bytes(16, 1))},
-        {"data inside the header", Record(1, 1, TEX_RGB24, {1, 2, 3}, 0, 50)},
-        {"data past the entry", Record(1, 1, TEX_RGB24, {1, 2, 3}, 0, 109)},
-        {"negative data offset", Record(1, 1, TEX_RGB24, {1, 2, 3}, 0, -4)},
+        {"more pixels than stored", MakeRecordBytes(2, 2, TEX_RGB24, Bytes(11, 1))},
+        {"own palette cut short", MakeRecordBytes(1, 1, TEX_INDEXED8, Bytes(1000, 1), 1)},
+        {"zero width", MakeRecordBytes(0, 5, TEX_RGBA32, {})},
+        {"negative height", MakeRecordBytes(3, -1, TEX_RGB24, Bytes(9, 1))},
+        {"size overflowing 64 bits", MakeRecordBytes(0x7FFFFFFF, 0x7FFFFFFF, TEX_RGBA32, Bytes(16, 1))},
+        {"data inside the header", MakeRecordBytes(1, 1, TEX_RGB24, {1, 2, 3}, 0, 50)},
+        {"data past the entry", MakeRecordBytes(1, 1, TEX_RGB24, {1, 2, 3}, 0, 109)},
+        {"negative data offset", MakeRecordBytes(1, 1, TEX_RGB24, {1, 2, 3}, 0, -4)},
         {"entry shorter than a header", Bytes(50, 2)},
     };
     for (const auto& c : cases) {
@@ -169,7 +154,7 @@ TEST(ExtractTexture, RecordThatDoesNotFitItsEntryFailsAndTheNextEntryStillExtrac
         // past the bad entry would succeed.
         const std::string out = ExtractAll(dir, {
             {"bad", c.record},
-            {"good", Record(1, 1, TEX_RGB24, {1, 2, 3})},
+            {"good", MakeRecordBytes(1, 1, TEX_RGB24, {1, 2, 3})},
         });
         EXPECT_EQ(out,
                   "  extract 'bad' Warning: Can't load texture 'bad'\n"
@@ -183,7 +168,7 @@ TEST(ExtractTexture, RecordThatDoesNotFitItsEntryFailsAndTheNextEntryStillExtrac
 TEST(ExtractTexture, PixelsAreTakenFromTheDataOffset)
 {
     ScratchDir dir;
-    EXPECT_EQ(ExtractAll(dir, {{"t", Record(1, 1, TEX_RGB24, {9, 9, 9, 9, 1, 2, 3}, 0, 112)}}),
+    EXPECT_EQ(ExtractAll(dir, {{"t", MakeRecordBytes(1, 1, TEX_RGB24, {9, 9, 9, 9, 1, 2, 3}, 0, 112)}}),
               "  extract 't' \t(Ok.)\n");
     EXPECT_EQ(Tail(ReadFileBytes(dir / "out/t.tga"), 18), (Bytes{3, 2, 1}));
 }
@@ -192,8 +177,8 @@ TEST(ExtractTexture, DuplicateNamesEachReadTheirOwnEntry)
 {
     ScratchDir dir;
     const std::string out = ExtractAll(dir, {
-        {"wall", Record(1, 1, TEX_RGB24, {1, 2, 3})},
-        {"wall", Record(2, 1, TEX_RGBA32, {5, 6, 7, 8, 9, 10, 11, 12})},
+        {"wall", MakeRecordBytes(1, 1, TEX_RGB24, {1, 2, 3})},
+        {"wall", MakeRecordBytes(2, 1, TEX_RGBA32, {5, 6, 7, 8, 9, 10, 11, 12})},
     });
     EXPECT_EQ(out, "  extract 'wall' \t(Ok.)\n  extract 'wall' \t(Ok.)\n");
     const Bytes second = ReadFileBytes(dir / "out/wall.tga");
@@ -206,8 +191,8 @@ TEST(ExtractTexture, SeparatorsInNamesStayInsideTheOutputFolder)
     ScratchDir dir;
     mkdir((dir / "a").c_str(), 0777);
     const std::string out = ExtractAll(dir, {
-        {"../../x", Record(1, 1, TEX_RGB24, {1, 2, 3})},
-        {"a\\b/c", Record(1, 1, TEX_RGB24, {1, 2, 3})},
+        {"../../x", MakeRecordBytes(1, 1, TEX_RGB24, {1, 2, 3})},
+        {"a\\b/c", MakeRecordBytes(1, 1, TEX_RGB24, {1, 2, 3})},
     });
     EXPECT_EQ(out, "  extract '../../x' \t(Ok.)\n  extract 'a\\b/c' \t(Ok.)\n");
     EXPECT_TRUE(FileExists(dir / "out/.._.._x.tga"));

@@ -2,6 +2,7 @@
 // and the shared error state.
 #include "image/Image.h"
 
+#include "samples/ImageEncoders.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -14,22 +15,14 @@ namespace {
 // A 2 x 1 top-down 24-bit TGA: blue-green-red (1, 2, 3), (4, 5, 6).
 const Bytes kTga = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 1, 0, 24, 0x20, 1, 2, 3, 4, 5, 6};
 
+// A 2 x 1 PCX of index 3 twice, entry 3 of its palette red 90.
 Bytes SmallPcx()
 {
-    Bytes file(128, 0);
-    file[0] = 10;
-    file[1] = 5;
-    file[2] = 1;
-    file[3] = 8;
-    file[8] = 1;  // Xmax: 2 pixels wide
-    file[65] = 1;
-    file[66] = 2;
-    const Bytes body = {0xC2, 3, 12};
-    file.insert(file.end(), body.begin(), body.end());
-    Bytes palette(768, 0);
-    palette[9] = 90;
-    file.insert(file.end(), palette.begin(), palette.end());
-    return file;
+    SamplePicture picture(2, 1);
+    picture.indices = {3, 3};
+    picture.palette.assign(768, 0);
+    picture.palette[9] = 90;
+    return EncodePcx(picture);
 }
 
 std::unique_ptr<CImage> Load(const Bytes& bytes)

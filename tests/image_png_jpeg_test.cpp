@@ -43,12 +43,6 @@ Decoded Load(const Bytes& file)
     return out;
 }
 
-Bytes operator+(Bytes first, const Bytes& second)
-{
-    first.insert(first.end(), second.begin(), second.end());
-    return first;
-}
-
 // ---- PNG ----
 
 struct PngKind {
@@ -283,11 +277,9 @@ TEST(JpegImage, RefusesNonJpegAndImplausibleSizes)
     EXPECT_EQ(g_ImageError, IMGERR_BADFORMAT);
     EXPECT_STREQ(g_ImageErrorText, "Not a JPEG file: starts with 0x70 0x6c");
     // The chain hands what libjpeg refuses on to TGA: here one uncompressed 24-bit pixel.
-    Bytes tga(18, 0);
-    tga[2] = 2;
-    tga[12] = tga[14] = 1;
-    tga[16] = 24;
-    EXPECT_EQ(Load(tga + Bytes{1, 2, 3}).format, IMG_TGA);
+    TgaHeader onePixel;
+    onePixel.width = onePixel.height = 1;
+    EXPECT_EQ(Load(TgaFile(onePixel, {1, 2, 3})).format, IMG_TGA);
 
     // Arithmetic-coded data is bounded more loosely than Huffman-coded data, yet a few
     // hundred bytes of either cannot hold 16000 x 16000 pixels.

@@ -52,50 +52,63 @@ TEST(TgaImage, BottomUpTwoByTwoPutsLastStoredRowOnTop)
     EXPECT_EQ(image->m_pPalette, nullptr);
     EXPECT_EQ(image->m_TransIndex, -1);
     EXPECT_EQ(Pixels(*image), (Bytes{9, 8, 7, 255, 12, 11, 10, 255, 3, 2, 1, 255, 6, 5, 4, 255}));
-
-    auto topDown = Decode(TgaBytes(TwoByTwo(0x20)));
-    EXPECT_EQ(Pixels(*topDown), (Bytes{3, 2, 1, 255, 6, 5, 4, 255, 9, 8, 7, 255, 12, 11, 10, 255}));
 }
 
-TEST(TgaImage, RunLengthPacketsRepeatAndCopy)
+// Small files worked out by hand, one per decoding rule.
+TEST(TgaImage, WorkedExamples)
 {
-    TgaSpec repeat;
-    repeat.imageType = 10;
-    repeat.pixelSize = 32;
-    repeat.width = 4;
-    repeat.height = 1;
-    repeat.body = {0x83, 10, 20, 30, 40};
-    auto image = Decode(TgaBytes(repeat));
-    ASSERT_EQ(g_ImageError, IMGERR_NONE);
-    EXPECT_EQ(Pixels(*image), (Bytes{30, 20, 10, 40, 30, 20, 10, 40, 30, 20, 10, 40, 30, 20, 10, 40}));
-
-    TgaSpec raw;
-    raw.imageType = 10;
-    raw.width = 3;
-    raw.height = 1;
-    raw.descriptor = 0x20;
-    raw.body = {0x02, 1, 2, 3, 4, 5, 6, 7, 8, 9};
-    image = Decode(TgaBytes(raw));
-    ASSERT_EQ(g_ImageError, IMGERR_NONE);
-    EXPECT_EQ(Pixels(*image), (Bytes{3, 2, 1, 255, 6, 5, 4, 255, 9, 8, 7, 255}));
-}
-
-TEST(TgaImage, ColorMappedPixelsTakeMapEntriesWithZeroFourthByte)
-{
-    TgaSpec spec;
-    spec.imageType = 1;
-    spec.colorMapType = 1;
-    spec.mapLength = 2;
-    spec.mapEntrySize = 24;
-    spec.pixelSize = 8;
-    spec.width = 2;
-    spec.height = 1;
-    spec.descriptor = 0x20;
-    spec.map = {0, 0, 255, 0, 255, 0};
-    spec.body = {1, 0};
-    auto image = Decode(TgaBytes(spec));
-    ASSERT_EQ(g_ImageError, IMGERR_NONE);
-    EXPECT_EQ(Pixels(*image), (Bytes{0, 255, 0, 0, 255, 0, 0, 0}));
+    auto spec = [](uint8_t imageType, uint8_t pixelSize, uint16_t width, uint8_t descriptor, Bytes body) {
+        TgaSpec made;
+        made.imageType = imageType;
+        made.pixelSize = pixelSize;
+        made.width = width;
+        made.height = 1;
+        made.descriptor = descriptor;
+        made.body = std::move(body);
+        return made;
+    };
+    auto mapped = [](TgaSpec made, uint16_t first, uint8_t entrySize, Bytes map) {
+        made.colorMapType = 1;
+        made.mapFirst = first;
+        made.mapLength = static_cast<uint16_t>(map.size() * 8 / entrySize);
+        made.mapEntrySize = entrySize;
+        made.map = std::move(map);
+        return made;
+    };
+    TgaSpec withIdAndMap = TwoByTwo(0x20);
+    withIdAndMap.id = ToBytes("made by hand");
+    withIdAndMap.colorMapType = 1;
+    withIdAndMap.mapLength = 3;
+    withIdAndMap.mapEntrySize = 16;
+    withIdAndMap.map = Bytes(6, 0xEE);
+    const struct {
+        const char* name;
+        TgaSpec spec;
+        Bytes pixels;
+    } cases[] = {
+        {"top-down rows", TwoByTwo(0x20), {3, 2, 1, 255, 6, 5, 4, 255, 9, 8, 7, 255, 12, 11, 10, 255}},
+        {"repeat packet", spec(10, 32, 4, 0, {0x83, 10, 20, 30, 40}),
+         {30, 20, 10, 40, 30, 20, 10, 40, 30, 20, 10, 40, 30, 20, 10, 40}},
+        {"raw packet", spec(10, 24, 3, 0x20, {0x02, 1, 2, 3, 4, 5, 6, 7, 8, 9}),
+         {3, 2, 1, 255, 6, 5, 4, 255, 9, 8, 7, 255}},
+        {"map entries with zero fourth byte", mapped(spec(1, 8, 2, 0x20, {1, 0}), 0, 24, {0, 0, 255, 0, 255, 0}),
+         {0, 255, 0, 0, 255, 0, 0, 0}},
+        // white; red 1, green 16, blue 0; black with the top bit set
+        {"5-bit channels scaled to full range", spec(2, 16, 3, 0, {0xFF, 0x7F, 0x00, 0x06, 0x00, 0x80}),
+         {255, 255, 255, 255, 8, 132, 0, 255, 0, 0, 0, 255}},
+        // Entries 5 and 6 stored; pixels 4 (below), 6 (inside), 7 (above), 40000 (past the table).
+        {"map index outside the stored entries",
+         mapped(spec(1, 16, 4, 0, {4, 0, 6, 0, 7, 0, 0x40, 0x9C}), 5, 32, {1, 2, 3, 4, 5, 6, 7, 8}),
+         {0, 0, 0, 0, 7, 6, 5, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+        {"identifier and map of a true-colour image skipped", withIdAndMap,
+         {3, 2, 1, 255, 6, 5, 4, 255, 9, 8, 7, 255, 12, 11, 10, 255}},
+    };
+    for (const auto& c : cases) {
+        auto image = Decode(TgaBytes(c.spec));
+        ASSERT_EQ(g_ImageError, IMGERR_NONE) << c.name;
+        EXPECT_EQ(image->m_Bpp, c.spec.pixelSize) << c.name;
+        EXPECT_EQ(Pixels(*image), c.pixels) << c.name;
+    }
 }
 
 TEST(TgaImage, RejectionTexts)
@@ -135,52 +148,6 @@ TEST(TgaImage, RejectionTexts)
         EXPECT_EQ(g_ImageError, IMGERR_BADFORMAT) << c.name;
         EXPECT_STREQ(g_ImageErrorText, c.text) << c.name;
     }
-}
-
-TEST(TgaImage, FiveBitChannelsAreScaledToFullRange)
-{
-    TgaSpec spec;
-    spec.pixelSize = 16;
-    spec.width = 3;
-    spec.height = 1;
-    // white; red 1, green 16, blue 0; black with the top bit set
-    spec.body = {0xFF, 0x7F, 0x00, 0x06, 0x00, 0x80};
-    auto image = Decode(TgaBytes(spec));
-    ASSERT_EQ(g_ImageError, IMGERR_NONE);
-    EXPECT_EQ(image->m_Bpp, 16);
-    EXPECT_EQ(Pixels(*image), (Bytes{255, 255, 255, 255, 8, 132, 0, 255, 0, 0, 0, 255}));
-}
-
-TEST(TgaImage, MapIndexOutsideStoredEntriesGivesZeroColor)
-{
-    // Entries 5 and 6 stored; pixels 4 (below), 6 (inside), 7 (above), 40000 (past the table).
-    TgaSpec spec;
-    spec.imageType = 1;
-    spec.colorMapType = 1;
-    spec.mapFirst = 5;
-    spec.mapLength = 2;
-    spec.mapEntrySize = 32;
-    spec.pixelSize = 16;
-    spec.width = 4;
-    spec.height = 1;
-    spec.map = {1, 2, 3, 4, 5, 6, 7, 8};
-    spec.body = {4, 0, 6, 0, 7, 0, 0x40, 0x9C};
-    auto image = Decode(TgaBytes(spec));
-    ASSERT_EQ(g_ImageError, IMGERR_NONE);
-    EXPECT_EQ(Pixels(*image), (Bytes{0, 0, 0, 0, 7, 6, 5, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
-}
-
-TEST(TgaImage, IdentifierAndColorMapOfTrueColorImageAreSkipped)
-{
-    TgaSpec spec = TwoByTwo(0x20);
-    spec.id = ToBytes("made by hand");
-    spec.colorMapType = 1;
-    spec.mapLength = 3;
-    spec.mapEntrySize = 16;
-    spec.map = Bytes(6, 0xEE);
-    auto image = Decode(TgaBytes(spec));
-    ASSERT_EQ(g_ImageError, IMGERR_NONE);
-    EXPECT_EQ(Pixels(*image), (Bytes{3, 2, 1, 255, 6, 5, 4, 255, 9, 8, 7, 255, 12, 11, 10, 255}));
 }
 
 TEST(TgaImage, MapBoundaryAndEmptyImageAreAccepted)

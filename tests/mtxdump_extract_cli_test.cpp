@@ -41,28 +41,11 @@ RunResult Dump(const ScratchDir& dir, const std::vector<std::string>& args)
     return RunTool(MTXDUMP_EXE, args, dir.path());
 }
 
-Bytes RgbRecord(uint8_t red, uint8_t green, uint8_t blue)
-{
-    Bytes record(kMipHeaderSize, 0);
-    SetI32(record, kMipWidthOffset, 1);
-    SetI32(record, kMipHeightOffset, 1);
-    SetI32(record, kMipDataOffsetOffset, static_cast<int32_t>(kMipHeaderSize));
-    SetI32(record, kMipFormatOffset, TEX_RGB24);
-    record.insert(record.end(), {red, green, blue});
-    return record;
-}
-
 // brick (RGB), wall (indexed, shared palette), Palette.
 Bytes WallsPackage()
 {
-    Bytes wall(kMipHeaderSize, 0);
-    SetI32(wall, kMipWidthOffset, 2);
-    SetI32(wall, kMipHeightOffset, 1);
-    SetI32(wall, kMipDataOffsetOffset, static_cast<int32_t>(kMipHeaderSize));
-    SetI32(wall, kMipFormatOffset, TEX_INDEXED8);
-    wall.insert(wall.end(), {1, 2});
-    return MakePackageBytes({{"brick", RgbRecord(1, 2, 3)},
-                             {"wall", wall},
+    return MakePackageBytes({{"brick", MakeRecordBytes(1, 1, TEX_RGB24, {1, 2, 3})},
+                             {"wall", MakeRecordBytes(2, 1, TEX_INDEXED8, {1, 2})},
                              {"Palette", Bytes(kRgbaPaletteSize, 255), RT_PALETTE}});
 }
 
@@ -102,7 +85,7 @@ TEST(MtxdumpExtractCli, LinkFileForNoPackageAndForAPackageThatFailsToOpen)
     EXPECT_EQ(ReadFileText(dir / "DataMirakTxt.qrk"), kLinksOpening + kLinksClosing);
 
     WriteFileBytes(dir / "a.mtx", ToBytes("not a package"));
-    WriteFileBytes(dir / "b.mtx", MakePackageBytes({{"x/y", RgbRecord(0, 0, 0)}}));
+    WriteFileBytes(dir / "b.mtx", MakePackageBytes({{"x/y", MakeRecordBytes(1, 1, TEX_RGB24, {0, 0, 0})}}));
     run = Dump(dir, {"+quarklinks", "*"});
     EXPECT_EQ(run.out, kBanner +
                            "\nProcess Pak file 'a.mtx'...\nWarning: Couldn't find resource file 'a.mtx'\n"

@@ -3,11 +3,11 @@
 #include "builder/MipTexture.h"
 #include "common/Banner.h"
 #include "host/DirectorySearch.h"
+#include "samples/ImageEncoders.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <sys/stat.h>
 
 namespace {
@@ -62,22 +62,20 @@ std::vector<std::string> Names(const std::vector<Entry>& entries)
     return names;
 }
 
-// An uncompressed top-down 24-bit TGA of one row; `bgr` holds B, G, R per pixel.
+// An uncompressed top-down 24-bit TGA; `bgr` holds B, G, R per pixel.
 Bytes TgaBytes(int width, int height, const Bytes& bgr)
 {
-    Bytes bytes = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 24, 0x20};
-    bytes[12] = static_cast<uint8_t>(width);
-    bytes[14] = static_cast<uint8_t>(height);
-    bytes.insert(bytes.end(), bgr.begin(), bgr.end());
-    return bytes;
+    TgaHeader header;
+    header.width = uint16_t(width);
+    header.height = uint16_t(height);
+    header.descriptor = 0x20;
+    return TgaFile(header, bgr);
 }
 
 Bytes DdsBytes(const char* code, const Bytes& body)
 {
-    Bytes bytes(128, 0);
-    std::memcpy(bytes.data(), "DDS ", 4);
-    std::memcpy(bytes.data() + 84, code, 4);
-    bytes.insert(bytes.end(), body.begin(), body.end());
+    Bytes bytes = DdsHeader(code, 0, 0, 0);
+    AppendBytes(bytes, body);
     return bytes;
 }
 

@@ -6,13 +6,11 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <memory>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -43,29 +41,6 @@ std::vector<std::string> Names(const std::string& directory)
         names.push_back(found.name);
     return names;
 }
-
-// Lets no file of this process grow beyond `limit` bytes while it lives: writes past it
-// fail as on a full disk.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t limit)
-    {
-        getrlimit(RLIMIT_FSIZE, &m_saved);
-        m_handler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit lowered = m_saved;
-        lowered.rlim_cur = limit;
-        setrlimit(RLIMIT_FSIZE, &lowered);
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &m_saved);
-        std::signal(SIGXFSZ, m_handler);
-    }
-
-private:
-    rlimit m_saved{};
-    void (*m_handler)(int) = nullptr;
-};
 
 class OptimizeTest : public ::testing::Test {
 protected:
@@ -198,7 +173,7 @@ TEST_F(OptimizeTest, FailureLeavesPackageIdenticalAndReports)
         const char* what;
         Bytes package;
         std::function<void()> prepare;  // runs after Open
-        rlim_t sizeLimit;               // 0: none
+        uint64_t sizeLimit;             // 0: none
         std::string error;
     } cases[] = {
         {"staging name taken by a directory", good, [] { mkdir("_Temp", 0755); }, 0,

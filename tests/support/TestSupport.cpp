@@ -1,7 +1,10 @@
 #include "support/TestSupport.h"
 
+#include "builder/MipTexture.h"
+
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +13,7 @@
 #include <ftw.h>
 #include <poll.h>
 #include <stdexcept>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -179,6 +183,25 @@ RunResult RunTool(const std::string& exe, const std::vector<std::string>& args,
     return result;
 }
 
+FileSizeLimit::FileSizeLimit(uint64_t limit)
+{
+    rlimit current{};
+    getrlimit(RLIMIT_FSIZE, &current);
+    m_savedLimit = current.rlim_cur;
+    m_handler = std::signal(SIGXFSZ, SIG_IGN);
+    current.rlim_cur = static_cast<rlim_t>(limit);
+    setrlimit(RLIMIT_FSIZE, &current);
+}
+
+FileSizeLimit::~FileSizeLimit()
+{
+    rlimit current{};
+    getrlimit(RLIMIT_FSIZE, &current);
+    current.rlim_cur = static_cast<rlim_t>(m_savedLimit);
+    setrlimit(RLIMIT_FSIZE, &current);
+    std::signal(SIGXFSZ, m_handler);
+}
+
 int32_t GetI32(const Bytes& bytes, size_t offset)
 {
     return static_cast<int32_t>(static_cast<uint32_t>(bytes.at(offset)) |
@@ -192,6 +215,19 @@ void SetI32(Bytes& bytes, size_t offset, int32_t value)
     const uint32_t bits = static_cast<uint32_t>(value);
     for (int i = 0; i < 4; ++i)
         bytes.at(offset + static_cast<size_t>(i)) = static_cast<uint8_t>(bits >> (8 * i));
+}
+
+Bytes MakeRecordBytes(int32_t width, int32_t height, int32_t format, const Bytes& body,
+                      int32_t ownPalette, int32_t dataOffset)
+{
+    Bytes record(kMipHeaderSize, 0);
+    SetI32(record, kMipWidthOffset, width);
+    SetI32(record, kMipHeightOffset, height);
+    SetI32(record, kMipDataOffsetOffset, dataOffset);
+    SetI32(record, kMipFormatOffset, format);
+    SetI32(record, kMipOwnPaletteOffset, ownPalette);
+    record.insert(record.end(), body.begin(), body.end());
+    return record;
 }
 
 Bytes MakePackageBytes(const std::vector<TestEntry>& entries, size_t gap)

@@ -48,6 +48,20 @@ struct RunResult {
 RunResult RunTool(const std::string& exe, const std::vector<std::string>& args,
                   const std::string& cwd, const std::string& input = "");
 
+// Lets no file of this process grow beyond `limit` bytes while it lives: writes past it
+// fail as on a full disk.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(uint64_t limit);
+    ~FileSizeLimit();
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    uint64_t m_savedLimit = 0;
+    void (*m_handler)(int) = nullptr;
+};
+
 // One entry of a package made by hand.
 struct TestEntry {
     std::string name;
@@ -60,6 +74,11 @@ struct TestEntry {
 // its data, records chained in order. `gap` dead bytes follow the data of every entry
 // but the last, as flushing leaves them behind packed entries.
 Bytes MakePackageBytes(const std::vector<TestEntry>& entries, size_t gap = 0);
+
+// A texture record: the 108-byte header with width, height, data offset, format and
+// own-palette flag set, followed by `body`.
+Bytes MakeRecordBytes(int32_t width, int32_t height, int32_t format, const Bytes& body,
+                      int32_t ownPalette = 0, int32_t dataOffset = 108);
 
 // Little-endian field access for checking and damaging package bytes.
 int32_t GetI32(const Bytes& bytes, size_t offset);
