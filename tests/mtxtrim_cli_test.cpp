@@ -84,25 +84,13 @@ TEST(Mtxtrim, FailedCompactionWarnsAndIsNotCounted)
     SetI32(broken, 20 + 68, 100000);  // entry data beyond the end of the file
     WriteFileBytes(scratch / "bad.mtx", broken);
     WriteFileBytes(scratch / "good.mtx", SmallPackage("g"));
-    RunResult run = RunTool(MTXTRIM_EXE, {}, scratch.path());
+    const RunResult run = RunTool(MTXTRIM_EXE, {}, scratch.path());
     EXPECT_EQ(run.out, Output({" Process: 'bad.mtx'",
                                "Warning: CResFile::mfOptimize - Error read data in resource file <bad.mtx>",
                                " Process: 'good.mtx'"},
                               1));
     EXPECT_EQ(ReadFileBytes(scratch / "bad.mtx"), broken);
-
-    // A staging name that cannot be removed or created fails every compaction.
-    mkdir((scratch / "_Temp").c_str(), 0755);
-    WriteFileBytes(scratch / "_Temp/keep", ToBytes("x"));
-    const Bytes good = ReadFileBytes(scratch / "good.mtx");
-    run = RunTool(MTXTRIM_EXE, {}, scratch.path());
-    EXPECT_EQ(run.out, Output({" Process: 'bad.mtx'",
-                               "Warning: CResFile::mfOptimize - Can't create resource file <Temp>",
-                               " Process: 'good.mtx'",
-                               "Warning: CResFile::mfOptimize - Can't create resource file <Temp>"},
-                              0));
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(ReadFileBytes(scratch / "good.mtx"), good);
 }
 
 TEST(Mtxtrim, SymbolicLinksAreNotFollowed)
