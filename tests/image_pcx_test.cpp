@@ -12,7 +12,7 @@ namespace {
 
 constexpr size_t kPcxHeaderSize = 128;
 
-struct PcxSpec {
+struct PcxFields {
     int16_t xmax = 0;
     int16_t ymax = 0;
     uint8_t manufacturer = 10;
@@ -25,24 +25,24 @@ struct PcxSpec {
     Bytes palette = Bytes(768, 0);
 };
 
-Bytes PcxBytes(const PcxSpec& spec)
+Bytes PcxBytes(const PcxFields& fields)
 {
     Bytes out(kPcxHeaderSize, 0);
-    out[0] = spec.manufacturer;
-    out[1] = spec.version;
-    out[2] = spec.encoding;
-    out[3] = spec.bitsPerPixel;
-    out[8] = static_cast<uint8_t>(spec.xmax);
-    out[9] = static_cast<uint8_t>(static_cast<uint16_t>(spec.xmax) >> 8);
-    out[10] = static_cast<uint8_t>(spec.ymax);
-    out[11] = static_cast<uint8_t>(static_cast<uint16_t>(spec.ymax) >> 8);
-    out[65] = spec.planes;
-    const uint16_t bytesPerLine = spec.bytesPerLine ? spec.bytesPerLine : uint16_t(spec.xmax + 1);
+    out[0] = fields.manufacturer;
+    out[1] = fields.version;
+    out[2] = fields.encoding;
+    out[3] = fields.bitsPerPixel;
+    out[8] = static_cast<uint8_t>(fields.xmax);
+    out[9] = static_cast<uint8_t>(static_cast<uint16_t>(fields.xmax) >> 8);
+    out[10] = static_cast<uint8_t>(fields.ymax);
+    out[11] = static_cast<uint8_t>(static_cast<uint16_t>(fields.ymax) >> 8);
+    out[65] = fields.planes;
+    const uint16_t bytesPerLine = fields.bytesPerLine ? fields.bytesPerLine : uint16_t(fields.xmax + 1);
     out[66] = static_cast<uint8_t>(bytesPerLine);
     out[67] = static_cast<uint8_t>(bytesPerLine >> 8);
-    out.insert(out.end(), spec.body.begin(), spec.body.end());
+    out.insert(out.end(), fields.body.begin(), fields.body.end());
     out.push_back(12);
-    out.insert(out.end(), spec.palette.begin(), spec.palette.end());
+    out.insert(out.end(), fields.palette.begin(), fields.palette.end());
     return out;
 }
 
@@ -60,13 +60,13 @@ Bytes Indices(const CImage& image)
 
 TEST(PcxImage, ThreeByOneFileDecodesIndicesPaletteAndPixels)
 {
-    PcxSpec spec;
-    spec.xmax = 2;
-    spec.body = {0, 0xC1, 200, 7};
-    spec.palette[200 * 3] = 1;
-    spec.palette[200 * 3 + 1] = 2;
-    spec.palette[200 * 3 + 2] = 3;
-    const Bytes file = PcxBytes(spec);
+    PcxFields fields;
+    fields.xmax = 2;
+    fields.body = {0, 0xC1, 200, 7};
+    fields.palette[200 * 3] = 1;
+    fields.palette[200 * 3 + 1] = 2;
+    fields.palette[200 * 3 + 2] = 3;
+    const Bytes file = PcxBytes(fields);
     ASSERT_EQ(file.size(), 901u);
     auto image = Decode(file);
     ASSERT_EQ(g_ImageError, IMGERR_NONE);
@@ -76,39 +76,39 @@ TEST(PcxImage, ThreeByOneFileDecodesIndicesPaletteAndPixels)
     EXPECT_EQ(image->m_TransIndex, -1);
     EXPECT_EQ(Indices(*image), (Bytes{0, 200, 7}));
     EXPECT_EQ(Bytes(image->m_pPixels + 4, image->m_pPixels + 8), (Bytes{1, 2, 3, 0}));
-    EXPECT_EQ(Bytes(image->m_pPalette, image->m_pPalette + 768), spec.palette);
+    EXPECT_EQ(Bytes(image->m_pPalette, image->m_pPalette + 768), fields.palette);
 }
 
 TEST(PcxImage, HeaderRejections)
 {
     struct Case {
         const char* name;
-        void (*change)(PcxSpec&);
+        void (*change)(PcxFields&);
     };
     const Case cases[] = {
-        {"manufacturer 11", [](PcxSpec& s) { s.manufacturer = 11; }},
-        {"version 3", [](PcxSpec& s) { s.version = 3; }},
-        {"encoding 0", [](PcxSpec& s) { s.encoding = 0; }},
-        {"4 bits per pixel", [](PcxSpec& s) { s.bitsPerPixel = 4; }},
-        {"Xmax 640", [](PcxSpec& s) { s.xmax = 640; }},
-        {"Ymax 480", [](PcxSpec& s) { s.ymax = 480; }},
-        {"Xmax with bit 15", [](PcxSpec& s) { s.xmax = -1; }},
-        {"Ymax with bit 15", [](PcxSpec& s) { s.ymax = -32768; }},
-        {"three planes", [](PcxSpec& s) { s.planes = 3; }},
-        {"palette cut", [](PcxSpec& s) { s.palette.resize(700); }},
-        {"body too short for the size", [](PcxSpec& s) { s.xmax = 99; s.ymax = 9; s.body = Bytes(30, 0xFF); }},
+        {"manufacturer 11", [](PcxFields& s) { s.manufacturer = 11; }},
+        {"version 3", [](PcxFields& s) { s.version = 3; }},
+        {"encoding 0", [](PcxFields& s) { s.encoding = 0; }},
+        {"4 bits per pixel", [](PcxFields& s) { s.bitsPerPixel = 4; }},
+        {"Xmax 640", [](PcxFields& s) { s.xmax = 640; }},
+        {"Ymax 480", [](PcxFields& s) { s.ymax = 480; }},
+        {"Xmax with bit 15", [](PcxFields& s) { s.xmax = -1; }},
+        {"Ymax with bit 15", [](PcxFields& s) { s.ymax = -32768; }},
+        {"three planes", [](PcxFields& s) { s.planes = 3; }},
+        {"palette cut", [](PcxFields& s) { s.palette.resize(700); }},
+        {"body too short for the size", [](PcxFields& s) { s.xmax = 99; s.ymax = 9; s.body = Bytes(30, 0xFF); }},
     };
     for (const Case& c : cases) {
-        PcxSpec spec;
-        spec.body = {5};
-        c.change(spec);
-        auto image = Decode(PcxBytes(spec));
+        PcxFields fields;
+        fields.body = {5};
+        c.change(fields);
+        auto image = Decode(PcxBytes(fields));
         EXPECT_EQ(g_ImageError, IMGERR_BADFORMAT) << c.name;
         EXPECT_STREQ(g_ImageErrorText, "not a PCX file") << c.name;
         EXPECT_EQ(image->m_Format, IMG_NONE) << c.name;
     }
     for (size_t length = 0; length < kPcxHeaderSize; ++length) {
-        const Bytes header = PcxBytes(PcxSpec());
+        const Bytes header = PcxBytes(PcxFields());
         Decode(Bytes(header.begin(), header.begin() + length));
         EXPECT_STREQ(g_ImageErrorText, "not a PCX file") << length;
     }
@@ -135,18 +135,18 @@ TEST(PcxImage, RunsStopAtRowEnds)
         {"one pixel", 0, 0, 0, {0xC1, 0xFE}, {0xFE}},
     };
     for (const Case& c : cases) {
-        PcxSpec spec;
-        spec.xmax = c.xmax;
-        spec.ymax = c.ymax;
-        spec.bytesPerLine = c.bytesPerLine;
-        spec.body = c.body;
-        for (size_t i = 0; i < spec.palette.size(); ++i)
-            spec.palette[i] = static_cast<uint8_t>(i * 7);
-        auto image = Decode(PcxBytes(spec));
+        PcxFields fields;
+        fields.xmax = c.xmax;
+        fields.ymax = c.ymax;
+        fields.bytesPerLine = c.bytesPerLine;
+        fields.body = c.body;
+        for (size_t i = 0; i < fields.palette.size(); ++i)
+            fields.palette[i] = static_cast<uint8_t>(i * 7);
+        auto image = Decode(PcxBytes(fields));
         ASSERT_EQ(g_ImageError, IMGERR_NONE) << c.name;
         EXPECT_EQ(Indices(*image), c.indices) << c.name;
         for (size_t i = 0; i < c.indices.size(); ++i) {
-            const uint8_t* color = spec.palette.data() + c.indices[i] * 3;
+            const uint8_t* color = fields.palette.data() + c.indices[i] * 3;
             EXPECT_EQ(Bytes(image->m_pPixels + i * 4, image->m_pPixels + i * 4 + 4),
                       (Bytes{color[0], color[1], color[2], 0}))
                 << c.name << " pixel " << i;

@@ -13,11 +13,11 @@
 namespace {
 
 // Header fields and the pixel data behind them.
-struct TgaSpec : TgaHeader {
+struct TgaFields : TgaHeader {
     Bytes body;
 };
 
-Bytes TgaBytes(const TgaSpec& spec) { return TgaFile(spec, spec.body); }
+Bytes TgaBytes(const TgaFields& fields) { return TgaFile(fields, fields.body); }
 
 std::unique_ptr<CTgaImage> Decode(const Bytes& bytes)
 {
@@ -29,14 +29,14 @@ Bytes Pixels(const CImage& image)
     return Bytes(image.m_pPixels, image.m_pPixels + size_t(image.m_Width) * image.m_Height * 4);
 }
 
-TgaSpec TwoByTwo(uint8_t descriptor)
+TgaFields TwoByTwo(uint8_t descriptor)
 {
-    TgaSpec spec;
-    spec.width = 2;
-    spec.height = 2;
-    spec.descriptor = descriptor;
-    spec.body = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
-    return spec;
+    TgaFields fields;
+    fields.width = 2;
+    fields.height = 2;
+    fields.descriptor = descriptor;
+    fields.body = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+    return fields;
 }
 
 }  // namespace
@@ -57,8 +57,8 @@ TEST(TgaImage, BottomUpTwoByTwoPutsLastStoredRowOnTop)
 // Small files worked out by hand, one per decoding rule.
 TEST(TgaImage, WorkedExamples)
 {
-    auto spec = [](uint8_t imageType, uint8_t pixelSize, uint16_t width, uint8_t descriptor, Bytes body) {
-        TgaSpec made;
+    auto fields = [](uint8_t imageType, uint8_t pixelSize, uint16_t width, uint8_t descriptor, Bytes body) {
+        TgaFields made;
         made.imageType = imageType;
         made.pixelSize = pixelSize;
         made.width = width;
@@ -67,7 +67,7 @@ TEST(TgaImage, WorkedExamples)
         made.body = std::move(body);
         return made;
     };
-    auto mapped = [](TgaSpec made, uint16_t first, uint8_t entrySize, Bytes map) {
+    auto mapped = [](TgaFields made, uint16_t first, uint8_t entrySize, Bytes map) {
         made.colorMapType = 1;
         made.mapFirst = first;
         made.mapLength = static_cast<uint16_t>(map.size() * 8 / entrySize);
@@ -75,7 +75,7 @@ TEST(TgaImage, WorkedExamples)
         made.map = std::move(map);
         return made;
     };
-    TgaSpec withIdAndMap = TwoByTwo(0x20);
+    TgaFields withIdAndMap = TwoByTwo(0x20);
     withIdAndMap.id = ToBytes("made by hand");
     withIdAndMap.colorMapType = 1;
     withIdAndMap.mapLength = 3;
@@ -83,30 +83,30 @@ TEST(TgaImage, WorkedExamples)
     withIdAndMap.map = Bytes(6, 0xEE);
     const struct {
         const char* name;
-        TgaSpec spec;
+        TgaFields fields;
         Bytes pixels;
     } cases[] = {
         {"top-down rows", TwoByTwo(0x20), {3, 2, 1, 255, 6, 5, 4, 255, 9, 8, 7, 255, 12, 11, 10, 255}},
-        {"repeat packet", spec(10, 32, 4, 0, {0x83, 10, 20, 30, 40}),
+        {"repeat packet", fields(10, 32, 4, 0, {0x83, 10, 20, 30, 40}),
          {30, 20, 10, 40, 30, 20, 10, 40, 30, 20, 10, 40, 30, 20, 10, 40}},
-        {"raw packet", spec(10, 24, 3, 0x20, {0x02, 1, 2, 3, 4, 5, 6, 7, 8, 9}),
+        {"raw packet", fields(10, 24, 3, 0x20, {0x02, 1, 2, 3, 4, 5, 6, 7, 8, 9}),
          {3, 2, 1, 255, 6, 5, 4, 255, 9, 8, 7, 255}},
-        {"map entries with zero fourth byte", mapped(spec(1, 8, 2, 0x20, {1, 0}), 0, 24, {0, 0, 255, 0, 255, 0}),
+        {"map entries with zero fourth byte", mapped(fields(1, 8, 2, 0x20, {1, 0}), 0, 24, {0, 0, 255, 0, 255, 0}),
          {0, 255, 0, 0, 255, 0, 0, 0}},
         // white; red 1, green 16, blue 0; black with the top bit set
-        {"5-bit channels scaled to full range", spec(2, 16, 3, 0, {0xFF, 0x7F, 0x00, 0x06, 0x00, 0x80}),
+        {"5-bit channels scaled to full range", fields(2, 16, 3, 0, {0xFF, 0x7F, 0x00, 0x06, 0x00, 0x80}),
          {255, 255, 255, 255, 8, 132, 0, 255, 0, 0, 0, 255}},
         // Entries 5 and 6 stored; pixels 4 (below), 6 (inside), 7 (above), 40000 (past the table).
         {"map index outside the stored entries",
-         mapped(spec(1, 16, 4, 0, {4, 0, 6, 0, 7, 0, 0x40, 0x9C}), 5, 32, {1, 2, 3, 4, 5, 6, 7, 8}),
+         mapped(fields(1, 16, 4, 0, {4, 0, 6, 0, 7, 0, 0x40, 0x9C}), 5, 32, {1, 2, 3, 4, 5, 6, 7, 8}),
          {0, 0, 0, 0, 7, 6, 5, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
         {"identifier and map of a true-colour image skipped", withIdAndMap,
          {3, 2, 1, 255, 6, 5, 4, 255, 9, 8, 7, 255, 12, 11, 10, 255}},
     };
     for (const auto& c : cases) {
-        auto image = Decode(TgaBytes(c.spec));
+        auto image = Decode(TgaBytes(c.fields));
         ASSERT_EQ(g_ImageError, IMGERR_NONE) << c.name;
-        EXPECT_EQ(image->m_Bpp, c.spec.pixelSize) << c.name;
+        EXPECT_EQ(image->m_Bpp, c.fields.pixelSize) << c.name;
         EXPECT_EQ(Pixels(*image), c.pixels) << c.name;
     }
 }
@@ -137,14 +137,14 @@ TEST(TgaImage, RejectionTexts)
         {"map on true-colour too large", 2, 1, 24, 24, 0, 16383, "Too many colors in colormap"},
     };
     for (const Case& c : cases) {
-        TgaSpec spec;
-        spec.imageType = c.imageType;
-        spec.colorMapType = c.colorMapType;
-        spec.mapEntrySize = c.mapEntrySize;
-        spec.pixelSize = c.pixelSize;
-        spec.mapFirst = c.mapFirst;
-        spec.mapLength = c.mapLength;
-        Decode(TgaBytes(spec));
+        TgaFields fields;
+        fields.imageType = c.imageType;
+        fields.colorMapType = c.colorMapType;
+        fields.mapEntrySize = c.mapEntrySize;
+        fields.pixelSize = c.pixelSize;
+        fields.mapFirst = c.mapFirst;
+        fields.mapLength = c.mapLength;
+        Decode(TgaBytes(fields));
         EXPECT_EQ(g_ImageError, IMGERR_BADFORMAT) << c.name;
         EXPECT_STREQ(g_ImageErrorText, c.text) << c.name;
     }
@@ -152,7 +152,7 @@ TEST(TgaImage, RejectionTexts)
 
 TEST(TgaImage, MapBoundaryAndEmptyImageAreAccepted)
 {
-    TgaSpec largest;
+    TgaFields largest;
     largest.imageType = 1;
     largest.colorMapType = 1;
     largest.mapFirst = 16000;
@@ -163,7 +163,7 @@ TEST(TgaImage, MapBoundaryAndEmptyImageAreAccepted)
     Decode(TgaBytes(largest));
     EXPECT_EQ(g_ImageError, IMGERR_NONE);
 
-    TgaSpec empty;
+    TgaFields empty;
     empty.width = 100;
     auto image = Decode(TgaBytes(empty));
     EXPECT_EQ(g_ImageError, IMGERR_NONE);
@@ -176,12 +176,12 @@ TEST(TgaImage, HugeHeaderInSmallFileIsRejectedBeforeAllocating)
 {
     // Under the address sanitizer a 16 GiB request would abort the test.
     for (uint8_t type : {2, 10}) {
-        TgaSpec spec;
-        spec.imageType = type;
-        spec.width = 65535;
-        spec.height = 65535;
-        spec.body = Bytes(22, 0xFF);
-        const Bytes file = TgaBytes(spec);
+        TgaFields fields;
+        fields.imageType = type;
+        fields.width = 65535;
+        fields.height = 65535;
+        fields.body = Bytes(22, 0xFF);
+        const Bytes file = TgaBytes(fields);
         ASSERT_EQ(file.size(), 40u);
         auto image = Decode(file);
         EXPECT_EQ(g_ImageError, IMGERR_BADFORMAT);
@@ -196,7 +196,7 @@ TEST(TgaImage, CutHeaderOrColorMapIsRejected)
         Decode(Bytes(header.begin(), header.begin() + length));
         EXPECT_EQ(g_ImageError, IMGERR_BADFORMAT) << length;
     }
-    TgaSpec cutMap;
+    TgaFields cutMap;
     cutMap.imageType = 1;
     cutMap.colorMapType = 1;
     cutMap.mapLength = 4;
@@ -342,14 +342,14 @@ TEST(TgaImage, WideRunLengthRowsDecodeLikeTheirUncompressedForm)
         }
         for (uint8_t descriptor : {0x20, 0x00, 0x40, 0x80}) {
             SCOPED_TRACE(testing::Message() << "pixel " << int{pixelSize} << " descriptor " << int{descriptor});
-            TgaSpec spec;
-            spec.pixelSize = pixelSize;
-            spec.width = kWide;
-            spec.height = kRows;
-            spec.descriptor = descriptor;
+            TgaFields fields;
+            fields.pixelSize = pixelSize;
+            fields.width = kWide;
+            fields.height = kRows;
+            fields.descriptor = descriptor;
             for (const Bytes& value : values)
-                spec.body.insert(spec.body.end(), value.begin(), value.end());
-            auto raw = Decode(TgaBytes(spec));
+                fields.body.insert(fields.body.end(), value.begin(), value.end());
+            auto raw = Decode(TgaBytes(fields));
             ASSERT_EQ(g_ImageError, IMGERR_NONE);
             if (descriptor == 0x20) {
                 Bytes expected;
@@ -358,9 +358,9 @@ TEST(TgaImage, WideRunLengthRowsDecodeLikeTheirUncompressedForm)
                                                      pixelSize == 32 ? value[3] : uint8_t{255}});
                 EXPECT_EQ(Pixels(*raw), expected);
             }
-            spec.imageType = 10;
-            spec.body = TgaRunLength(values);
-            auto packed = Decode(TgaBytes(spec));
+            fields.imageType = 10;
+            fields.body = TgaRunLength(values);
+            auto packed = Decode(TgaBytes(fields));
             ASSERT_EQ(g_ImageError, IMGERR_NONE);
             EXPECT_EQ(Pixels(*packed), Pixels(*raw));
         }
@@ -382,12 +382,12 @@ TEST(TgaImage, RunLengthDataCutShortKeepsEveryWholeValueBeforeTheCut)
          {3, 2, 1, 255, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
     };
     for (const auto& c : cases) {
-        TgaSpec spec;
-        spec.imageType = 10;
-        spec.width = 4;
-        spec.height = 1;
-        spec.body = c.body;
-        auto image = Decode(TgaBytes(spec));
+        TgaFields fields;
+        fields.imageType = 10;
+        fields.width = 4;
+        fields.height = 1;
+        fields.body = c.body;
+        auto image = Decode(TgaBytes(fields));
         EXPECT_EQ(g_ImageError, IMGERR_NONE) << c.name;
         EXPECT_EQ(Pixels(*image), c.pixels) << c.name;
     }
