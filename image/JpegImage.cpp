@@ -1,6 +1,7 @@
-// JPEG adapter: decodes JPEG data held in memory through libjpeg into RGB pixels.
+// JPEG adapter: decodes JPEG data held in memory through libjpeg into RGBA pixels.
 #include "image/JpegImage.h"
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstddef>
 #include <cstdio>
@@ -18,6 +19,9 @@ static_assert(kMessageSize >= JMSG_LENGTH_MAX, "room for every library message")
 char g_JpegMessage[kMessageSize];
 
 constexpr int kRgbaBytes = 4;
+constexpr int kCmykComponents = 4;
+// Alignment of the library's vector stores.
+constexpr uintptr_t kVectorBytes = 32;
 constexpr int32_t kRgbBpp = 24;
 constexpr uint64_t kMaxPlaneBytes = uint64_t(1) << 30;
 // Huffman-coded data spends at least one bit on every 8x8 block of each component;
@@ -87,25 +91,29 @@ void InstallMemorySource(j_decompress_ptr info, const uint8_t* data, uint32_t si
     source->bytes_in_buffer = size;
 }
 
-// One output row of grey, RGB or (Adobe-style inverted) CMYK samples to RGBA pixels.
-void ConvertRow(const JSAMPLE* samples, int components, uint32_t width, uint8_t* out)
+// One output row of (Adobe-style inverted) CMYK samples to RGBA pixels.
+void ConvertCmykRow(const JSAMPLE* samples, uint32_t width, uint8_t* out)
 {
-    for (uint32_t column = 0; column < width; ++column, out += kRgbaBytes, samples += components) {
-        switch (components) {
-        case 1:
-            out[0] = out[1] = out[2] = samples[0];
-            break;
-        case 3:
-            std::memcpy(out, samples, 3);
-            break;
-        default: {
-            const unsigned black = samples[3];
-            for (int channel = 0; channel < 3; ++channel)
-                out[channel] = uint8_t(samples[channel] * black / 255);
-            break;
-        }
-        }
+    for (uint32_t column = 0; column < width; ++column, out += kRgbaBytes, samples += kCmykComponents) {
+        const unsigned black = samples[3];
+        for (int channel = 0; channel < 3; ++channel)
+            out[channel] = uint8_t(samples[channel] * black / 255);
         out[3] = 0;
+    }
+}
+
+// Copies RGBA pixels with the fourth byte cleared: the library fills it with 255, the
+// adapter's pixels carry 0 there. Whole pixels are masked at a time so the loop vectorises.
+void CopyClearingFourthBytes(const uint8_t* from, size_t pixelCount, uint8_t* to)
+{
+    static const uint8_t kMaskBytes[kRgbaBytes] = {0xFF, 0xFF, 0xFF, 0x00};
+    uint32_t mask;
+    std::memcpy(&mask, kMaskBytes, sizeof mask);
+    for (size_t at = 0; at < pixelCount; ++at, from += kRgbaBytes, to += kRgbaBytes) {
+        uint32_t pixel;
+        std::memcpy(&pixel, from, sizeof pixel);
+        pixel &= mask;
+        std::memcpy(to, &pixel, sizeof pixel);
     }
 }
 
@@ -137,22 +145,48 @@ bool DecodeJpeg(CImage& image, const uint8_t* data, uint32_t size)
     const j_common_ptr common = reinterpret_cast<j_common_ptr>(&info);
     if (!SizeIsPlausible(info, size))
         FailWithText(common, "JPEG image too large for its data");
-    // Grey and colour come out as 1 and 3 components, CMYK and YCCK as 4 (CMYK).
-    if (info.out_color_space != JCS_GRAYSCALE && info.out_color_space != JCS_RGB &&
-        info.out_color_space != JCS_CMYK)
+    // The library turns grey and colour into RGBA itself; CMYK and YCCK come out as CMYK.
+    const bool isCmyk = info.out_color_space == JCS_CMYK;
+    if (info.out_color_space == JCS_GRAYSCALE || info.out_color_space == JCS_RGB)
+        info.out_color_space = JCS_EXT_RGBA;
+    else if (!isCmyk)
         ERREXIT(&info, JERR_CONVERSION_NOTIMPL);
 
     jpeg_start_decompress(&info);
     if (!image.mfSetSize(int32_t(info.output_width), int32_t(info.output_height)))
         ERREXIT1(&info, JERR_OUT_OF_MEMORY, 0);
-    JSAMPARRAY row = (*info.mem->alloc_sarray)(common, JPOOL_IMAGE,
-                                               info.output_width * JDIMENSION(info.output_components), 1);
     const size_t outRowBytes = size_t(info.output_width) * kRgbaBytes;
-    while (info.output_scanline < info.output_height) {
-        uint8_t* out = image.m_pPixels + size_t(info.output_scanline) * outRowBytes;
-        if (jpeg_read_scanlines(&info, row, 1) != 1)
-            ERREXIT(&info, JERR_INPUT_EMPTY);
-        ConvertRow(row[0], info.output_components, info.output_width, out);
+    if (isCmyk) {
+        JSAMPARRAY row = (*info.mem->alloc_sarray)(common, JPOOL_IMAGE,
+                                                   info.output_width * JDIMENSION(kCmykComponents), 1);
+        while (info.output_scanline < info.output_height) {
+            uint8_t* out = image.m_pPixels + size_t(info.output_scanline) * outRowBytes;
+            if (jpeg_read_scanlines(&info, row, 1) != 1)
+                ERREXIT(&info, JERR_INPUT_EMPTY);
+            ConvertCmykRow(row[0], info.output_width, out);
+        }
+    } else {
+        // The library stores rows that start on a vector boundary past the cache, so rows
+        // decoded straight into the plane would have to come back from memory for the
+        // fourth-byte pass. A cached scratch band placed off that boundary avoids this and
+        // takes as many rows per call as the library produces at once.
+        const int rowsPerCall = info.rec_outbuf_height > 0 ? info.rec_outbuf_height : 1;
+        JSAMPARRAY rows = static_cast<JSAMPARRAY>(
+            (*info.mem->alloc_small)(common, JPOOL_IMAGE, sizeof(JSAMPROW) * size_t(rowsPerCall)));
+        auto* band = static_cast<uint8_t*>((*info.mem->alloc_large)(
+            common, JPOOL_IMAGE, outRowBytes * size_t(rowsPerCall) + kVectorBytes + kRgbaBytes));
+        band += kVectorBytes - reinterpret_cast<uintptr_t>(band) % kVectorBytes + kRgbaBytes;
+        for (int row = 0; row < rowsPerCall; ++row)
+            rows[row] = band + size_t(row) * outRowBytes;
+        while (info.output_scanline < info.output_height) {
+            const JDIMENSION first = info.output_scanline;
+            const JDIMENSION wanted = std::min(JDIMENSION(rowsPerCall), info.output_height - first);
+            const JDIMENSION read = jpeg_read_scanlines(&info, rows, wanted);
+            if (read == 0)
+                ERREXIT(&info, JERR_INPUT_EMPTY);
+            CopyClearingFourthBytes(band, size_t(read) * info.output_width,
+                                    image.m_pPixels + size_t(first) * outRowBytes);
+        }
     }
     jpeg_finish_decompress(&info);
     jpeg_destroy_decompress(&info);
