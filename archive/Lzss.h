@@ -16,6 +16,13 @@ constexpr int64_t LzssMaxEncodedSize(int64_t srcLen)
     return srcLen + (srcLen + 7) / 8;
 }
 
+// Most bytes LzssDecode can produce from `srcLen` stream bytes: a group of one flag byte
+// and eight two-byte matches (17 bytes) yields at most 8 * 18 = 144 bytes.
+constexpr int64_t LzssMaxDecodedSize(int64_t srcLen)
+{
+    return (srcLen + 16) / 17 * 8 * kLzssMaxMatch;
+}
+
 // Encodes `srcLen` bytes into `dst`, which must hold LzssMaxEncodedSize(srcLen) bytes.
 // Returns the number of bytes written (0 for an empty input).
 int32_t LzssEncode(const uint8_t* src, uint8_t* dst, int32_t srcLen);

@@ -1,6 +1,8 @@
+// Encoding and decoding of the package header, directory records and LZSS prefix.
 #include "archive/PackageFormat.h"
 
 #include "common/ByteReader.h"
+#include "common/ByteWriter.h"
 
 #include <cstring>
 
@@ -15,51 +17,74 @@ PackageHeader MakeEmptyHeader()
     return header;
 }
 
-void EncodeHeader(const PackageHeader& header, uint8_t out[kHeaderSize])
-{
-    std::memcpy(out, header.magic, sizeof header.magic);
-    PutU32(out + 4, static_cast<uint32_t>(header.version));
-    PutU32(out + 8, static_cast<uint32_t>(header.compactFlag));
-    PutU32(out + 12, static_cast<uint32_t>(header.entryCount));
-    PutU32(out + 16, static_cast<uint32_t>(header.firstRecord));
-}
-
-PackageHeader DecodeHeader(const uint8_t in[kHeaderSize])
-{
-    PackageHeader header{};
-    std::memcpy(header.magic, in, sizeof header.magic);
-    header.version = static_cast<int32_t>(GetU32(in + 4));
-    header.compactFlag = static_cast<int32_t>(GetU32(in + 8));
-    header.entryCount = static_cast<int32_t>(GetU32(in + 12));
-    header.firstRecord = static_cast<int32_t>(GetU32(in + 16));
-    return header;
-}
-
 bool HasPackageMagic(const PackageHeader& header)
 {
     return std::memcmp(header.magic, kPackageMagic, sizeof header.magic) == 0;
 }
 
+void EncodeHeader(const PackageHeader& header, uint8_t out[kHeaderSize])
+{
+    ByteWriter writer(out, kHeaderSize);
+    writer.bytes(header.magic, sizeof header.magic);
+    writer.i32(header.version);
+    writer.i32(header.compactFlag);
+    writer.i32(header.entryCount);
+    writer.i32(header.firstRecord);
+}
+
+PackageHeader DecodeHeader(const uint8_t in[kHeaderSize])
+{
+    ByteReader reader(in, kHeaderSize);
+    PackageHeader header{};
+    reader.read(header.magic, sizeof header.magic);
+    header.version = reader.i32();
+    header.compactFlag = reader.i32();
+    header.entryCount = reader.i32();
+    header.firstRecord = reader.i32();
+    return header;
+}
+
 void EncodeRecord(const DirRecord& record, uint8_t out[kRecordSize])
 {
-    std::memcpy(out, record.name, kNameSize);
-    PutU32(out + 64, static_cast<uint32_t>(record.size));
-    PutU32(out + 68, static_cast<uint32_t>(record.offset));
-    PutU32(out + 72, static_cast<uint32_t>(record.next));
-    PutU32(out + 76, static_cast<uint32_t>(record.prev));
-    PutU32(out + 80, static_cast<uint32_t>(record.type));
-    PutU32(out + 84, static_cast<uint32_t>(record.method));
+    ByteWriter writer(out, kRecordSize);
+    writer.bytes(record.name, kNameSize);
+    writer.i32(record.size);
+    writer.i32(record.offset);
+    writer.i32(record.next);
+    writer.i32(record.prev);
+    writer.i32(record.type);
+    writer.i32(record.method);
 }
 
 DirRecord DecodeRecord(const uint8_t in[kRecordSize])
 {
+    ByteReader reader(in, kRecordSize);
     DirRecord record{};
-    std::memcpy(record.name, in, kNameSize);
-    record.size = static_cast<int32_t>(GetU32(in + 64));
-    record.offset = static_cast<int32_t>(GetU32(in + 68));
-    record.next = static_cast<int32_t>(GetU32(in + 72));
-    record.prev = static_cast<int32_t>(GetU32(in + 76));
-    record.type = static_cast<int32_t>(GetU32(in + 80));
-    record.method = static_cast<int32_t>(GetU32(in + 84));
+    reader.read(record.name, kNameSize);
+    record.size = reader.i32();
+    record.offset = reader.i32();
+    record.next = reader.i32();
+    record.prev = reader.i32();
+    record.type = reader.i32();
+    record.method = reader.i32();
     return record;
+}
+
+void EncodeLzssPrefix(uint32_t unpackedLength, uint8_t out[kLzssPrefixSize])
+{
+    ByteWriter writer(out, kLzssPrefixSize);
+    writer.u32(unpackedLength);
+}
+
+uint32_t DecodeLzssPrefix(const uint8_t in[kLzssPrefixSize])
+{
+    ByteReader reader(in, kLzssPrefixSize);
+    return reader.u32();
+}
+
+int64_t MaxRecordsIn(int64_t fileSize)
+{
+    if (fileSize < static_cast<int64_t>(kHeaderSize))
+        return 0;
+    return (fileSize - static_cast<int64_t>(kHeaderSize)) / static_cast<int64_t>(kRecordSize);
 }

@@ -1,10 +1,11 @@
 // CResFile construction, Open with the directory load, closing and error text.
 #include "archive/ResFile.h"
 
-#include <algorithm>
+#include "host/FileIO.h"
+
 #include <cstdarg>
-#include <cstdlib>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -19,12 +20,16 @@ const char* StreamModeFor(int32_t mode)
     return nullptr;
 }
 
-// The most records a file of `fileSize` bytes can hold behind its header.
-int64_t MaxRecordsFor(int64_t fileSize)
+DirEntry EntryFromRecord(const DirRecord& record)
 {
-    return fileSize < static_cast<int64_t>(kHeaderSize)
-               ? 0
-               : (fileSize - static_cast<int64_t>(kHeaderSize)) / static_cast<int64_t>(kRecordSize);
+    DirEntry entry{};
+    // Only the name up to its terminator counts; the bytes after it are not significant.
+    std::memcpy(entry.name, record.name, strnlen(record.name, kNameSize - 1));
+    entry.size = record.size;
+    entry.offset = record.offset;
+    entry.type = record.type;
+    entry.method = record.method;
+    return entry;
 }
 
 }  // namespace
@@ -39,7 +44,7 @@ CResFile::~CResFile()
 {
     if (m_File)
         mfClose();
-    mfReleasePending();   // entries added to a handle that never opened a stream
+    mfDropPending();   // entries added to a handle that never opened a stream
     m_Dir.clear();
     m_Dir.shrink_to_fit();
     m_Capacity = 0;
@@ -58,19 +63,12 @@ const char* CResFile::mfGetError() const
     return m_Error[0] ? m_Error : nullptr;
 }
 
-// Pending entries are dropped, never written: their buffers are freed and the entries
+// Pending entries are dropped, never written: their copies are released and the entries
 // leave the directory, so no later flush can meet an entry without its bytes.
-void CResFile::mfReleasePending()
+void CResFile::mfDropPending()
 {
-    for (DirEntry& entry : m_Dir) {
-        if (entry.data) {
-            std::free(entry.data);
-            entry.data = nullptr;
-        }
-    }
-    m_Dir.erase(std::remove_if(m_Dir.begin(), m_Dir.end(),
-                               [](const DirEntry& entry) { return (entry.flags & DE_PENDING) != 0; }),
-                m_Dir.end());
+    m_Dir.resize(m_Dir.size() - m_PendingBytes.size());
+    m_PendingBytes.clear();
 }
 
 void CResFile::mfCloseStream()
@@ -79,14 +77,25 @@ void CResFile::mfCloseStream()
         std::fclose(m_File);
         m_File = nullptr;
     }
+    m_Disk = DiskState();
 }
 
 int32_t CResFile::mfClose()
 {
-    mfReleasePending();
+    mfDropPending();
     mfCloseStream();
     m_Name[0] = '\0';
     return 1;
+}
+
+bool CResFile::mfReadAt(int64_t position, void* dst, size_t count)
+{
+    return ReadAt(m_File, position, dst, count);
+}
+
+ReadAtFunction CResFile::mfReader()
+{
+    return [this](int64_t offset, void* dst, size_t count) { return mfReadAt(offset, dst, count); };
 }
 
 int32_t CResFile::Open(int32_t mode)
@@ -100,11 +109,9 @@ int32_t CResFile::Open(int32_t mode)
         mfSetError("CResFile::Open - Error access mode for file <%s>", m_Name);
         return 0;
     }
-    if (m_File) {
-        // A handle reopened while its stream is open: drop the old stream first.
-        mfReleasePending();
-        mfCloseStream();
-    }
+    // A handle reopened while its stream is open drops the old stream first.
+    mfDropPending();
+    mfCloseStream();
     m_File = std::fopen(m_Name, streamMode);
     if (!m_File) {
         if (mode == RA_READ)
@@ -116,25 +123,25 @@ int32_t CResFile::Open(int32_t mode)
         return 0;
     }
     m_Mode = mode;
-    m_TailKnown = false;
+    return (mode & RA_READ) ? mfLoadDirectory() : mfWriteFreshHeader();
+}
 
-    if (!(mode & RA_READ)) {
-        uint8_t bytes[kHeaderSize];
-        EncodeHeader(MakeEmptyHeader(), bytes);
-        if (std::fwrite(bytes, 1, kHeaderSize, m_File) != kHeaderSize) {
-            mfSetError("CResFile::Open - Error write header in resource file <%s>", m_Name);
-            return 0;
-        }
-        return 1;
+int32_t CResFile::mfWriteFreshHeader()
+{
+    uint8_t bytes[kHeaderSize];
+    EncodeHeader(MakeEmptyHeader(), bytes);
+    const ByteSpan header{bytes, kHeaderSize};
+    if (WriteAt(m_File, 0, &header, 1) != kHeaderSize) {
+        mfSetError("CResFile::Open - Error write header in resource file <%s>", m_Name);
+        return 0;
     }
-    return mfLoadDirectory();
+    return 1;
 }
 
 int32_t CResFile::mfLoadDirectory()
 {
     uint8_t headerBytes[kHeaderSize];
-    if (std::fseek(m_File, 0, SEEK_SET) != 0 ||
-        std::fread(headerBytes, 1, kHeaderSize, m_File) != kHeaderSize) {
+    if (!mfReadAt(0, headerBytes, kHeaderSize)) {
         mfSetError("CResFile::Open - Error read header in resource file <%s>", m_Name);
         return 0;
     }
@@ -147,8 +154,6 @@ int32_t CResFile::mfLoadDirectory()
         mfSetError("CResFile::Open - Error version number in resource file <%s>", m_Name);
         return 0;
     }
-
-    mfReleasePending();
     m_Dir.clear();
     m_Capacity = 0;
     if (header.entryCount == 0) {
@@ -156,49 +161,31 @@ int32_t CResFile::mfLoadDirectory()
         return 0;
     }
     // The count is trusted for memory only as far as the file could hold that many records.
-    std::fseek(m_File, 0, SEEK_END);
-    const int64_t fileSize = ftello(m_File);
-    if (header.entryCount < 0 || header.entryCount > MaxRecordsFor(fileSize)) {
+    if (header.entryCount < 0 || header.entryCount > MaxRecordsIn(FileLength(m_File))) {
         mfSetError("CResFile::Open - Error number directory files in resource file <%s>", m_Name);
         return 0;
     }
+    std::vector<ChainLink> links;
     std::vector<DirEntry> directory;
     try {
+        links.reserve(static_cast<size_t>(header.entryCount));
         directory.reserve(static_cast<size_t>(header.entryCount));
     } catch (const std::bad_alloc&) {
         mfSetError("CResFile::Open - Can't allocate memory for directory in resource file <%s>", m_Name);
         return 0;
     }
-
-    // Follow the chain; it may not visit more records than the header announces,
-    // which also ends a chain that loops.
-    int32_t position = header.firstRecord;
-    while (position >= 0) {
-        if (directory.size() == static_cast<size_t>(header.entryCount)) {
-            mfSetError("CResFile::Open - Error number directory files in resource file <%s>", m_Name);
-            return 0;
-        }
-        uint8_t recordBytes[kRecordSize];
-        if (std::fseek(m_File, position, SEEK_SET) != 0 ||
-            std::fread(recordBytes, 1, kRecordSize, m_File) != kRecordSize) {
-            mfSetError("CResFile::Open - Error read directory in resource file <%s>", m_Name);
-            return 0;
-        }
-        const DirRecord record = DecodeRecord(recordBytes);
-        DirEntry entry{};
-        // Only the name up to its terminator counts; the bytes after it are not significant.
-        std::memcpy(entry.name, record.name, strnlen(record.name, kNameSize - 1));
-        entry.size = record.size;
-        entry.offset = record.offset;
-        entry.type = record.type;
-        entry.method = record.method;
-        directory.push_back(entry);
-        position = record.next;
+    const ChainStatus status =
+        WalkChain(mfReader(), header.firstRecord, static_cast<size_t>(header.entryCount), links);
+    if (status == ChainStatus::ReadFailed) {
+        mfSetError("CResFile::Open - Error read directory in resource file <%s>", m_Name);
+        return 0;
     }
-    if (directory.size() != static_cast<size_t>(header.entryCount)) {
+    if (status == ChainStatus::TooLong || links.size() != static_cast<size_t>(header.entryCount)) {
         mfSetError("CResFile::Open - Error number directory files in resource file <%s>", m_Name);
         return 0;
     }
+    for (const ChainLink& link : links)
+        directory.push_back(EntryFromRecord(link.record));
     m_Dir.swap(directory);
     m_Capacity = header.entryCount;
     return 1;

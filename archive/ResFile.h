@@ -2,10 +2,12 @@
 // one MTX package.
 #pragma once
 
+#include "archive/PackageChain.h"
 #include "archive/PackageFormat.h"
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 // Access modes for Open.
@@ -17,20 +19,26 @@ constexpr int32_t RA_CREATE = 4;
 constexpr int32_t DE_PENDING = 1;  // added and not yet written
 
 constexpr size_t kResNameCapacity = 1024;
+constexpr size_t kErrorCapacity = 1024;
 
 // The staging file of mfOptimize, in the process's working directory.
 constexpr char kOptimizeTempName[] = "_Temp";
-constexpr size_t kErrorCapacity = 1024;
 
 // One directory entry in memory; also what a caller fills and hands to mfFileAdd.
+//
+// Who owns an entry's bytes: mfFileAdd copies the `size` bytes at `data` into the
+// handle. The caller's buffer stays the caller's, whatever its source, and may be freed
+// or reused as soon as mfFileAdd returns. While the entry is pending, `data` points at
+// the handle's copy, which the flush that writes the entry, mfClose and the destructor
+// release; every entry that is not pending has `data` null.
 struct DirEntry {
     char name[kNameSize];
-    int32_t size;
-    int32_t offset;
-    int32_t readPos;
+    int32_t size;     // stored bytes; for a pending entry, the bytes at `data`
+    int32_t offset;   // where the stored bytes lie in the file
+    int32_t readPos;  // where the next mfFileRead2 starts within the entry
     int32_t type;
     int32_t method;
-    uint8_t* data;  // caller's bytes while the entry is pending
+    const uint8_t* data;  // the handle's copy of a pending entry's bytes
     int32_t flags;
 };
 
@@ -47,6 +55,9 @@ public:
 
     // Lookup and reading.
     int32_t mfFileGetNum(const char* name);
+    // The number of bytes mfFileRead delivers for an entry (the unpacked length of an
+    // LZSS entry), or -1 with the error text set.
+    int64_t mfFileSize(int32_t index);
     int32_t mfFileRead(int32_t index, void* dst);
     int32_t mfFileRead(const char* name, void* dst);
     // As above, but never writes more than `capacity` bytes: an entry that does not fit
@@ -69,15 +80,36 @@ public:
     const char* mfGetName() const { return m_Name; }
 
 private:
+    // What the file holds as far as this handle knows: learnt by the first flush after
+    // Open and kept current by every later one.
+    struct DiskState {
+        bool known = false;
+        PackageHeader header{};
+        ChainLink tail{kNoRecord, {}};   // the chain's last record, offset kNoRecord if none
+        int32_t records = 0;
+        int64_t end = 0;                 // where the next append goes
+    };
+    struct PlannedWrite;
+
     void mfSetError(const char* format, ...) __attribute__((format(printf, 2, 3)));
-    void mfReleasePending();
+    void mfDropPending();
     void mfCloseStream();
+    int32_t mfWriteFreshHeader();
     int32_t mfLoadDirectory();
-    int64_t mfBytesAvailable(int64_t position);
     bool mfReadAt(int64_t position, void* dst, size_t count);
-    bool mfWriteAt(int64_t position, const void* src, size_t count);
-    int32_t mfLoadChainTail();
+    ReadAtFunction mfReader();
+    int64_t mfBytesAvailable(int64_t position);
+    int32_t mfReadLzss(const DirEntry& entry, void* dst, int64_t capacity);
+    bool mfGrowDirectory(int64_t count);
+    int32_t mfLearnDisk();
+    bool mfPlanAppend(std::vector<PlannedWrite>& writes);
+    bool mfAppend(const std::vector<PlannedWrite>& writes, uint8_t lastRecord[kRecordSize]);
+    bool mfPack(const DirEntry& entry, PlannedWrite& write);
+    bool mfLinkAppended(int64_t appendPos, PackageHeader& header);
+    void mfCommitFlush(const std::vector<PlannedWrite>& writes, const uint8_t lastRecord[kRecordSize],
+                       const PackageHeader& header);
     int32_t mfAbandonFlush();
+    bool mfWriteCompacted(std::FILE* staging);
 
     char m_Name[kResNameCapacity];
     std::FILE* m_File = nullptr;
@@ -85,12 +117,8 @@ private:
     int32_t m_Capacity = 0;
     int32_t m_Mode = 0;
     char m_Error[kErrorCapacity];
-    // The chain's last record on disk, the record count, the header and the file's end,
-    // learnt by the first flush after Open and kept current by every later one.
-    bool m_TailKnown = false;
-    int32_t m_TailOffset = kNoRecord;
-    int32_t m_DiskCount = 0;
-    uint8_t m_TailRecord[kRecordSize] = {};
-    PackageHeader m_DiskHeader{};
-    int64_t m_EndOffset = 0;
+    // Copies of the pending entries' bytes, in directory order; pending entries are
+    // always the directory's last ones.
+    std::vector<std::unique_ptr<uint8_t[]>> m_PendingBytes;
+    DiskState m_Disk;
 };

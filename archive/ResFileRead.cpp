@@ -2,7 +2,8 @@
 #include "archive/Lzss.h"
 #include "archive/ResFile.h"
 
-#include "common/ByteReader.h"
+#include "common/StringUtil.h"
+#include "host/FileIO.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -10,22 +11,6 @@
 #include <memory>
 
 namespace {
-
-constexpr size_t kLzssPrefixSize = 4;   // unpacked length in front of an LZSS stream
-
-char FoldCase(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool NamesEqual(const char* a, const char* b)
-{
-    for (; *a && *b; ++a, ++b) {
-        if (FoldCase(*a) != FoldCase(*b))
-            return false;
-    }
-    return *a == *b;
-}
 
 struct FreeDeleter {
     void operator()(void* block) const { std::free(block); }
@@ -36,24 +21,15 @@ using HeapBytes = std::unique_ptr<uint8_t[], FreeDeleter>;
 
 int64_t CResFile::mfBytesAvailable(int64_t position)
 {
-    if (!m_File || position < 0 || fseeko(m_File, 0, SEEK_END) != 0)
-        return -1;
-    const int64_t fileSize = ftello(m_File);
-    return fileSize < position ? -1 : fileSize - position;
-}
-
-// Reads exactly `count` bytes at `position`; false when the file holds fewer.
-bool CResFile::mfReadAt(int64_t position, void* dst, size_t count)
-{
-    return m_File && position >= 0 && fseeko(m_File, position, SEEK_SET) == 0 &&
-           std::fread(dst, 1, count, m_File) == count;
+    const int64_t fileSize = FileLength(m_File);
+    return position < 0 || fileSize < position ? -1 : fileSize - position;
 }
 
 int32_t CResFile::mfFileGetNum(const char* name)
 {
     const char* wanted = name ? name : "";
     for (size_t index = 0; index < m_Dir.size(); ++index) {
-        if (NamesEqual(m_Dir[index].name, wanted))
+        if (EqualsIgnoringCase(m_Dir[index].name, wanted))
             return static_cast<int32_t>(index);
     }
     mfSetError("CResFile::mfFileGetNum - Can't find file <%s> in resource file <%s>", wanted, m_Name);
@@ -71,6 +47,27 @@ int32_t CResFile::mfFileRead(const char* name, void* dst)
     return mfFileRead(mfFileGetNum(name), dst);
 }
 
+int64_t CResFile::mfFileSize(int32_t index)
+{
+    if (index < 0 || index >= mfGetCount()) {
+        mfSetError("CResFile::mfFileSize - error file number in resource file <%s>", m_Name);
+        return -1;
+    }
+    const DirEntry& entry = m_Dir[static_cast<size_t>(index)];
+    uint8_t prefix[kLzssPrefixSize];
+    if (entry.method != RC_LZSS)
+        return entry.size;
+    // The unpacked length counts only as far as the stored stream could produce it.
+    if (entry.size >= static_cast<int32_t>(kLzssPrefixSize) && !(entry.flags & DE_PENDING) &&
+        mfReadAt(entry.offset, prefix, sizeof prefix)) {
+        const int64_t unpacked = DecodeLzssPrefix(prefix);
+        if (unpacked <= LzssMaxDecodedSize(entry.size - static_cast<int64_t>(kLzssPrefixSize)))
+            return unpacked;
+    }
+    mfSetError("CResFile::mfFileSize - Error read file <%s> in resource file <%s>", entry.name, m_Name);
+    return -1;
+}
+
 int32_t CResFile::mfFileRead(int32_t index, void* dst, int64_t capacity)
 {
     if (index < 0 || index >= mfGetCount()) {
@@ -82,45 +79,42 @@ int32_t CResFile::mfFileRead(int32_t index, void* dst, int64_t capacity)
         mfSetError("CResFile::mfFileRead - data is NULL for file <%s> in resource file <%s>", entry.name, m_Name);
         return 0;
     }
-    auto shortRead = [&]() {
-        mfSetError("CResFile::mfFileRead - Error read file <%s> in resource file <%s>", entry.name, m_Name);
-        return 0;
-    };
     // A pending entry has no bytes in the file yet.
-    if ((entry.flags & DE_PENDING) || entry.size < 0)
-        return shortRead();
-
-    if (entry.method == RC_NONE) {
-        if (entry.size > capacity || !mfReadAt(entry.offset, dst, static_cast<size_t>(entry.size)))
-            return shortRead();
-        return entry.size;
+    if (!(entry.flags & DE_PENDING) && entry.size >= 0) {
+        if (entry.method != RC_NONE)
+            return mfReadLzss(entry, dst, capacity);
+        if (entry.size <= capacity && mfReadAt(entry.offset, dst, static_cast<size_t>(entry.size)))
+            return entry.size;
     }
+    mfSetError("CResFile::mfFileRead - Error read file <%s> in resource file <%s>", entry.name, m_Name);
+    return 0;
+}
 
-    // LZSS: 4-byte unpacked length, then the stream. The stored size is checked against
-    // the file before the work buffer is allocated, and the unpacked length against `dst`.
+// An LZSS entry: its 4-byte unpacked length, then the stream. The stored size is checked
+// against the file before the work buffer is allocated, and the unpacked length against
+// `dst`; a stream that ends before its announced length is damaged.
+int32_t CResFile::mfReadLzss(const DirEntry& entry, void* dst, int64_t capacity)
+{
     uint8_t prefix[kLzssPrefixSize];
-    if (entry.size < static_cast<int32_t>(kLzssPrefixSize) ||
-        mfBytesAvailable(entry.offset) < entry.size || !mfReadAt(entry.offset, prefix, sizeof prefix))
-        return shortRead();
-    const uint32_t unpacked = GetU32(prefix);
-    if (unpacked > static_cast<uint32_t>(std::numeric_limits<int32_t>::max()) ||
-        static_cast<int64_t>(unpacked) > capacity)
-        return shortRead();
-    const size_t streamSize = static_cast<size_t>(entry.size) - kLzssPrefixSize;
-    HeapBytes stream(static_cast<uint8_t*>(std::malloc(streamSize ? streamSize : 1)));
-    if (!stream) {
-        mfSetError("CResFile::mfFileRead - Can't allocate %i memory for file <%s> in resource file <%s>",
-                   entry.size, entry.name, m_Name);
-        return 0;
+    const bool fits = entry.size >= static_cast<int32_t>(kLzssPrefixSize) &&
+                      mfBytesAvailable(entry.offset) >= entry.size && mfReadAt(entry.offset, prefix, sizeof prefix);
+    const uint32_t unpacked = fits ? DecodeLzssPrefix(prefix) : 0;
+    const size_t streamSize = fits ? static_cast<size_t>(entry.size) - kLzssPrefixSize : 0;
+    if (fits && unpacked <= static_cast<uint32_t>(std::numeric_limits<int32_t>::max()) &&
+        static_cast<int64_t>(unpacked) <= capacity) {
+        HeapBytes stream(static_cast<uint8_t*>(std::malloc(streamSize ? streamSize : 1)));
+        if (!stream) {
+            mfSetError("CResFile::mfFileRead - Can't allocate %i memory for file <%s> in resource file <%s>",
+                       entry.size, entry.name, m_Name);
+            return 0;
+        }
+        if (mfReadAt(entry.offset + static_cast<int64_t>(kLzssPrefixSize), stream.get(), streamSize) &&
+            LzssDecode(stream.get(), static_cast<uint8_t*>(dst), static_cast<int32_t>(streamSize),
+                       static_cast<int32_t>(unpacked)) == static_cast<int32_t>(unpacked))
+            return static_cast<int32_t>(unpacked);
     }
-    if (std::fread(stream.get(), 1, streamSize, m_File) != streamSize)
-        return shortRead();
-    const int32_t produced = LzssDecode(stream.get(), static_cast<uint8_t*>(dst),
-                                        static_cast<int32_t>(streamSize), static_cast<int32_t>(unpacked));
-    // A stream that ends before its announced length is damaged.
-    if (produced != static_cast<int32_t>(unpacked))
-        return shortRead();
-    return produced;
+    mfSetError("CResFile::mfFileRead - Error read file <%s> in resource file <%s>", entry.name, m_Name);
+    return 0;
 }
 
 uint8_t* CResFile::mfFileRead2(int32_t index, int32_t len)
@@ -130,33 +124,29 @@ uint8_t* CResFile::mfFileRead2(int32_t index, int32_t len)
         return nullptr;
     }
     DirEntry& entry = m_Dir[static_cast<size_t>(index)];
-    auto shortRead = [&]() -> uint8_t* {
+    const auto readFailed = [&]() -> uint8_t* {
         mfSetError("CResFile::mfFileRead2 - Error read file <%s> in resource file <%s>", entry.name, m_Name);
         return nullptr;
     };
-    const int64_t start = static_cast<int64_t>(entry.readPos);
+    const int64_t start = entry.readPos;
     const int64_t end = start + len;
+    // Never read past a pending entry's bytes, nor ask for more than the file holds.
     if (len < 0 || end > std::numeric_limits<int32_t>::max())
-        return shortRead();
-    // Never read past the caller's pending bytes, nor ask for more than the file holds.
-    if (entry.data) {
-        if (start < 0 || end > entry.size)
-            return shortRead();
-    } else if (mfBytesAvailable(static_cast<int64_t>(entry.offset) + start) < len) {
-        return shortRead();
-    }
+        return readFailed();
+    if (entry.data ? (start < 0 || end > entry.size) : mfBytesAvailable(entry.offset + start) < len)
+        return readFailed();
 
     HeapBytes buffer(static_cast<uint8_t*>(std::malloc(len ? static_cast<size_t>(len) : 1)));
     if (!buffer) {
-        mfSetError("CResFile::mfFileRead2 - Can't allocate %i memory for file <%s> in resource file <%s>",
-                   len, entry.name, m_Name);
+        mfSetError("CResFile::mfFileRead2 - Can't allocate %i memory for file <%s> in resource file <%s>", len,
+                   entry.name, m_Name);
         return nullptr;
     }
     if (entry.data) {
         if (len)
             std::memcpy(buffer.get(), entry.data + start, static_cast<size_t>(len));
-    } else if (!mfReadAt(static_cast<int64_t>(entry.offset) + start, buffer.get(), static_cast<size_t>(len))) {
-        return shortRead();
+    } else if (!mfReadAt(entry.offset + start, buffer.get(), static_cast<size_t>(len))) {
+        return readFailed();
     }
     entry.readPos = static_cast<int32_t>(end);
     return buffer.release();

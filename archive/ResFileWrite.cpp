@@ -1,82 +1,33 @@
-// CResFile adding and flushing: pending entries are appended behind the package's chain,
+// CResFile adding and flushing: pending entries are appended behind the package's chain
 // and only then linked in, so a failed append leaves the old package intact.
 #include "archive/Lzss.h"
 #include "archive/ResFile.h"
 
-#include "common/ByteReader.h"
+#include "host/FileIO.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdlib>
 #include <cstring>
-#include <limits>
-#include <memory>
 #include <new>
 #include <stdexcept>
-#include <sys/uio.h>
-#include <unistd.h>
 
 namespace {
-
-constexpr int64_t kMaxOffset = std::numeric_limits<int32_t>::max();
-constexpr size_t kLzssPrefixSize = 4;   // unpacked length in front of an LZSS stream
-constexpr size_t kNextField = 72;       // offset of `next` inside a directory record
 
 int64_t GrownCapacity(int64_t count)
 {
     return count + count / 4 + 32;
 }
 
-struct FreeDeleter {
-    void operator()(void* block) const { std::free(block); }
-};
+}  // namespace
 
 // One pending entry as it goes to disk: where its record lies and the bytes stored.
-struct PendingWrite {
+struct CResFile::PlannedWrite {
     size_t index = 0;
     int64_t recordPos = 0;
-    int64_t span = 0;                   // distance from the record to the next one
+    int64_t span = 0;                   // from the record to the next one
     const uint8_t* stored = nullptr;
     int32_t storedSize = 0;
-    std::unique_ptr<uint8_t[], FreeDeleter> packed;   // LZSS entries only
+    std::unique_ptr<uint8_t[]> packed;  // LZSS entries only
 };
-
-// One piece of bytes for WriteAt.
-iovec Piece(const void* bytes, size_t count)
-{
-    return {const_cast<void*>(bytes), count};
-}
-
-// Writes the pieces one after another at `position` of the file, past any stream buffer,
-// in one call when the system takes them whole; returns how many bytes reached the file
-// (fewer when the disk fills up or a write fails).
-size_t WriteAt(int descriptor, int64_t position, iovec* pieces, int pieceCount)
-{
-    size_t done = 0;
-    while (pieceCount > 0) {
-        const ssize_t written =
-            pwritev(descriptor, pieces, pieceCount, static_cast<off_t>(position + static_cast<int64_t>(done)));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            break;
-        done += static_cast<size_t>(written);
-        // Step over what went out: whole pieces, then the front of a partly written one.
-        size_t left = static_cast<size_t>(written);
-        while (pieceCount > 0 && left >= pieces->iov_len) {
-            left -= pieces->iov_len;
-            ++pieces;
-            --pieceCount;
-        }
-        if (pieceCount > 0) {
-            pieces->iov_base = static_cast<uint8_t*>(pieces->iov_base) + left;
-            pieces->iov_len -= left;
-        }
-    }
-    return done;
-}
-
-}  // namespace
 
 int32_t CResFile::mfFileAdd(const DirEntry* entry)
 {
@@ -92,80 +43,51 @@ int32_t CResFile::mfFileAdd(const DirEntry* entry)
                    entry->method, entry->name, m_Name);
         return count;
     }
-    const int64_t newCount = static_cast<int64_t>(count) + 1;
-    if (newCount > m_Capacity) {
-        const int64_t capacity = std::min(GrownCapacity(newCount), kMaxOffset);
-        bool grown = newCount <= kMaxOffset;
-        if (grown) {
-            try {
-                m_Dir.reserve(static_cast<size_t>(capacity));
-            } catch (const std::bad_alloc&) {
-                grown = false;
-            } catch (const std::length_error&) {
-                grown = false;
-            }
-        }
-        if (!grown) {
-            mfSetError("CResFile::mfFileAdd - Can't allocate memory for directory in resource file <%s>", m_Name);
-            return count;
-        }
-        m_Capacity = static_cast<int32_t>(capacity);
+    if (!mfGrowDirectory(static_cast<int64_t>(count) + 1))
+        return count;
+    std::unique_ptr<uint8_t[]> copy(new (std::nothrow) uint8_t[static_cast<size_t>(entry->size)]);
+    try {
+        if (copy)
+            m_PendingBytes.push_back(nullptr);
+    } catch (const std::bad_alloc&) {
+        copy.reset();
     }
+    if (!copy) {
+        mfSetError("CResFile::mfFileAdd - Can't allocate %i memory for file <%.63s> in resource file <%s>",
+                   entry->size, entry->name, m_Name);
+        return count;
+    }
+    std::memcpy(copy.get(), entry->data, static_cast<size_t>(entry->size));
     DirEntry added = *entry;
     added.name[kNameSize - 1] = '\0';
     added.flags |= DE_PENDING;
-    m_Dir.push_back(added);
-    return static_cast<int32_t>(newCount);
+    added.data = copy.get();
+    m_PendingBytes.back() = std::move(copy);
+    m_Dir.push_back(added);   // cannot throw: mfGrowDirectory made room
+    return count + 1;
 }
 
-// Learns the header, the last record of the chain on disk, the record count and where the
-// file ends; done once per Open, later flushes keep the results up to date.
-int32_t CResFile::mfLoadChainTail()
+bool CResFile::mfGrowDirectory(int64_t count)
 {
-    // Drop what the stream buffered while reading, so the walk sees the file as it is now.
-    std::fflush(m_File);
-    uint8_t headerBytes[kHeaderSize];
-    if (!mfReadAt(0, headerBytes, kHeaderSize)) {
-        mfSetError("CResFile::mfFlush - Error read directory in resource file <%s>", m_Name);
-        return 0;
-    }
-    const PackageHeader header = DecodeHeader(headerBytes);
-    int32_t position = header.firstRecord;
-    int32_t tail = kNoRecord;
-    int32_t records = 0;
-    uint8_t recordBytes[kRecordSize];
-    while (position >= 0) {
-        // More records than the directory holds: the package is not what this handle knows.
-        if (records == mfGetCount()) {
-            mfSetError("CResFile::mfFlush - Error number directory files in resource file <%s>", m_Name);
-            return 0;
+    if (count <= m_Capacity)
+        return true;
+    const int64_t capacity = std::min(GrownCapacity(count), kMaxPackageOffset);
+    bool grown = count <= kMaxPackageOffset;
+    if (grown) {
+        try {
+            m_Dir.reserve(static_cast<size_t>(capacity));
+        } catch (const std::bad_alloc&) {
+            grown = false;
+        } catch (const std::length_error&) {
+            grown = false;
         }
-        if (!mfReadAt(position, recordBytes, kRecordSize)) {
-            mfSetError("CResFile::mfFlush - Error read directory in resource file <%s>", m_Name);
-            return 0;
-        }
-        tail = position;
-        ++records;
-        std::memcpy(m_TailRecord, recordBytes, kRecordSize);
-        position = DecodeRecord(recordBytes).next;
     }
-    if (fseeko(m_File, 0, SEEK_END) != 0) {
-        mfSetError("CResFile::mfFlush - Error write directory in resource file <%s>", m_Name);
-        return 0;
+    if (!grown) {
+        mfSetError("CResFile::mfFileAdd - Can't allocate memory for directory in resource file <%s>", m_Name);
+        return false;
     }
-    m_EndOffset = ftello(m_File);
-    m_DiskHeader = header;
-    m_TailOffset = tail;
-    m_DiskCount = records;
-    m_TailKnown = true;
-    return 1;
-}
-
-// Writes `count` bytes at `position`, past the stream, whose buffer must be empty.
-bool CResFile::mfWriteAt(int64_t position, const void* src, size_t count)
-{
-    iovec piece = Piece(src, count);
-    return WriteAt(fileno(m_File), position, &piece, 1) == count;
+    m_Capacity = static_cast<int32_t>(capacity);
+    return true;
 }
 
 int32_t CResFile::mfFlush()
@@ -178,79 +100,109 @@ int32_t CResFile::mfFlush()
         mfSetError("CResFile::mfFlush - No open stream for resource file <%s>", m_Name);
         return 0;
     }
-    if (!m_TailKnown && !mfLoadChainTail())
+    if (!m_Disk.known && !mfLearnDisk())
         return 0;
-    const int32_t count = mfGetCount();
-    if (m_DiskCount == count)
+    if (m_Disk.records == mfGetCount())
         return 1;
+    std::vector<PlannedWrite> writes;
+    if (!mfPlanAppend(writes))
+        return 0;
+    uint8_t lastRecord[kRecordSize];
+    PackageHeader header{};
+    if (!mfAppend(writes, lastRecord) || !mfLinkAppended(writes.front().recordPos, header))
+        return mfAbandonFlush();
+    mfCommitFlush(writes, lastRecord, header);
+    return 1;
+}
 
-    // The entries the disk lacks are the directory's last ones, and each must be pending,
-    // or the header would disagree with the chain.
-    std::vector<PendingWrite> writes;
-    for (size_t index = static_cast<size_t>(std::max(m_DiskCount, 0)); index < m_Dir.size(); ++index) {
-        if (!(m_Dir[index].flags & DE_PENDING))
-            break;
-        writes.emplace_back();
-        writes.back().index = index;
+// Learns the header, the chain's last record, the record count and where the file ends.
+int32_t CResFile::mfLearnDisk()
+{
+    uint8_t headerBytes[kHeaderSize];
+    DiskState disk;
+    std::vector<ChainLink> links;
+    ChainStatus status = ChainStatus::ReadFailed;
+    if (mfReadAt(0, headerBytes, kHeaderSize)) {
+        disk.header = DecodeHeader(headerBytes);
+        status = WalkChain(mfReader(), disk.header.firstRecord, m_Dir.size(), links);
     }
-    if (m_DiskCount + static_cast<int64_t>(writes.size()) != count) {
+    if (status == ChainStatus::TooLong) {
+        // More records than the directory holds: the package is not what this handle knows.
         mfSetError("CResFile::mfFlush - Error number directory files in resource file <%s>", m_Name);
         return 0;
     }
-    const int64_t appendPos = m_EndOffset;
+    disk.end = FileLength(m_File);
+    if (status != ChainStatus::Complete || disk.end < 0) {
+        mfSetError("CResFile::mfFlush - Error read directory in resource file <%s>", m_Name);
+        return 0;
+    }
+    if (!links.empty())
+        disk.tail = links.back();
+    disk.records = static_cast<int32_t>(links.size());
+    disk.known = true;
+    m_Disk = disk;
+    return 1;
+}
 
-    // Lay the new entries out: each record is followed by its stored bytes, and the next
-    // record starts after the unpacked length, or after the stored bytes when packing made
-    // them longer. Nothing is written unless every offset fits a signed 32-bit field.
-    int64_t position = appendPos;
-    bool fits = appendPos >= 0;
-    for (PendingWrite& write : writes) {
-        const DirEntry& entry = m_Dir[write.index];
+// Lays the pending entries out behind the file's end: each record is followed by its
+// stored bytes, and the next record starts after the unpacked length, or after the
+// stored bytes when packing made them longer. Nothing is written unless every offset
+// fits a signed 32-bit field.
+bool CResFile::mfPlanAppend(std::vector<PlannedWrite>& writes)
+{
+    const size_t count = m_Dir.size();
+    const size_t onDisk = static_cast<size_t>(m_Disk.records);
+    // The entries the disk lacks must be the pending ones, or the header would disagree
+    // with the chain.
+    if (onDisk + m_PendingBytes.size() != count) {
+        mfSetError("CResFile::mfFlush - Error number directory files in resource file <%s>", m_Name);
+        return false;
+    }
+    int64_t position = m_Disk.end;
+    for (size_t index = onDisk; index < count; ++index) {
+        const DirEntry& entry = m_Dir[index];
+        PlannedWrite write;
+        write.index = index;
         write.recordPos = position;
         write.stored = entry.data;
         write.storedSize = entry.size;
-        if (entry.method == RC_LZSS) {
-            const int64_t bound = LzssMaxEncodedSize(entry.size) + static_cast<int64_t>(kLzssPrefixSize);
-            if (bound > kMaxOffset) {
-                fits = false;
-                break;
-            }
-            write.packed.reset(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(bound))));
-            if (!write.packed) {
-                mfSetError("CResFile::mfFlush - Can't allocate %i memory for file <%s> in resource file <%s>",
-                           entry.size, entry.name, m_Name);
-                return 0;
-            }
-            PutU32(write.packed.get(), static_cast<uint32_t>(entry.size));
-            write.storedSize = LzssEncode(entry.data, write.packed.get() + kLzssPrefixSize, entry.size) +
-                               static_cast<int32_t>(kLzssPrefixSize);
-            write.stored = write.packed.get();
-        }
+        if (entry.method == RC_LZSS && !mfPack(entry, write))
+            return false;
         write.span = static_cast<int64_t>(kRecordSize) + std::max(entry.size, write.storedSize);
         position += write.span;
-        if (position > kMaxOffset) {
-            fits = false;
-            break;
+        if (position > kMaxPackageOffset) {
+            mfSetError("CResFile::mfFlush - Error write directory in resource file <%s>", m_Name);
+            return false;
         }
+        writes.push_back(std::move(write));
     }
-    if (!fits) {
-        mfSetError("CResFile::mfFlush - Error write directory in resource file <%s>", m_Name);
-        return 0;
-    }
+    return true;
+}
 
-    // From here on the bytes go to the file at their offsets, past the stream: whatever
-    // it still buffers is written or dropped first.
-    if (std::fflush(m_File) != 0) {
-        mfSetError("CResFile::mfFlush - Error write directory in resource file <%s>", m_Name);
-        return mfAbandonFlush();
+// Packs an LZSS entry: its unpacked length, then the stream.
+bool CResFile::mfPack(const DirEntry& entry, PlannedWrite& write)
+{
+    const int64_t bound = LzssMaxEncodedSize(entry.size) + static_cast<int64_t>(kLzssPrefixSize);
+    if (bound <= kMaxPackageOffset)
+        write.packed.reset(new (std::nothrow) uint8_t[static_cast<size_t>(bound)]);
+    if (!write.packed) {
+        mfSetError("CResFile::mfFlush - Can't allocate %i memory for file <%s> in resource file <%s>", entry.size,
+                   entry.name, m_Name);
+        return false;
     }
-    const int descriptor = fileno(m_File);
+    EncodeLzssPrefix(static_cast<uint32_t>(entry.size), write.packed.get());
+    write.storedSize = LzssEncode(entry.data, write.packed.get() + kLzssPrefixSize, entry.size) +
+                       static_cast<int32_t>(kLzssPrefixSize);
+    write.stored = write.packed.get();
+    return true;
+}
 
-    // Append records and data; the old chain does not reach them yet.
-    int64_t previous = m_TailOffset;
-    uint8_t recordBytes[kRecordSize];
+// Appends every record with its bytes; the old chain does not reach them yet.
+bool CResFile::mfAppend(const std::vector<PlannedWrite>& writes, uint8_t lastRecord[kRecordSize])
+{
+    int64_t previous = m_Disk.tail.offset;
     for (size_t k = 0; k < writes.size(); ++k) {
-        const PendingWrite& write = writes[k];
+        const PlannedWrite& write = writes[k];
         const DirEntry& entry = m_Dir[write.index];
         DirRecord record{};
         std::memcpy(record.name, entry.name, strnlen(entry.name, kNameSize - 1));
@@ -260,67 +212,78 @@ int32_t CResFile::mfFlush()
         record.prev = static_cast<int32_t>(previous);
         record.type = entry.type;
         record.method = entry.method;
-        EncodeRecord(record, recordBytes);
-        const size_t storedSize = static_cast<size_t>(write.storedSize);
-        iovec pieces[] = {Piece(recordBytes, kRecordSize), Piece(write.stored, storedSize)};
-        const size_t written = WriteAt(descriptor, write.recordPos, pieces, 2);
+        EncodeRecord(record, lastRecord);
+        const ByteSpan spans[] = {{lastRecord, kRecordSize}, {write.stored, static_cast<size_t>(write.storedSize)}};
+        const size_t written = WriteAt(m_File, write.recordPos, spans, 2);
         if (written < kRecordSize) {
             mfSetError("CResFile::mfFlush - Error write directory in resource file <%s>", m_Name);
-            return mfAbandonFlush();
+            return false;
         }
-        if (written < kRecordSize + storedSize) {
+        if (written < kRecordSize + spans[1].size) {
             mfSetError("CResFile::mfFlush - Error write file <%s> in resource file <%s>", entry.name, m_Name);
-            return mfAbandonFlush();
+            return false;
         }
         previous = write.recordPos;
     }
+    return true;
+}
 
-    // Link the new records in, then publish the new count.
-    PackageHeader header = m_DiskHeader;
-    uint8_t oldTail[kRecordSize];
-    std::memcpy(oldTail, m_TailRecord, kRecordSize);
-    bool linked;
-    if (m_TailOffset >= 0) {
-        PutU32(m_TailRecord + kNextField, static_cast<uint32_t>(appendPos));
-        linked = mfWriteAt(m_TailOffset, m_TailRecord, kRecordSize);
+// Links the appended records in behind the old tail (or from the header), then publishes
+// the new count; `header` receives the header written.
+bool CResFile::mfLinkAppended(int64_t appendPos, PackageHeader& header)
+{
+    header = m_Disk.header;
+    header.entryCount = mfGetCount();
+    uint8_t tailBytes[kRecordSize];
+    uint8_t headerBytes[kHeaderSize];
+    const ByteSpan tailSpan{tailBytes, kRecordSize};
+    const ByteSpan headerSpan{headerBytes, kHeaderSize};
+    const bool hasTail = m_Disk.tail.offset >= 0;
+    bool linked = true;
+    if (hasTail) {
+        DirRecord tail = m_Disk.tail.record;
+        tail.next = static_cast<int32_t>(appendPos);
+        EncodeRecord(tail, tailBytes);
+        linked = WriteAt(m_File, m_Disk.tail.offset, &tailSpan, 1) == kRecordSize;
     } else {
         header.firstRecord = static_cast<int32_t>(appendPos);
-        linked = true;
     }
-    header.entryCount = count;
-    uint8_t headerBytes[kHeaderSize];
     EncodeHeader(header, headerBytes);
-    if (!linked || !mfWriteAt(0, headerBytes, kHeaderSize)) {
-        // Best effort: put the old link and header back so the old chain stays whole.
-        if (m_TailOffset >= 0)
-            mfWriteAt(m_TailOffset, oldTail, kRecordSize);
-        EncodeHeader(m_DiskHeader, headerBytes);
-        mfWriteAt(0, headerBytes, kHeaderSize);
-        mfSetError("CResFile::mfFlush - Error write directory in resource file <%s>", m_Name);
-        return mfAbandonFlush();
+    if (linked && WriteAt(m_File, 0, &headerSpan, 1) == kHeaderSize)
+        return true;
+    // Best effort: put the old link and header back so the old chain stays whole.
+    if (hasTail) {
+        EncodeRecord(m_Disk.tail.record, tailBytes);
+        WriteAt(m_File, m_Disk.tail.offset, &tailSpan, 1);
     }
+    EncodeHeader(m_Disk.header, headerBytes);
+    WriteAt(m_File, 0, &headerSpan, 1);
+    mfSetError("CResFile::mfFlush - Error write directory in resource file <%s>", m_Name);
+    return false;
+}
 
-    for (const PendingWrite& write : writes) {
+void CResFile::mfCommitFlush(const std::vector<PlannedWrite>& writes, const uint8_t lastRecord[kRecordSize],
+                             const PackageHeader& header)
+{
+    for (const PlannedWrite& write : writes) {
         DirEntry& entry = m_Dir[write.index];
         entry.flags &= ~DE_PENDING;
         entry.data = nullptr;
         entry.size = write.storedSize;
         entry.offset = static_cast<int32_t>(write.recordPos + static_cast<int64_t>(kRecordSize));
     }
-    const PendingWrite& last = writes.back();
-    m_TailOffset = static_cast<int32_t>(last.recordPos);
-    std::memcpy(m_TailRecord, recordBytes, kRecordSize);
-    m_DiskHeader = header;
-    m_EndOffset = last.recordPos + static_cast<int64_t>(kRecordSize) + last.storedSize;
-    m_DiskCount = count;
-    return 1;
+    m_PendingBytes.clear();
+    const PlannedWrite& last = writes.back();
+    m_Disk.header = header;
+    m_Disk.tail = {static_cast<int32_t>(last.recordPos), DecodeRecord(lastRecord)};
+    m_Disk.end = last.recordPos + static_cast<int64_t>(kRecordSize) + last.storedSize;
+    m_Disk.records = mfGetCount();
 }
 
-// After a failed append the entries stay pending with their data, so a later flush can
+// After a failed append the entries stay pending with their bytes, so a later flush can
 // write them again; the chain on disk is looked up afresh then.
 int32_t CResFile::mfAbandonFlush()
 {
-    std::clearerr(m_File);
-    m_TailKnown = false;
+    m_Disk.known = false;
     return 0;
 }

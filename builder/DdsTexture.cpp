@@ -55,6 +55,8 @@ RecordBuffer BuildDxtRecord(const uint8_t* data, size_t size, const DdsSurface& 
     header.format = surface.format;
     const size_t bodySize = size - kDdsFileHeaderSize;
     RecordBuffer record = AllocateRecord(uint64_t{kMipHeaderSize} + bodySize);
+    if (!record)
+        return nullptr;
     EncodeMipTexture(header, record.get());
     if (bodySize)
         std::memcpy(record.get() + kMipHeaderSize, data + kDdsFileHeaderSize, bodySize);

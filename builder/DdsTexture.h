@@ -3,7 +3,7 @@
 #pragma once
 
 #include "builder/MipConvert.h"
-#include "builder/MipTexture.h"
+#include "archive/MipTexture.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -27,6 +27,7 @@ struct DdsSurface {
 DdsKind ReadDdsSurface(const uint8_t* data, size_t size, DdsSurface& surface);
 
 // Makes the DXT record of a DDS file that ReadDdsSurface accepted: `header` (cleared,
-// name set) gets width, height and format, the body is the file from byte 128 on.
+// name set) gets width, height and format, the body is the file from byte 128 on. Null
+// when the record cannot be allocated.
 RecordBuffer BuildDxtRecord(const uint8_t* data, size_t size, const DdsSurface& surface,
                             MipTexture& header, size_t& recordSize);

@@ -1,7 +1,6 @@
 // Texture record conversion: record layout, body copy and average colour.
 #include "builder/MipConvert.h"
 
-#include "common/FatalError.h"
 #include "image/Image.h"
 
 #include <algorithm>
@@ -14,6 +13,7 @@ constexpr size_t kRgbBytes = 3;
 constexpr size_t kRgbaBytes = 4;
 constexpr uint8_t kOpaque = 255;
 constexpr uint8_t kTransparent = 0;
+constexpr int32_t kBppWithAlpha = 32;   // true-colour images whose fourth byte is alpha
 
 RgbaPalette g_ExpandedPalette;
 
@@ -71,12 +71,9 @@ void CopyRgb(const uint8_t* pixels, size_t count, uint8_t* rgbOut)
 
 RecordBuffer AllocateRecord(uint64_t size)
 {
-    uint8_t* block = nullptr;
-    if (size <= static_cast<uint64_t>(std::numeric_limits<int32_t>::max()))
-        block = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(size)));
-    if (!block)
-        FatalError("Can't allocate memory for mip texture");
-    return RecordBuffer(block);
+    if (size > static_cast<uint64_t>(std::numeric_limits<int32_t>::max()))
+        return nullptr;
+    return RecordBuffer(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(size))));
 }
 
 RgbaPalette* ExpandPalette(const uint8_t* palette, int32_t transIndex)
@@ -109,7 +106,7 @@ RecordBuffer BuildMipTexture(const CImage& image, MipTexture& header, size_t& re
     if (!CanBuildMipTexture(image))
         return nullptr;
     const bool indexed = IsIndexed(image.m_Format);
-    const int32_t format = indexed ? TEX_INDEXED8 : (image.m_Bpp == 32 ? TEX_RGBA32 : TEX_RGB24);
+    const int32_t format = indexed ? TEX_INDEXED8 : (image.m_Bpp == kBppWithAlpha ? TEX_RGBA32 : TEX_RGB24);
     const uint64_t pixelCount =
         static_cast<uint64_t>(image.m_Width) * static_cast<uint64_t>(image.m_Height);
 
@@ -118,14 +115,11 @@ RecordBuffer BuildMipTexture(const CImage& image, MipTexture& header, size_t& re
     header.dataOffset = static_cast<int32_t>(kMipHeaderSize);
     const RgbaPalette* palette = ExpandPalette(image.m_pPalette, image.m_TransIndex);
 
-    uint64_t bodySize = 0;
-    if (format == TEX_INDEXED8)
-        bodySize = pixelCount + (ownPalette ? kRgbaPaletteSize : 0);
-    else if (format == TEX_RGB24)
-        bodySize = pixelCount * kRgbBytes;
-    else
-        bodySize = pixelCount * kRgbaBytes;
+    const uint64_t paletteBytes = format == TEX_INDEXED8 && ownPalette ? kRgbaPaletteSize : 0;
+    const uint64_t bodySize = pixelCount * static_cast<uint64_t>(BytesPerPixel(format)) + paletteBytes;
     RecordBuffer record = AllocateRecord(kMipHeaderSize + bodySize);
+    if (!record)
+        return nullptr;
 
     uint8_t* body = record.get() + kMipHeaderSize;
     ColourSums sums;

@@ -2,7 +2,7 @@
 // that indexed records and the shared "Palette" entry use.
 #pragma once
 
-#include "builder/MipTexture.h"
+#include "archive/MipTexture.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -16,8 +16,11 @@ struct FreeDeleter {
 // A record (header and body) in one heap block.
 using RecordBuffer = std::unique_ptr<uint8_t, FreeDeleter>;
 
-// Allocates a record of `size` bytes; a size that cannot be allocated, or that does not
-// fit an entry's 32-bit size, stops the program with the out-of-memory message.
+// The builder's message when a record cannot be allocated.
+constexpr char kRecordAllocationFailed[] = "Can't allocate memory for mip texture";
+
+// Allocates a record of `size` bytes; null when that cannot be allocated or does not fit
+// an entry's 32-bit size.
 RecordBuffer AllocateRecord(uint64_t size);
 
 // Expands 256 RGB triplets into the run's one RgbaPalette buffer: alpha 0 at
@@ -32,6 +35,7 @@ bool CanBuildMipTexture(const CImage& image);
 // Builds the record of `image`. `header` comes cleared, with name, width, height and
 // ownPalette set; on return it also holds format, dataOffset and the averages, and
 // `recordSize` the record's size. Null (header and size untouched) when
-// CanBuildMipTexture is false.
+// CanBuildMipTexture is false; null after filling the header when the record cannot be
+// allocated.
 RecordBuffer BuildMipTexture(const CImage& image, MipTexture& header, size_t& recordSize,
                              bool ownPalette);

@@ -1,156 +1,118 @@
 // The builder's run: package name, enumeration, DDS and image intake, one flush per file.
 #include "builder/Mtxmake.h"
 
+#include "archive/MipTexture.h"
 #include "archive/ResFile.h"
 #include "builder/DdsTexture.h"
 #include "builder/MipConvert.h"
-#include "builder/MipTexture.h"
 #include "common/Banner.h"
-#include "common/FatalError.h"
 #include "common/StringUtil.h"
 #include "host/AskYesNo.h"
 #include "host/DirectorySearch.h"
+#include "host/FileIO.h"
 #include "image/Image.h"
 
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <strings.h>
-#include <sys/stat.h>
 
 const char kMtxmakeTitle[] = "Img (Gif,Jpg,Pcx,Png,Tga,DDS) to MTX package converter v1.0";
 
 namespace {
 
 constexpr char kToolName[] = "Mtxmake";
-constexpr char kPackageExtension[] = ".mtx";
 constexpr char kDxtSuffix[] = "_tc";
 constexpr size_t kMaxTextureName = kMipNameSize - 1;
 constexpr size_t kMaxFileSize = UINT32_MAX;  // the image loader takes 32-bit sizes
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
 void PrintUsage()
 {
     std::printf("usage: Mtxmake packname file(s) (*.* for all files)\n");
 }
 
-[[noreturn]] void FatalPackageError(const CResFile& package)
+// The message that ends the run after a failure of the package handle.
+std::string PackageFailure(const CResFile& package)
 {
     const char* text = package.mfGetError();
-    FatalError("%s\n", text ? text : "");
+    return std::string(text ? text : "") + "\n";
 }
 
-// A whole file in one heap block.
-struct FileBytes {
-    RecordBuffer data;
-    size_t size = 0;
-};
-
-// Reads a regular file whole, as long as it is when opened: one open, one fstat, one
-// read. False when it cannot be read or is longer than the image loader takes.
-bool ReadWholeFile(const std::string& path, FileBytes& bytes)
-{
-    FileHandle file(std::fopen(path.c_str(), "rb"));
-    if (!file)
-        return false;
-    struct stat info {};
-    if (fstat(fileno(file.get()), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 0 ||
-        static_cast<uint64_t>(info.st_size) > kMaxFileSize)
-        return false;
-    const size_t size = static_cast<size_t>(info.st_size);
-    bytes.data.reset(static_cast<uint8_t*>(std::malloc(size ? size : 1)));
-    if (!bytes.data)
-        return false;
-    // Unbuffered, so the bytes go straight into the block.
-    std::setvbuf(file.get(), nullptr, _IONBF, 0);
-    bytes.size = std::fread(bytes.data.get(), 1, size, file.get());
-    return !std::ferror(file.get());
-}
-
-// One run's state: the package, the palette decision, and the adding of one file.
+// One run's state: the package, the palette decision, and the adding of one file. Each
+// step returns false when the run must stop, with the message in fatalMessage().
 class CPackageBuilder {
 public:
     CPackageBuilder(CResFile& package, const std::string& packageName, std::FILE* answers)
         : m_Package(package), m_PackageName(packageName), m_Answers(answers) {}
 
-    void mfAddMatch(const std::string& directory, const FoundFile& match);
+    bool mfAddMatch(const std::string& directory, const FoundFile& match);
+    const std::string& fatalMessage() const { return m_FatalMessage; }
 
 private:
-    void mfAddDds(const FileBytes& file, const DdsSurface& surface, const std::string& fileName);
-    void mfAddImage(const FileBytes& file, const std::string& fileName);
+    bool mfAddDds(FileBytes file, const DdsSurface& surface, const std::string& fileName);
+    bool mfAddImage(FileBytes file, const std::string& fileName);
+    bool mfAskPalette(const CImage& image);
     void mfSetTextureName(MipTexture& header, const std::string& fileName, const char* suffix);
-    void mfAddEntry(const char* name, int32_t type, uint8_t* data, size_t size);
-    void mfFlush();
+    bool mfAddEntry(const char* name, int32_t type, const uint8_t* data, size_t size);
+    bool mfAddRecord(const char* name, RecordBuffer record, size_t size);
+    bool mfFail(std::string message);
 
     CResFile& m_Package;
     const std::string& m_PackageName;
     std::FILE* m_Answers;
     bool m_PaletteAsked = false;
     bool m_SharedPalette = false;
+    std::string m_FatalMessage;
 };
 
-void CPackageBuilder::mfAddMatch(const std::string& directory, const FoundFile& match)
+bool CPackageBuilder::mfAddMatch(const std::string& directory, const FoundFile& match)
 {
     const std::string path = directory + match.name;
     // Pipes and devices are skipped too: opening one could block the run.
     if (match.isDirectory || !match.isRegular || match.name[0] == '.' ||
-        strcasecmp(path.c_str(), m_PackageName.c_str()) == 0)
-        return;
+        EqualsIgnoringCase(path.c_str(), m_PackageName.c_str()))
+        return true;
     FileBytes file;
-    if (!ReadWholeFile(path, file))
-        return;
+    std::string hostError;
+    if (!ReadWholeFile(path, kMaxFileSize, file, hostError))
+        return true;
     DdsSurface surface;
     switch (ReadDdsSurface(file.data.get(), file.size, surface)) {
     case DdsKind::Dxt:
-        mfAddDds(file, surface, match.name);
-        return;
+        return mfAddDds(std::move(file), surface, match.name);
     case DdsKind::UnknownCode:
         std::printf(" Unknown DXT format\n");
         break;
     case DdsKind::NotDds:
         break;
     }
-    mfAddImage(file, match.name);
+    return mfAddImage(std::move(file), match.name);
 }
 
-void CPackageBuilder::mfAddDds(const FileBytes& file, const DdsSurface& surface,
-                               const std::string& fileName)
+bool CPackageBuilder::mfAddDds(FileBytes file, const DdsSurface& surface, const std::string& fileName)
 {
     std::printf("Add %s texture <%s>...\n", surface.code, fileName.c_str());
     MipTexture header{};
     mfSetTextureName(header, fileName, kDxtSuffix);
     size_t recordSize = 0;
     RecordBuffer record = BuildDxtRecord(file.data.get(), file.size, surface, header, recordSize);
-    mfAddEntry(header.name, RT_TEXTURE, record.get(), recordSize);
-    mfFlush();
+    file.data.reset();
+    return mfAddRecord(header.name, std::move(record), recordSize);
 }
 
-void CPackageBuilder::mfAddImage(const FileBytes& file, const std::string& fileName)
+bool CPackageBuilder::mfAddImage(FileBytes file, const std::string& fileName)
 {
     std::unique_ptr<CImage> image(LoadImageMemory(file.data.get(), static_cast<uint32_t>(file.size)));
+    file.data.reset();
     if (!image)
-        return;
+        return true;
     std::printf("Add file <%s>...\n", fileName.c_str());
     if (g_ImageError != IMGERR_NONE || !CanBuildMipTexture(*image))
-        return;
+        return true;
 
     const bool indexed = image->m_Format == IMG_PCX || image->m_Format == IMG_GIF;
-    if (indexed && !m_PaletteAsked) {
-        m_PaletteAsked = true;
-        m_SharedPalette = AskYesNo(kToolName, "Use shared palette?", m_Answers);
-        if (m_SharedPalette) {
-            // Written by the flush that follows this image's record.
-            RgbaPalette* palette = ExpandPalette(image->m_pPalette, image->m_TransIndex);
-            if (palette)
-                mfAddEntry(kPaletteEntryName, RT_PALETTE, reinterpret_cast<uint8_t*>(palette),
-                           kRgbaPaletteSize);
-        }
-    }
+    if (indexed && !m_PaletteAsked && !mfAskPalette(*image))
+        return false;
     const bool ownPalette = indexed && !m_SharedPalette;
 
     MipTexture header{};
@@ -160,10 +122,19 @@ void CPackageBuilder::mfAddImage(const FileBytes& file, const std::string& fileN
     mfSetTextureName(header, fileName, "");
     size_t recordSize = 0;
     RecordBuffer record = BuildMipTexture(*image, header, recordSize, ownPalette);
-    if (!record)
-        return;
-    mfAddEntry(header.name, RT_TEXTURE, record.get(), recordSize);
-    mfFlush();
+    image.reset();
+    return mfAddRecord(header.name, std::move(record), recordSize);
+}
+
+// Asks the shared-palette question once; on yes, the image's palette becomes the entry
+// "Palette", written by the flush that follows the image's record.
+bool CPackageBuilder::mfAskPalette(const CImage& image)
+{
+    m_PaletteAsked = true;
+    m_SharedPalette = AskYesNo(kToolName, "Use shared palette?", m_Answers);
+    const RgbaPalette* palette = m_SharedPalette ? ExpandPalette(image.m_pPalette, image.m_TransIndex) : nullptr;
+    return !palette || mfAddEntry(kPaletteEntryName, RT_PALETTE, reinterpret_cast<const uint8_t*>(palette),
+                                  kRgbaPaletteSize);
 }
 
 void CPackageBuilder::mfSetTextureName(MipTexture& header, const std::string& fileName,
@@ -173,7 +144,7 @@ void CPackageBuilder::mfSetTextureName(MipTexture& header, const std::string& fi
         std::printf("Warning: Texture name of <%s> cut to <%s>\n", fileName.c_str(), header.name);
 }
 
-void CPackageBuilder::mfAddEntry(const char* name, int32_t type, uint8_t* data, size_t size)
+bool CPackageBuilder::mfAddEntry(const char* name, int32_t type, const uint8_t* data, size_t size)
 {
     DirEntry entry{};
     std::strncpy(entry.name, name, sizeof entry.name - 1);
@@ -181,13 +152,25 @@ void CPackageBuilder::mfAddEntry(const char* name, int32_t type, uint8_t* data, 
     entry.type = type;
     entry.method = RC_NONE;
     entry.data = data;
-    m_Package.mfFileAdd(&entry);
+    const int32_t before = m_Package.mfGetCount();
+    return m_Package.mfFileAdd(&entry) == before + 1 || mfFail(PackageFailure(m_Package));
 }
 
-void CPackageBuilder::mfFlush()
+// Adds a texture record and flushes at once, so the package is complete after every file.
+bool CPackageBuilder::mfAddRecord(const char* name, RecordBuffer record, size_t size)
 {
-    if (m_Package.mfFlush() != 1)
-        FatalPackageError(m_Package);
+    if (!record)
+        return mfFail(kRecordAllocationFailed);
+    if (!mfAddEntry(name, RT_TEXTURE, record.get(), size))
+        return false;
+    record.reset();
+    return m_Package.mfFlush() == 1 || mfFail(PackageFailure(m_Package));
+}
+
+bool CPackageBuilder::mfFail(std::string message)
+{
+    m_FatalMessage = std::move(message);
+    return false;
 }
 
 }  // namespace
@@ -219,7 +202,7 @@ bool MakeTextureName(const std::string& fileName, const char* suffix, char* name
     return fits;
 }
 
-int RunMtxmake(int argc, const char* const argv[], std::FILE* answers)
+int RunMtxmake(int argc, const char* const argv[], std::FILE* answers, std::string& fatalMessage)
 {
     PrintBanner(kMtxmakeTitle);
     std::string packageName;
@@ -232,8 +215,10 @@ int RunMtxmake(int argc, const char* const argv[], std::FILE* answers)
     std::printf("\nCreate package: <%s>...\n\n", packageName.c_str());
 
     CResFile package(packageName.c_str());
-    if (package.Open(RA_WRITE | RA_CREATE) != 1)
-        FatalPackageError(package);
+    if (package.Open(RA_WRITE | RA_CREATE) != 1) {
+        fatalMessage = PackageFailure(package);
+        return 1;
+    }
 
     DirectorySearch search;
     FoundFile match;
@@ -241,7 +226,10 @@ int RunMtxmake(int argc, const char* const argv[], std::FILE* answers)
         return 2;
     CPackageBuilder builder(package, packageName, answers);
     do {
-        builder.mfAddMatch(search.directory(), match);
+        if (!builder.mfAddMatch(search.directory(), match)) {
+            fatalMessage = builder.fatalMessage();
+            return 1;
+        }
     } while (search.Next(match));
 
     package.mfClose();

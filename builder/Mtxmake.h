@@ -19,5 +19,7 @@ bool MakePackageName(const char* argument, std::string& packageName);
 bool MakeTextureName(const std::string& fileName, const char* suffix, char* name);
 
 // The whole run, from banner to closing line; `answers` answers the shared-palette
-// question. Returns the exit status (fatal conditions end the process).
-int RunMtxmake(int argc, const char* const argv[], std::FILE* answers);
+// question. Returns the exit status. A condition that ends the run early (the package
+// cannot be created or written, memory runs out) returns 1 with the message, printed
+// as it is, in `fatalMessage`.
+int RunMtxmake(int argc, const char* const argv[], std::FILE* answers, std::string& fatalMessage);

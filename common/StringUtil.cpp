@@ -53,3 +53,12 @@ std::string AddDefaultExtension(const std::string& path, const char* extension)
 {
     return HasExtension(path.c_str()) ? path : path + extension;
 }
+
+bool EqualsIgnoringCase(const char* first, const char* second)
+{
+    for (; *first && *second; ++first, ++second) {
+        if (FoldAsciiCase(*first) != FoldAsciiCase(*second))
+            return false;
+    }
+    return *first == *second;
+}

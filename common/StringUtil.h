@@ -1,4 +1,4 @@
-// Path text helpers shared by the tools: extension stripping and defaulting.
+// Text helpers shared by the tools: extension stripping and defaulting, ASCII case folding.
 #pragma once
 
 #include <string>
@@ -12,6 +12,15 @@ void StripExtension(const char* src, char* dst);
 // nearest '/' before it (the first character is never examined). `path` needs room
 // for the appended text.
 void AddDefaultExtension(char* path, const char* extension);
+
+// ASCII letters A-Z folded to a-z; every other byte stays as it is.
+constexpr char FoldAsciiCase(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// True when the two texts are equal once ASCII letters are folded.
+bool EqualsIgnoringCase(const char* first, const char* second);
 
 // The same two rules on std::string, for callers without fixed buffers.
 std::string StripExtension(const std::string& src);

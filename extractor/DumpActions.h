@@ -1,7 +1,7 @@
 // What Mtxdump does at the walk's hooks: extract each entry and write the link file.
 #pragma once
 
-#include "builder/MipTexture.h"
+#include "archive/MipTexture.h"
 #include "extractor/PackageWalk.h"
 #include "extractor/QuarkLinks.h"
 

@@ -1,16 +1,16 @@
 // Mtxdump's option scan and usage texts.
 #include "extractor/DumpOptions.h"
 
+#include "archive/PackageFormat.h"
 #include "common/StringUtil.h"
 
 #include <cstdio>
-#include <strings.h>
 
 namespace {
 
 bool IsOption(const std::string& arg, const char* option)
 {
-    return strcasecmp(arg.c_str(), option) == 0;
+    return EqualsIgnoringCase(arg.c_str(), option);
 }
 
 bool EndsInSeparator(const std::string& path)
@@ -61,7 +61,7 @@ DumpParseResult ParseDumpArguments(const std::vector<std::string>& args, DumpSet
 
 std::string DumpSearchPattern(const std::string& patternArgument)
 {
-    return AddDefaultExtension(StripExtension(patternArgument), ".mtx");
+    return AddDefaultExtension(StripExtension(patternArgument), kPackageExtension);
 }
 
 void PrintDumpUsage()

@@ -1,32 +1,50 @@
-// Texture extraction: header read, record checks, pixel conversion and the writers.
+// Texture extraction: the entry read whole and unpacked, record checks, pixel conversion
+// and the writers.
 #include "extractor/ExtractTexture.h"
 
 #include "extractor/ImageWriters.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <vector>
 
 namespace {
 
 constexpr int32_t kOwnPaletteBit = 1;
 constexpr uint8_t kOpaqueAlpha = 255;
+constexpr size_t kRgbBytes = 3;
+constexpr size_t kRgbaBytes = 4;
 
-struct FreeDeleter {
-    void operator()(void* block) const { std::free(block); }
+// An entry's bytes as mfFileRead delivers them: unpacked when stored with LZSS.
+struct EntryBytes {
+    std::unique_ptr<uint8_t[]> data;
+    size_t size = 0;
 };
-using ReadBuffer = std::unique_ptr<uint8_t, FreeDeleter>;
 
 void PrintCantLoad(const char* entryName)
 {
     std::printf("Warning: Can't load texture '%s'\n", entryName);
 }
 
-void PrintOk()
+// Ends the entry's line: "(Ok.)" when its file was written, a warning when not.
+void PrintWritten(bool written, const std::string& fileName)
 {
-    std::printf("\t(Ok.)\n");
+    if (written)
+        std::printf("\t(Ok.)\n");
+    else
+        std::printf("Warning: Can't write file '%s'\n", fileName.c_str());
+}
+
+bool ReadEntry(CResFile& package, int32_t index, EntryBytes& bytes)
+{
+    const int64_t size = package.mfFileSize(index);
+    if (size < 0)
+        return false;
+    bytes.data.reset(new (std::nothrow) uint8_t[size ? static_cast<size_t>(size) : 1]);
+    bytes.size = static_cast<size_t>(size);
+    return bytes.data && package.mfFileRead(index, bytes.data.get(), size) == size;
 }
 
 // Reads the package's "Palette" entry into `palette`; false when it is missing,
@@ -44,35 +62,26 @@ bool LoadSharedPalette(CResFile& package, RgbaPalette& palette)
     return true;
 }
 
-// Reads the record's data after its header has been read: `bytesPerPixel` bytes per
-// pixel plus `extraBytes`, found at `dataOffset`. The data must lie behind the header
-// and inside the entry's stored bytes; null when it does not or when the read fails.
-// `*data` receives where the data starts.
-ReadBuffer ReadRecordData(CResFile& package, int32_t index, const MipTexture& header,
-                          int64_t bytesPerPixel, int64_t extraBytes, const uint8_t** data)
+// Where the record's pixel data starts: `extraBytes` then width × height pixels of the
+// header's format, at dataOffset. Null unless all of it lies behind the header and
+// inside the record.
+const uint8_t* RecordData(const EntryBytes& record, const MipTexture& header, int64_t extraBytes)
 {
-    const DirEntry& entry = package.mfGetEntry(index);
-    // The header was read from readPos - 108; the record's bytes end with the entry's.
-    const int64_t recordBytes = static_cast<int64_t>(entry.size) - entry.readPos +
-                                static_cast<int64_t>(kMipHeaderSize);
+    const int64_t recordSize = static_cast<int64_t>(record.size);
     const int64_t dataOffset = header.dataOffset;
-    if (header.width < 1 || header.height < 1 || dataOffset < static_cast<int64_t>(kMipHeaderSize))
+    const int64_t bytesPerPixel = BytesPerPixel(header.format);
+    if (header.width < 1 || header.height < 1 || dataOffset < static_cast<int64_t>(kMipHeaderSize) ||
+        dataOffset > recordSize)
         return nullptr;
+    const int64_t room = recordSize - dataOffset - extraBytes;
     const int64_t pixelCount = static_cast<int64_t>(header.width) * header.height;
-    if (pixelCount > recordBytes / bytesPerPixel)
+    if (room < 0 || pixelCount > room / bytesPerPixel)
         return nullptr;
-    const int64_t dataBytes = pixelCount * bytesPerPixel + extraBytes;
-    if (dataOffset + dataBytes > recordBytes)
-        return nullptr;
-    const int64_t skip = dataOffset - static_cast<int64_t>(kMipHeaderSize);
-    ReadBuffer block(package.mfFileRead2(index, static_cast<int32_t>(skip + dataBytes)));
-    if (block)
-        *data = block.get() + skip;
-    return block;
+    return record.data.get() + dataOffset;
 }
 
 // Palette record: own palette from the record or the package's shared one, then PCX.
-void ExtractIndexed(CResFile& package, int32_t index, const char* entryName,
+void ExtractIndexed(CResFile& package, const EntryBytes& record, const char* entryName,
                     const MipTexture& header, const std::string& outputPrefix,
                     const std::string& packageFileName, RgbaPalette& palette)
 {
@@ -81,10 +90,8 @@ void ExtractIndexed(CResFile& package, int32_t index, const char* entryName,
         std::printf("(Can't find palette in pak '%s')\n", packageFileName.c_str());
         return;
     }
-    const uint8_t* data = nullptr;
-    const ReadBuffer block = ReadRecordData(package, index, header, 1,
-                                            ownPalette ? static_cast<int64_t>(kRgbaPaletteSize) : 0, &data);
-    if (!block) {
+    const uint8_t* data = RecordData(record, header, ownPalette ? static_cast<int64_t>(kRgbaPaletteSize) : 0);
+    if (!data) {
         PrintCantLoad(entryName);
         return;
     }
@@ -94,39 +101,35 @@ void ExtractIndexed(CResFile& package, int32_t index, const char* entryName,
     }
     uint8_t pcxPalette[kPcxPaletteSize];
     for (size_t i = 0; i < kRgbaPaletteEntries; ++i) {
-        pcxPalette[i * 3] = palette.entries[i].red;
-        pcxPalette[i * 3 + 1] = palette.entries[i].green;
-        pcxPalette[i * 3 + 2] = palette.entries[i].blue;
+        pcxPalette[i * kRgbBytes] = palette.entries[i].red;
+        pcxPalette[i * kRgbBytes + 1] = palette.entries[i].green;
+        pcxPalette[i * kRgbBytes + 2] = palette.entries[i].blue;
     }
-    WritePcx(ExtractFileName(outputPrefix, entryName, ".pcx"), data, pcxPalette, header.width,
-             header.height);
-    PrintOk();
+    const std::string fileName = ExtractFileName(outputPrefix, entryName, ".pcx");
+    PrintWritten(WritePcx(fileName, data, pcxPalette, header.width, header.height), fileName);
 }
 
 // RGB or RGBA record: pixels as R, G, B, A for the TGA writers.
-void ExtractTrueColour(CResFile& package, int32_t index, const char* entryName,
-                       const MipTexture& header, const std::string& outputPrefix)
+void ExtractTrueColour(const EntryBytes& record, const char* entryName, const MipTexture& header,
+                       const std::string& outputPrefix)
 {
-    const bool withAlpha = header.format == TEX_RGBA32;
-    const uint8_t* data = nullptr;
-    const ReadBuffer block = ReadRecordData(package, index, header, withAlpha ? 4 : 3, 0, &data);
-    if (!block) {
+    const uint8_t* data = RecordData(record, header, 0);
+    if (!data) {
         PrintCantLoad(entryName);
         return;
     }
     const std::string fileName = ExtractFileName(outputPrefix, entryName, ".tga");
-    if (withAlpha) {
-        WriteTga32(data, header.width, header.height, fileName);
-    } else {
-        const size_t pixelCount = static_cast<size_t>(header.width) * static_cast<size_t>(header.height);
-        std::vector<uint8_t> pixels(pixelCount * 4);
-        for (size_t i = 0; i < pixelCount; ++i) {
-            std::memcpy(&pixels[i * 4], data + i * 3, 3);
-            pixels[i * 4 + 3] = kOpaqueAlpha;
-        }
-        WriteTga24(pixels.data(), header.width, header.height, fileName);
+    if (header.format == TEX_RGBA32) {
+        PrintWritten(WriteTga32(data, header.width, header.height, fileName), fileName);
+        return;
     }
-    PrintOk();
+    const size_t pixelCount = static_cast<size_t>(header.width) * static_cast<size_t>(header.height);
+    std::vector<uint8_t> pixels(pixelCount * kRgbaBytes);
+    for (size_t i = 0; i < pixelCount; ++i) {
+        std::memcpy(&pixels[i * kRgbaBytes], data + i * kRgbBytes, kRgbBytes);
+        pixels[i * kRgbaBytes + 3] = kOpaqueAlpha;
+    }
+    PrintWritten(WriteTga24(pixels.data(), header.width, header.height, fileName), fileName);
 }
 
 }  // namespace
@@ -143,23 +146,17 @@ std::string ExtractFileName(const std::string& outputPrefix, const char* entryNa
 void ExtractTexture(CResFile& package, int32_t index, const std::string& outputPrefix,
                     const std::string& packageFileName, RgbaPalette& palette)
 {
-    const DirEntry& entry = package.mfGetEntry(index);
     char entryName[kNameSize];
-    std::memcpy(entryName, entry.name, kNameSize);
+    std::memcpy(entryName, package.mfGetEntry(index).name, kNameSize);
     entryName[kNameSize - 1] = '\0';
     std::printf("  extract '%s' ", entryName);
 
-    // An entry too short for a header would be read on into whatever follows it.
-    if (entry.size - static_cast<int64_t>(entry.readPos) < static_cast<int64_t>(kMipHeaderSize)) {
+    EntryBytes record;
+    if (!ReadEntry(package, index, record) || record.size < kMipHeaderSize) {
         PrintCantLoad(entryName);
         return;
     }
-    const ReadBuffer headerBytes(package.mfFileRead2(index, static_cast<int32_t>(kMipHeaderSize)));
-    if (!headerBytes) {
-        PrintCantLoad(entryName);
-        return;
-    }
-    const MipTexture header = DecodeMipTexture(headerBytes.get());
+    const MipTexture header = DecodeMipTexture(record.data.get());
     switch (header.format) {
     case TEX_DXT1:
     case TEX_DXT3:
@@ -167,15 +164,15 @@ void ExtractTexture(CResFile& package, int32_t index, const std::string& outputP
         std::printf("Warning: Compressed texture -- ignored\n");
         break;
     case TEX_INDEXED8:
-        ExtractIndexed(package, index, entryName, header, outputPrefix, packageFileName, palette);
+        ExtractIndexed(package, record, entryName, header, outputPrefix, packageFileName, palette);
         break;
     case TEX_RGB24:
     case TEX_RGBA32:
-        ExtractTrueColour(package, index, entryName, header, outputPrefix);
+        ExtractTrueColour(record, entryName, header, outputPrefix);
         break;
     default:
         // Not a texture format (the "Palette" entry lands here): nothing to write.
-        PrintOk();
+        std::printf("\t(Ok.)\n");
         break;
     }
 }

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "archive/ResFile.h"
-#include "builder/MipTexture.h"
+#include "archive/MipTexture.h"
 
 #include <cstdint>
 #include <string>
@@ -14,7 +14,9 @@ std::string ExtractFileName(const std::string& outputPrefix, const char* entryNa
                             const char* extension);
 
 // Extracts entry `index` of `package` to outputPrefix + name + ".pcx" or ".tga" and
-// prints its "  extract '<name>' " line with the ending that tells how it went.
+// prints its "  extract '<name>' " line with the ending that tells how it went. The
+// entry is read whole and unpacked, so a record stored with LZSS extracts like one
+// stored plain.
 // `packageFileName` names the package in the missing-palette message; `palette` is
 // the run's palette table, refilled for every palette texture.
 void ExtractTexture(CResFile& package, int32_t index, const std::string& outputPrefix,

@@ -1,7 +1,8 @@
 // PCX and TGA file writers of the extractor.
 #include "extractor/ImageWriters.h"
 
-#include "common/ByteReader.h"
+#include "common/ByteWriter.h"
+#include "host/FileIO.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -32,10 +33,6 @@ struct FreeDeleter {
 };
 using Buffer = std::unique_ptr<uint8_t, FreeDeleter>;
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
 // Number of pixels of a width × height image; 0 when either is not positive.
 uint64_t PixelCount(int32_t width, int32_t height)
 {
@@ -54,30 +51,37 @@ Buffer AllocateOutput(uint64_t pixels, uint64_t perPixel, uint64_t slack)
 }
 
 // Creates or truncates `fileName` (mode 0666 before the umask) and writes the bytes
-// with one write. Failures are not reported.
-void WriteWholeFile(const std::string& fileName, const uint8_t* bytes, size_t size)
+// with one write; a file that could not be written whole is removed again.
+bool WriteWholeFile(const std::string& fileName, const uint8_t* bytes, size_t size)
 {
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(fileName.c_str(), "wb"));
+    std::FILE* file = std::fopen(fileName.c_str(), "wb");
     if (!file)
-        return;
-    if (size)
-        std::fwrite(bytes, 1, size, file.get());
+        return false;
+    const bool written = std::fwrite(bytes, 1, size, file) == size;
+    if (std::fclose(file) == 0 && written)
+        return true;
+    std::string ignored;
+    RemoveFile(fileName, ignored);
+    return false;
 }
 
-void WriteTga(const uint8_t* pixels, int32_t width, int32_t height, const std::string& fileName,
+bool WriteTga(const uint8_t* pixels, int32_t width, int32_t height, const std::string& fileName,
               bool withAlpha)
 {
     const uint64_t bytesPerPixel = withAlpha ? 4 : 3;
     const uint64_t pixelCount = PixelCount(width, height);
     Buffer buffer = AllocateOutput(pixelCount, bytesPerPixel, kTgaSlack);
     if (!buffer)
-        return;
+        return false;
     uint8_t* out = buffer.get();
-    out[2] = kTgaTrueColour;
-    PutU16(out + 12, static_cast<uint32_t>(width));
-    PutU16(out + 14, static_cast<uint32_t>(height));
-    out[16] = static_cast<uint8_t>(bytesPerPixel * 8);
-    out[17] = withAlpha ? kTga32Descriptor : kTga24Descriptor;
+    ByteWriter header(out, kTgaHeaderSize);
+    header.zeros(2);                      // no identifier, no colour map
+    header.u8(kTgaTrueColour);
+    header.zeros(9);                      // colour map spec, origin
+    header.u16(static_cast<uint32_t>(width));
+    header.u16(static_cast<uint32_t>(height));
+    header.u8(static_cast<uint32_t>(bytesPerPixel * 8));
+    header.u8(withAlpha ? kTga32Descriptor : kTga24Descriptor);
     size_t used = kTgaHeaderSize;
     for (uint64_t i = 0; i < pixelCount; ++i) {
         const uint8_t* pixel = pixels + i * 4;
@@ -87,31 +91,34 @@ void WriteTga(const uint8_t* pixels, int32_t width, int32_t height, const std::s
         if (withAlpha)
             out[used++] = pixel[3];
     }
-    WriteWholeFile(fileName, out, used);
+    return WriteWholeFile(fileName, out, used);
 }
 
 }  // namespace
 
-void WritePcx(const std::string& fileName, const uint8_t* indices, const uint8_t* palette,
+bool WritePcx(const std::string& fileName, const uint8_t* indices, const uint8_t* palette,
               int32_t width, int32_t height)
 {
     const uint64_t pixelCount = PixelCount(width, height);
     Buffer buffer = AllocateOutput(pixelCount, 2, kPcxSlack);
     if (!buffer)
-        return;
+        return false;
     uint8_t* out = buffer.get();
-    out[0] = kPcxManufacturer;
-    out[1] = kPcxVersion;
-    out[2] = kPcxRleEncoding;
-    out[3] = kPcxBitsPerPixel;
-    PutU16(out + 8, static_cast<uint32_t>(width) - 1u);
-    PutU16(out + 10, static_cast<uint32_t>(height) - 1u);
+    ByteWriter header(out, kPcxHeaderSize);
+    header.u8(kPcxManufacturer);
+    header.u8(kPcxVersion);
+    header.u8(kPcxRleEncoding);
+    header.u8(kPcxBitsPerPixel);
+    header.zeros(4);                      // xmin, ymin
+    header.u16(static_cast<uint32_t>(width) - 1u);
+    header.u16(static_cast<uint32_t>(height) - 1u);
     // The resolution fields carry the image size.
-    PutU16(out + 12, static_cast<uint32_t>(width));
-    PutU16(out + 14, static_cast<uint32_t>(height));
-    out[65] = kPcxPlanes;
-    PutU16(out + 66, static_cast<uint32_t>(width));
-    PutU16(out + 68, kPcxPaletteInfo);
+    header.u16(static_cast<uint32_t>(width));
+    header.u16(static_cast<uint32_t>(height));
+    header.zeros(49);                     // 16-colour map, reserved byte
+    header.u8(kPcxPlanes);
+    header.u16(static_cast<uint32_t>(width));
+    header.u16(kPcxPaletteInfo);
 
     // Rows follow each other without padding and every run has length one, so the
     // body is the index bytes in order with the run flag in front of the high ones.
@@ -125,15 +132,15 @@ void WritePcx(const std::string& fileName, const uint8_t* indices, const uint8_t
     out[used++] = kPcxPaletteMarker;
     std::memcpy(out + used, palette, kPcxPaletteSize);
     used += kPcxPaletteSize;
-    WriteWholeFile(fileName, out, used);
+    return WriteWholeFile(fileName, out, used);
 }
 
-void WriteTga24(const uint8_t* pixels, int32_t width, int32_t height, const std::string& fileName)
+bool WriteTga24(const uint8_t* pixels, int32_t width, int32_t height, const std::string& fileName)
 {
-    WriteTga(pixels, width, height, fileName, false);
+    return WriteTga(pixels, width, height, fileName, false);
 }
 
-void WriteTga32(const uint8_t* pixels, int32_t width, int32_t height, const std::string& fileName)
+bool WriteTga32(const uint8_t* pixels, int32_t width, int32_t height, const std::string& fileName)
 {
-    WriteTga(pixels, width, height, fileName, true);
+    return WriteTga(pixels, width, height, fileName, true);
 }

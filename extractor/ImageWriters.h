@@ -1,6 +1,7 @@
 // The extractor's image writers: 8-bit PCX for palette textures, uncompressed 24- and
 // 32-bit TGA for true-colour textures. Each builds the whole file in one buffer and
-// writes it with one write; a file that cannot be made is silently not written.
+// writes it with one write. Each returns false when the file could not be created or
+// fully written; no partial file is left behind then.
 #pragma once
 
 #include <cstdint>
@@ -13,11 +14,11 @@ constexpr size_t kTgaHeaderSize = 18;
 // `indices`: width × height bytes, rows top first, no padding. `palette`: 768 bytes.
 // The PCX body is run-length encoded with runs of one: bytes of 192 and up are
 // written as 0xC1 followed by the byte.
-void WritePcx(const std::string& fileName, const uint8_t* indices, const uint8_t* palette,
+bool WritePcx(const std::string& fileName, const uint8_t* indices, const uint8_t* palette,
               int32_t width, int32_t height);
 
 // `pixels`: width × height pixels of 4 bytes (R, G, B, A), rows in the order they are
 // to appear in the file. WriteTga24 drops the fourth byte and declares the rows
 // top-down; WriteTga32 keeps it and declares 8 attribute bits, also top-down.
-void WriteTga24(const uint8_t* pixels, int32_t width, int32_t height, const std::string& fileName);
-void WriteTga32(const uint8_t* pixels, int32_t width, int32_t height, const std::string& fileName);
+bool WriteTga24(const uint8_t* pixels, int32_t width, int32_t height, const std::string& fileName);
+bool WriteTga32(const uint8_t* pixels, int32_t width, int32_t height, const std::string& fileName);

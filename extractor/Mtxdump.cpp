@@ -25,6 +25,8 @@ int main(int argc, char** argv)
         FatalError("%s", kDumpShortUsage);
 
     DumpActions actions;
-    RunDump(settings, actions);
+    std::string errorText;
+    if (!RunDump(settings, actions, errorText))
+        FatalError("%s", errorText.c_str());
     return 0;
 }

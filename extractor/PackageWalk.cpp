@@ -24,8 +24,8 @@ void VisitEntries(const DumpSettings& settings, DumpHooks& hooks, const PackageV
     }
 }
 
-void ProcessPackage(const DumpSettings& settings, DumpHooks& hooks, const std::string& directory,
-                    const FoundFile& found)
+bool ProcessPackage(const DumpSettings& settings, DumpHooks& hooks, const std::string& directory,
+                    const FoundFile& found, std::string& errorText)
 {
     std::printf("\nProcess Pak file '%s'...\n", found.name.c_str());
 
@@ -33,8 +33,8 @@ void ProcessPackage(const DumpSettings& settings, DumpHooks& hooks, const std::s
     visit.foundName = found.name;
     visit.baseName = StripExtension(found.name);
     visit.packagePath = directory + found.name;
-    if (settings.extract)
-        MakeDirectory(settings.outputDirectory + visit.baseName);
+    if (settings.extract && !MakeDirectory(settings.outputDirectory + visit.baseName, errorText))
+        return false;
     visit.outputPrefix = settings.outputDirectory + visit.baseName + "/";
 
     if (settings.quarkLinks)
@@ -56,14 +56,16 @@ void ProcessPackage(const DumpSettings& settings, DumpHooks& hooks, const std::s
 
     if (settings.quarkLinks)
         hooks.LinksPackageEnd(visit);
+    return true;
 }
 
 }  // namespace
 
-void RunDump(const DumpSettings& settings, DumpHooks& hooks)
+bool RunDump(const DumpSettings& settings, DumpHooks& hooks, std::string& errorText)
 {
-    if (settings.extract && !settings.outputDirectory.empty())
-        MakeDirectoryPath(settings.outputDirectory);
+    if (settings.extract && !settings.outputDirectory.empty() &&
+        !MakeDirectoryPath(settings.outputDirectory, errorText))
+        return false;
 
     const std::string pattern = DumpSearchPattern(settings.pattern);
     if (settings.quarkLinks)
@@ -75,10 +77,12 @@ void RunDump(const DumpSettings& settings, DumpHooks& hooks)
         while (search.Next(found)) {
             if (found.isDirectory || found.name.empty() || found.name[0] == '.')
                 continue;
-            ProcessPackage(settings, hooks, search.directory(), found);
+            if (!ProcessPackage(settings, hooks, search.directory(), found, errorText))
+                return false;
         }
     }
 
     if (settings.quarkLinks)
         hooks.LinksEnd();
+    return true;
 }

@@ -37,5 +37,6 @@ public:
 };
 
 // Runs the walk for parsed settings. Makes the output directory first when
-// extracting; a directory that cannot be made ends the program (status 1).
-void RunDump(const DumpSettings& settings, DumpHooks& hooks);
+// extracting; a directory that cannot be made ends the walk: false, with the message
+// in `errorText`.
+bool RunDump(const DumpSettings& settings, DumpHooks& hooks, std::string& errorText);

@@ -5,7 +5,7 @@
 #include "archive/Lzss.h"
 #include "archive/ResFile.h"
 #include "builder/DdsTexture.h"
-#include "builder/MipTexture.h"
+#include "archive/MipTexture.h"
 #include "common/ByteReader.h"
 #include "extractor/ExtractTexture.h"
 #include "image/GifImage.h"
@@ -107,10 +107,7 @@ void WriteExtractPackage(const Bytes& palette, int32_t paletteMethod, const char
 {
     CResFile writer(kExtractPackage);
     FUZZ_CHECK(writer.Open(RA_WRITE | RA_CREATE) == 1);
-    // The archive holds the pointers until the flush.
-    Bytes paletteCopy = palette;
-    Bytes recordCopy = record;
-    auto add = [&writer](const char* entryName, Bytes& bytes, int32_t type, int32_t method) {
+    auto add = [&writer](const char* entryName, const Bytes& bytes, int32_t type, int32_t method) {
         DirEntry entry{};
         std::snprintf(entry.name, sizeof entry.name, "%s", entryName);
         entry.size = static_cast<int32_t>(bytes.size());
@@ -119,9 +116,9 @@ void WriteExtractPackage(const Bytes& palette, int32_t paletteMethod, const char
         entry.data = bytes.data();
         return writer.mfFileAdd(&entry);
     };
-    if (!paletteCopy.empty())
-        FUZZ_CHECK(add(kPaletteEntryName, paletteCopy, RT_PALETTE, paletteMethod) == 1);
-    add(name, recordCopy, RT_TEXTURE, RC_NONE);
+    if (!palette.empty())
+        FUZZ_CHECK(add(kPaletteEntryName, palette, RT_PALETTE, paletteMethod) == 1);
+    add(name, record, RT_TEXTURE, RC_NONE);
     FUZZ_CHECK(writer.mfFlush() == 1);
     writer.mfClose();
 }

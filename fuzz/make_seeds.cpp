@@ -5,7 +5,7 @@
 // Usage: make_seeds <corpus folder>
 #include "archive/Lzss.h"
 #include "archive/ResFile.h"
-#include "builder/MipTexture.h"
+#include "archive/MipTexture.h"
 #include "common/ByteReader.h"
 #include "samples/ImageEncoders.h"
 
@@ -240,7 +240,6 @@ Bytes PackageBytes(const std::vector<std::vector<SeedEntry>>& flushes, bool comp
     {
         CResFile package(path);
         package.Open(RA_WRITE | RA_CREATE);
-        std::vector<Bytes> keep;  // pending data must outlive the flush
         for (const std::vector<SeedEntry>& group : flushes) {
             for (const SeedEntry& seed : group) {
                 DirEntry entry{};
@@ -248,15 +247,13 @@ Bytes PackageBytes(const std::vector<std::vector<SeedEntry>>& flushes, bool comp
                 entry.size = static_cast<int32_t>(seed.data.size());
                 entry.type = seed.type;
                 entry.method = seed.method;
-                keep.push_back(seed.data);
-                entry.data = keep.back().data();
+                entry.data = seed.data.data();
                 package.mfFileAdd(&entry);
             }
             if (package.mfFlush() != 1) {
                 std::fprintf(stderr, "make_seeds: flush failed: %s\n", package.mfGetError());
                 ++g_Failures;
             }
-            keep.clear();
         }
         package.mfClose();
     }

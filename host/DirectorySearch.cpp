@@ -1,16 +1,13 @@
 #include "host/DirectorySearch.h"
 
+#include "common/StringUtil.h"
+
 #include <algorithm>
 #include <cstring>
 #include <dirent.h>
 #include <sys/stat.h>
 
 namespace {
-
-char FoldCase(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 bool MatchFrom(const char* pattern, const char* name)
 {
@@ -21,7 +18,7 @@ bool MatchFrom(const char* pattern, const char* name)
         if (*pattern == '*') {
             starPattern = ++pattern;
             starName = name;
-        } else if (*pattern != '\0' && (*pattern == '?' || FoldCase(*pattern) == FoldCase(*name))) {
+        } else if (*pattern != '\0' && (*pattern == '?' || FoldAsciiCase(*pattern) == FoldAsciiCase(*name))) {
             ++pattern;
             ++name;
         } else if (starPattern) {
@@ -40,8 +37,8 @@ bool LessByName(const FoundFile& a, const FoundFile& b)
 {
     const size_t common = std::min(a.name.size(), b.name.size());
     for (size_t i = 0; i < common; ++i) {
-        const unsigned char left = static_cast<unsigned char>(FoldCase(a.name[i]));
-        const unsigned char right = static_cast<unsigned char>(FoldCase(b.name[i]));
+        const unsigned char left = static_cast<unsigned char>(FoldAsciiCase(a.name[i]));
+        const unsigned char right = static_cast<unsigned char>(FoldAsciiCase(b.name[i]));
         if (left != right)
             return left < right;
     }

@@ -1,10 +1,8 @@
-// Making one directory, telling "already exists" apart from real failures.
+// Making one directory.
 #pragma once
 
 #include <string>
 
-enum class MakeDirStatus { Created, AlreadyExists, Failed };
-
-// Makes `path` (mode 0777 before the umask). On Failed, `errorText` receives the
-// host's text for the error.
-MakeDirStatus MakeDir(const std::string& path, std::string& errorText);
+// Makes `path` (mode 0777 before the umask). True when it was made or already exists;
+// false, with the host's text for the error, otherwise.
+bool MakeDir(const std::string& path, std::string& errorText);

@@ -156,6 +156,22 @@ std::string ResolveTarget(const std::string& target)
     return realpath(target.c_str(), resolved) ? std::string(resolved) : target;
 }
 
+// The directory part of a path with its trailing '/', or "" for the working directory.
+std::string DirectoryOf(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// Makes a rename in `directory` durable; a directory that cannot be synced is no
+// failure, the replacement has already happened.
+void SyncDirectory(const std::string& directory)
+{
+    FileDescriptor parent(open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (parent.get() >= 0 && fsync(parent.get()) != 0) {
+    }
+}
+
 mode_t DefaultFileMode()
 {
     const mode_t mask = umask(0);
@@ -168,8 +184,7 @@ mode_t DefaultFileMode()
 bool ReplaceFileFrom(const std::string& target, const std::string& source, std::string& errorText)
 {
     const std::string path = ResolveTarget(target);
-    const size_t slash = path.rfind('/');
-    const std::string directory = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    const std::string directory = DirectoryOf(path);
     const std::string baseName = path.substr(directory.size());
 
     // The new file keeps the old one's permission bits (and owner, where allowed).
@@ -219,11 +234,50 @@ bool ReplaceFileFrom(const std::string& target, const std::string& source, std::
     }
     temp.Release();
 
-    // Make the rename itself durable; a directory that cannot be synced is no failure,
-    // the replacement has already happened.
-    FileDescriptor parent(open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (parent.get() >= 0 && fsync(parent.get()) != 0) {
+    SyncDirectory(directory);
+    return true;
+}
+
+bool MoveFileOver(const std::string& target, const std::string& staged, std::string& errorText)
+{
+    const std::string path = ResolveTarget(target);
+    struct stat targetInfo {};
+    struct stat stagedInfo {};
+    if (stat(path.c_str(), &targetInfo) != 0) {
+        errorText = HostError("cannot examine", path);
+        return false;
     }
+    if (stat(staged.c_str(), &stagedInfo) != 0) {
+        errorText = HostError("cannot examine", staged);
+        return false;
+    }
+    if (stagedInfo.st_dev != targetInfo.st_dev) {
+        if (!ReplaceFileFrom(target, staged, errorText))
+            return false;
+        unlink(staged.c_str());
+        return true;
+    }
+    FileDescriptor file(open(staged.c_str(), O_RDONLY | O_CLOEXEC));
+    if (file.get() < 0) {
+        errorText = HostError("cannot open", staged);
+        return false;
+    }
+    if (fchown(file.get(), targetInfo.st_uid, targetInfo.st_gid) != 0) {
+        // Only a privileged process may give a file away; the new file stays ours.
+    }
+    if (fchmod(file.get(), targetInfo.st_mode & 07777) != 0) {
+        errorText = HostError("cannot set the permissions of", staged);
+        return false;
+    }
+    if (fsync(file.get()) != 0) {
+        errorText = HostError("cannot sync", staged);
+        return false;
+    }
+    if (rename(staged.c_str(), path.c_str()) != 0) {
+        errorText = HostError("cannot rename over", path);
+        return false;
+    }
+    SyncDirectory(DirectoryOf(path));
     return true;
 }
 

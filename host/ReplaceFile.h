@@ -17,5 +17,14 @@ extern const char kReplaceTempPrefix[];
 // removed, and `errorText` describes what failed with the host's error text.
 bool ReplaceFileFrom(const std::string& target, const std::string& source, std::string& errorText);
 
+// Replaces `target` with the file `staged`, which is used up. When the two lie on the
+// same file system, `staged` is synced, given the target's permission bits (and owner,
+// where allowed) and renamed over the target: every byte is written once. Otherwise its
+// bytes are copied over the target by ReplaceFileFrom and `staged` is deleted. Either way
+// the target is at every moment its old or its new contents, and a link is followed.
+// On failure the target is untouched, `staged` is left as it is, and `errorText` says
+// what failed.
+bool MoveFileOver(const std::string& target, const std::string& staged, std::string& errorText);
+
 // True when both paths name the same existing file (after following links).
 bool IsSameFile(const std::string& first, const std::string& second);

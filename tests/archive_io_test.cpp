@@ -44,35 +44,25 @@ Bytes Packed(const Bytes& data)
     return stored;
 }
 
-// Adds an entry whose data buffer the handle may free on close; returns the add's result.
+// Adds an entry from a buffer that dies with this call: the handle keeps its own copy.
 int32_t Add(CResFile& package, const std::string& name, const Bytes& data, int32_t method = RC_NONE,
             int32_t type = RT_TEXTURE)
 {
+    Bytes scratch = data;
     DirEntry entry{};
     std::snprintf(entry.name, sizeof entry.name, "%s", name.c_str());
-    entry.size = static_cast<int32_t>(data.size());
+    entry.size = static_cast<int32_t>(scratch.size());
     entry.type = type;
     entry.method = method;
-    entry.data = static_cast<uint8_t*>(std::malloc(data.size() ? data.size() : 1));
-    std::memcpy(entry.data, data.data(), data.size());
+    entry.data = scratch.data();
     const int32_t result = package.mfFileAdd(&entry);
-    if (result <= 0 || package.mfGetEntry(result - 1).data != entry.data)
-        std::free(entry.data);
+    std::fill(scratch.begin(), scratch.end(), 0xEE);
     return result;
 }
 
-// Flushes, then releases the buffers of the entries that the flush wrote.
 int32_t Flush(CResFile& package)
 {
-    std::vector<std::pair<int32_t, uint8_t*>> pending;
-    for (int32_t i = 0; i < package.mfGetCount(); ++i)
-        if (package.mfGetEntry(i).data)
-            pending.emplace_back(i, package.mfGetEntry(i).data);
-    const int32_t result = package.mfFlush();
-    for (const auto& [index, buffer] : pending)
-        if (!package.mfGetEntry(index).data)
-            std::free(buffer);
-    return result;
+    return package.mfFlush();
 }
 
 Bytes ReadWhole(CResFile& package, int32_t index)

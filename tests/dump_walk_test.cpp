@@ -42,7 +42,8 @@ std::string CaptureDump(const DumpSettings& settings)
 {
     MarkingHooks hooks;
     testing::internal::CaptureStdout();
-    RunDump(settings, hooks);
+    std::string errorText;
+    EXPECT_TRUE(RunDump(settings, hooks, errorText));
     std::fflush(stdout);
     return testing::internal::GetCapturedStdout();
 }
@@ -103,8 +104,13 @@ TEST(MakeDirectoryPath, MakesEveryPrefixUpToTheLastSeparator)
 {
     ScratchDir dir;
     // An absolute path: the leading '/' is never a split point.
-    MakeDirectoryPath(dir / "one/two/three");
+    std::string errorText;
+    EXPECT_TRUE(MakeDirectoryPath(dir / "one/two/three", errorText));
     EXPECT_TRUE(IsDirectory(dir / "one/two"));
     EXPECT_FALSE(FileExists(dir / "one/two/three"));
-    MakeDirectoryPath(dir / "one/two/");  // existing directories are fine
+    EXPECT_TRUE(MakeDirectoryPath(dir / "one/two/", errorText));  // existing directories are fine
+    // A file in the way stops the walk with the host's text.
+    WriteFileBytes(dir / "file", {1});
+    EXPECT_FALSE(MakeDirectoryPath(dir / "file/sub/x", errorText));
+    EXPECT_EQ(errorText, "mkdir " + (dir / "file/sub") + ": Not a directory");
 }

@@ -1,7 +1,7 @@
 // Texture extraction from hand-made packages: console lines, files written, and the
 // checks that keep a damaged record from being read beyond its entry.
 #include "archive/ResFile.h"
-#include "builder/MipTexture.h"
+#include "archive/MipTexture.h"
 #include "extractor/ExtractTexture.h"
 #include "support/TestSupport.h"
 

@@ -142,12 +142,12 @@ TEST(DirectorySearch, DirectoryThatCannotBeReadFailsTheStart)
     }
 }
 
-TEST(MakeDir, TellsCreatedExistingAndFailed)
+TEST(MakeDir, AcceptsNewAndExistingDirectoriesOnly)
 {
     ScratchDir dir;
     std::string errorText;
-    EXPECT_EQ(MakeDir(dir / "new", errorText), MakeDirStatus::Created);
-    EXPECT_EQ(MakeDir(dir / "new", errorText), MakeDirStatus::AlreadyExists);
-    EXPECT_EQ(MakeDir(dir / "missing/new", errorText), MakeDirStatus::Failed);
+    EXPECT_TRUE(MakeDir(dir / "new", errorText));
+    EXPECT_TRUE(MakeDir(dir / "new", errorText));
+    EXPECT_FALSE(MakeDir(dir / "missing/new", errorText));
     EXPECT_EQ(errorText, "No such file or directory");
 }

@@ -2,7 +2,7 @@
 // the output folder and the link file's full text.
 #include "archive/PackageFormat.h"
 #include "archive/ResFile.h"
-#include "builder/MipTexture.h"
+#include "archive/MipTexture.h"
 #include "common/Banner.h"
 #include "support/TestSupport.h"
 

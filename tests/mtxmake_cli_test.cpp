@@ -1,6 +1,6 @@
 // Mtxmake runs: console output byte for byte, exit status, and the package written.
 #include "archive/ResFile.h"
-#include "builder/MipTexture.h"
+#include "archive/MipTexture.h"
 #include "common/Banner.h"
 #include "host/DirectorySearch.h"
 #include "samples/ImageEncoders.h"

@@ -117,21 +117,16 @@ TEST_F(OptimizeTest, FlushedPackedEntriesLoseTheirDeadSpaceAndReadBack)
     {
         CResFile writer(path.c_str());
         ASSERT_EQ(writer.Open(RA_WRITE | RA_CREATE), 1);
-        std::vector<uint8_t*> buffers;
         for (size_t i = 0; i < contents.size(); ++i) {
             DirEntry entry{};
             std::snprintf(entry.name, sizeof entry.name, "entry%zu", i);
             entry.size = static_cast<int32_t>(contents[i].size());
             entry.type = RT_TEXTURE;
             entry.method = RC_LZSS;
-            entry.data = static_cast<uint8_t*>(std::malloc(contents[i].size()));
-            std::memcpy(entry.data, contents[i].data(), contents[i].size());
-            buffers.push_back(entry.data);
+            entry.data = contents[i].data();
             ASSERT_EQ(writer.mfFileAdd(&entry), static_cast<int32_t>(i + 1));
         }
         ASSERT_EQ(writer.mfFlush(), 1);
-        for (uint8_t* buffer : buffers)
-            std::free(buffer);  // a successful flush is done with them
     }
     const int64_t flushedSize = static_cast<int64_t>(ReadFileBytes(path).size());
 

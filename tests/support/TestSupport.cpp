@@ -1,6 +1,6 @@
 #include "support/TestSupport.h"
 
-#include "builder/MipTexture.h"
+#include "archive/MipTexture.h"
 
 #include <algorithm>
 #include <cerrno>

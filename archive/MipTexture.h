@@ -1,8 +1,10 @@
-// The texture record (MipTexture: 108-byte header + body) and the 1024-byte RGBA
-// palette, shared by the builder, which writes them, and the extractor, which reads them.
+// The texture record (MipTexture: 108-byte header + body), the 1024-byte RGBA palette
+// and the shared palette entry: what a package's entries hold. The builder writes them,
+// the extractor reads them.
 #pragma once
 
 #include "common/ByteReader.h"
+#include "common/ByteWriter.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -20,9 +22,10 @@ constexpr size_t kMipHeaderSize = 108;
 constexpr size_t kMipNameSize = 32;  // name field, NUL included
 constexpr size_t kRgbaPaletteEntries = 256;
 constexpr size_t kRgbaPaletteSize = 1024;  // RgbaPalette bytes
-constexpr const char kPaletteEntryName[] = "Palette";
+// The package's shared palette: one RgbaPalette, no header.
+constexpr char kPaletteEntryName[] = "Palette";
 
-// Byte offsets of the header fields.
+// Byte offsets of the header fields; the reserved words between them are zero.
 constexpr size_t kMipNameOffset = 0x00;
 constexpr size_t kMipWidthOffset = 0x20;
 constexpr size_t kMipHeightOffset = 0x24;
@@ -67,34 +70,50 @@ struct RgbaPalette {
 };
 static_assert(sizeof(RgbaPalette) == kRgbaPaletteSize, "RgbaPalette is 1024 bytes");
 
-// Writes the header into the first kMipHeaderSize bytes of a record, little-endian.
+// Bytes per pixel of a record body in `format` (indices, RGB or RGBA), 0 for the DXT
+// formats and unknown codes.
+constexpr int32_t BytesPerPixel(int32_t format)
+{
+    return format == TEX_INDEXED8 ? 1 : format == TEX_RGB24 ? 3 : format == TEX_RGBA32 ? 4 : 0;
+}
+
+// Writes the header into the first kMipHeaderSize bytes of a record, little-endian, with
+// zeros in the reserved words.
 inline void EncodeMipTexture(const MipTexture& header, uint8_t* out)
 {
-    std::memset(out, 0, kMipHeaderSize);
-    std::memcpy(out + kMipNameOffset, header.name, kMipNameSize);
-    PutU32(out + kMipWidthOffset, static_cast<uint32_t>(header.width));
-    PutU32(out + kMipHeightOffset, static_cast<uint32_t>(header.height));
-    PutU32(out + kMipDataOffsetOffset, static_cast<uint32_t>(header.dataOffset));
-    PutU32(out + kMipFormatOffset, static_cast<uint32_t>(header.format));
-    PutU32(out + kMipOwnPaletteOffset, static_cast<uint32_t>(header.ownPalette));
-    PutU32(out + kMipAverageRedOffset, static_cast<uint32_t>(header.averageRed));
-    PutU32(out + kMipAverageGreenOffset, static_cast<uint32_t>(header.averageGreen));
-    PutU32(out + kMipAverageBlueOffset, static_cast<uint32_t>(header.averageBlue));
+    ByteWriter writer(out, kMipHeaderSize);
+    writer.bytes(header.name, kMipNameSize);
+    writer.i32(header.width);
+    writer.i32(header.height);
+    writer.i32(header.dataOffset);
+    writer.zeros(sizeof header.reserved1);
+    writer.i32(header.format);
+    writer.zeros(sizeof header.reserved2);
+    writer.i32(header.ownPalette);
+    writer.zeros(sizeof header.reserved3);
+    writer.i32(header.averageRed);
+    writer.i32(header.averageGreen);
+    writer.i32(header.averageBlue);
 }
 
 // Reads a header from the first kMipHeaderSize bytes of a record; the reserved words
 // come back zero and the name always ends within its field.
 inline MipTexture DecodeMipTexture(const uint8_t* in)
 {
+    ByteReader reader(in, kMipHeaderSize);
     MipTexture header{};
-    std::memcpy(header.name, in + kMipNameOffset, kMipNameSize - 1);
-    header.width = static_cast<int32_t>(GetU32(in + kMipWidthOffset));
-    header.height = static_cast<int32_t>(GetU32(in + kMipHeightOffset));
-    header.dataOffset = static_cast<int32_t>(GetU32(in + kMipDataOffsetOffset));
-    header.format = static_cast<int32_t>(GetU32(in + kMipFormatOffset));
-    header.ownPalette = static_cast<int32_t>(GetU32(in + kMipOwnPaletteOffset));
-    header.averageRed = static_cast<int32_t>(GetU32(in + kMipAverageRedOffset));
-    header.averageGreen = static_cast<int32_t>(GetU32(in + kMipAverageGreenOffset));
-    header.averageBlue = static_cast<int32_t>(GetU32(in + kMipAverageBlueOffset));
+    reader.read(header.name, kMipNameSize);
+    header.name[kMipNameSize - 1] = '\0';
+    header.width = reader.i32();
+    header.height = reader.i32();
+    header.dataOffset = reader.i32();
+    reader.skip(sizeof header.reserved1);
+    header.format = reader.i32();
+    reader.skip(sizeof header.reserved2);
+    header.ownPalette = reader.i32();
+    reader.skip(sizeof header.reserved3);
+    header.averageRed = reader.i32();
+    header.averageGreen = reader.i32();
+    header.averageBlue = reader.i32();
     return header;
 }

@@ -1,0 +1,31 @@
+// The walk along a package's directory chain, over any source of bytes: Open, flushing
+// and compaction all find the records this way.
+#pragma once
+
+#include "archive/PackageFormat.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+// Reads exactly `count` bytes at absolute `offset` into `dst`; false when the source
+// holds fewer.
+using ReadAtFunction = std::function<bool(int64_t offset, void* dst, size_t count)>;
+
+// One record of the chain and where it lies.
+struct ChainLink {
+    int32_t offset = 0;
+    DirRecord record{};
+};
+
+enum class ChainStatus {
+    Complete,    // a negative `next` ended the chain
+    ReadFailed,  // a record could not be read whole
+    TooLong,     // more than the allowed number of records (a chain that loops ends here)
+};
+
+// Follows the chain from `firstRecord` until a record's `next` is negative, appending
+// each record to `links` in chain order. At most `maxRecords` records are read.
+ChainStatus WalkChain(const ReadAtFunction& readAt, int32_t firstRecord, size_t maxRecords,
+                      std::vector<ChainLink>& links);

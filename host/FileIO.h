@@ -1,0 +1,42 @@
+// File access the other layers need beyond buffered streams: positioned reads and writes
+// on an open stream, its length and durability, whole-file reads and file removal.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+// A run of bytes for WriteAt.
+struct ByteSpan {
+    const void* data;
+    size_t size;
+};
+
+// Reads exactly `count` bytes at `offset` of the stream's file, past the stream's buffer;
+// false when the file holds fewer or the read fails.
+bool ReadAt(std::FILE* file, int64_t offset, void* dst, size_t count);
+
+// Writes the spans back to back at `offset` of the stream's file, past the stream's
+// buffer (flush the stream first when it holds written bytes). Returns how many bytes
+// reached the file: fewer than asked when the disk fills up or a write fails.
+size_t WriteAt(std::FILE* file, int64_t offset, const ByteSpan* spans, size_t spanCount);
+
+// The length of the stream's file, or -1 when it cannot be learnt.
+int64_t FileLength(std::FILE* file);
+
+// A whole file in one block.
+struct FileBytes {
+    std::unique_ptr<uint8_t[]> data;
+    size_t size = 0;
+};
+
+// Reads the regular file `path` whole, as long as it is when opened. False, with the
+// host's error text, when it cannot be read, is not a regular file (a pipe would block)
+// or is longer than `maxSize`.
+bool ReadWholeFile(const std::string& path, size_t maxSize, FileBytes& bytes, std::string& errorText);
+
+// Deletes the file `path`; never a directory. False, with the host's error text, when
+// there is no such file or it cannot be deleted.
+bool RemoveFile(const std::string& path, std::string& errorText);
