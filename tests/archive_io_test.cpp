@@ -34,15 +34,6 @@ Bytes Runs(size_t size)
     return bytes;
 }
 
-// An RC_LZSS entry's stored bytes: unpacked length, then the stream.
-Bytes Packed(const Bytes& data)
-{
-    Bytes stored(4 + static_cast<size_t>(LzssMaxEncodedSize(static_cast<int64_t>(data.size()))));
-    SetI32(stored, 0, static_cast<int32_t>(data.size()));
-    const int32_t written = LzssEncode(data.data(), stored.data() + 4, static_cast<int32_t>(data.size()));
-    stored.resize(4 + static_cast<size_t>(written));
-    return stored;
-}
 
 // Adds an entry from a buffer that dies with this call: the handle keeps its own copy.
 int32_t Add(CResFile& package, const std::string& name, const Bytes& data, int32_t method = RC_NONE,
@@ -311,7 +302,7 @@ TEST_F(ArchiveIo, FirstFlushWritesHeaderRecordAndData)
     EXPECT_EQ(GetI32(file, 12), 1);           // entryCount
     EXPECT_EQ(GetI32(file, 16), 20);          // firstRecord
     EXPECT_EQ(GetI32(file, 20 + 68), 108);    // offset
-    EXPECT_EQ(GetI32(file, 20 + 72), -1);     // next
+    EXPECT_EQ(GetI32(file, 20 + kRecordNextOffset), -1);     // next
     EXPECT_EQ(GetI32(file, 20 + 76), -1);     // prev
     EXPECT_EQ(package.mfGetEntry(0).data, nullptr);
     EXPECT_EQ(package.mfGetEntry(0).flags, 0);
@@ -322,9 +313,9 @@ TEST_F(ArchiveIo, FirstFlushWritesHeaderRecordAndData)
     const Bytes after = ReadFileBytes(m_Path);
     ASSERT_EQ(after.size(), 1108u + 88 + 10);
     EXPECT_EQ(GetI32(after, 12), 2);
-    EXPECT_EQ(GetI32(after, 20 + 72), 1108);
+    EXPECT_EQ(GetI32(after, 20 + kRecordNextOffset), 1108);
     EXPECT_EQ(GetI32(after, 1108 + 68), 1196);
-    EXPECT_EQ(GetI32(after, 1108 + 72), -1);
+    EXPECT_EQ(GetI32(after, 1108 + kRecordNextOffset), -1);
     EXPECT_EQ(GetI32(after, 1108 + 76), 20);
     EXPECT_TRUE(std::equal(file.begin() + 108, file.end(), after.begin() + 108));
 }
@@ -388,12 +379,12 @@ TEST_F(ArchiveIo, PackedEntriesLeaveGapsAndReadBack)
     const int32_t packedSize = GetI32(file, 20 + 64);
     EXPECT_EQ(packedSize, static_cast<int32_t>(Packed(first).size()));
     EXPECT_LT(packedSize, 5000);
-    EXPECT_EQ(GetI32(file, 20 + 72), 20 + 88 + 5000);   // next record after the unpacked length
+    EXPECT_EQ(GetI32(file, 20 + kRecordNextOffset), 20 + 88 + 5000);   // next record after the unpacked length
     EXPECT_EQ(GetI32(file, 108), 5000);                 // the unpacked length in front
     // "A" packs to six stored bytes; the next record goes behind them, not over them.
-    const int32_t thirdRecord = GetI32(file, 20 + 88 + 5000 + 72);
+    const int32_t thirdRecord = GetI32(file, 20 + 88 + 5000 + kRecordNextOffset);
     EXPECT_EQ(GetI32(file, thirdRecord + 64), 6);
-    EXPECT_EQ(GetI32(file, thirdRecord + 72), thirdRecord + 88 + 6);
+    EXPECT_EQ(GetI32(file, thirdRecord + kRecordNextOffset), thirdRecord + 88 + 6);
     // The flushing handle knows where its entries went.
     EXPECT_EQ(ReadWhole(package, 0), first);
     EXPECT_EQ(package.mfGetEntry(0).size, packedSize);
@@ -414,8 +405,8 @@ TEST_F(ArchiveIo, UpdateModeAppendsBehindTheChain)
     Bytes bytes = MakePackageBytes({{"one", Pattern(10, 15)}, {"two", Pattern(20, 16)}});
     const int32_t secondRecord = 20 + 88 + 10;
     SetI32(bytes, 16, secondRecord);
-    SetI32(bytes, secondRecord + 72, 20);
-    SetI32(bytes, 20 + 72, -1);
+    SetI32(bytes, secondRecord + kRecordNextOffset, 20);
+    SetI32(bytes, 20 + kRecordNextOffset, -1);
     WriteFileBytes(m_Path, bytes);
 
     CResFile package(m_Path.c_str());
@@ -426,9 +417,9 @@ TEST_F(ArchiveIo, UpdateModeAppendsBehindTheChain)
     const Bytes file = ReadFileBytes(m_Path);
     const int32_t appended = static_cast<int32_t>(bytes.size());
     EXPECT_EQ(GetI32(file, 12), 3);
-    EXPECT_EQ(GetI32(file, 20 + 72), appended);
+    EXPECT_EQ(GetI32(file, 20 + kRecordNextOffset), appended);
     EXPECT_EQ(GetI32(file, appended + 76), 20);
-    EXPECT_EQ(GetI32(file, secondRecord + 72), 20);
+    EXPECT_EQ(GetI32(file, secondRecord + kRecordNextOffset), 20);
     package.mfClose();
 
     CResFile reader(m_Path.c_str());

@@ -9,13 +9,12 @@
 
 namespace {
 
-constexpr size_t kNextField = 72;
 
 // Offsets of the records of a package made by MakePackageBytes, in chain order.
 std::vector<size_t> RecordOffsets(const Bytes& package)
 {
     std::vector<size_t> offsets;
-    for (int32_t at = GetI32(package, 16); at >= 0; at = GetI32(package, static_cast<size_t>(at) + kNextField))
+    for (int32_t at = GetI32(package, 16); at >= 0; at = GetI32(package, static_cast<size_t>(at) + kRecordNextOffset))
         offsets.push_back(static_cast<size_t>(at));
     return offsets;
 }
@@ -71,11 +70,11 @@ TEST(ResFileOpen, EveryFailureHasItsMessage)
         {"count huge", true, damaged([](Bytes& b) { SetI32(b, 12, INT_MAX); }), RA_READ, kCount},
         {"chain too short", true, damaged([](Bytes& b) { SetI32(b, 12, 4); }), RA_READ, kCount},
         {"chain too long", true, damaged([](Bytes& b) { SetI32(b, 12, 2); }), RA_READ, kCount},
-        {"chain loops", true, damaged([&](Bytes& b) { SetI32(b, records[2] + kNextField, static_cast<int32_t>(records[1])); }),
+        {"chain loops", true, damaged([&](Bytes& b) { SetI32(b, records[2] + kRecordNextOffset, static_cast<int32_t>(records[1])); }),
          RA_READ, kCount},
-        {"record past end", true, damaged([&](Bytes& b) { SetI32(b, records[1] + kNextField, 1 << 30); }), RA_READ,
+        {"record past end", true, damaged([&](Bytes& b) { SetI32(b, records[1] + kRecordNextOffset, 1 << 30); }), RA_READ,
          "CResFile::Open - Error read directory in resource file <%s>"},
-        {"record cut short", true, damaged([&](Bytes& b) { SetI32(b, records[1] + kNextField, static_cast<int32_t>(b.size() - 40)); }),
+        {"record cut short", true, damaged([&](Bytes& b) { SetI32(b, records[1] + kRecordNextOffset, static_cast<int32_t>(b.size() - 40)); }),
          RA_READ, "CResFile::Open - Error read directory in resource file <%s>"},
         {"mode 0", true, good, 0, kAccess},
         {"mode 2", true, good, RA_WRITE, kAccess},
@@ -131,9 +130,9 @@ TEST(ResFileOpen, LoadsTheChainInChainOrderWhateverTheFileOrder)
     const std::vector<size_t> records = RecordOffsets(bytes);
     // Chain: gamma, alpha, beta.
     SetI32(bytes, 16, static_cast<int32_t>(records[2]));
-    SetI32(bytes, records[2] + kNextField, static_cast<int32_t>(records[0]));
-    SetI32(bytes, records[0] + kNextField, static_cast<int32_t>(records[1]));
-    SetI32(bytes, records[1] + kNextField, -7);  // any negative offset ends the chain
+    SetI32(bytes, records[2] + kRecordNextOffset, static_cast<int32_t>(records[0]));
+    SetI32(bytes, records[0] + kRecordNextOffset, static_cast<int32_t>(records[1]));
+    SetI32(bytes, records[1] + kRecordNextOffset, -7);  // any negative offset ends the chain
     SetI32(bytes, records[1] + 76, 12345);       // prev and compactFlag are never read
     SetI32(bytes, 8, -1);
     WriteFileBytes(dir / "p.mtx", bytes);

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -58,13 +59,12 @@ std::string ExtractAll(const ScratchDir& dir, const std::vector<TestEntry>& entr
 
 }  // namespace
 
-TEST(ExtractTexture, EveryFormatGetsItsLineAndOnlyPixelFormatsWriteFiles)
+// One entry of every kind, stored plain or, with `packed`, LZSS-packed.
+std::vector<TestEntry> EveryKind(bool packed)
 {
-    const Bytes ownPalette = TestPalette(7);
-    Bytes ownBody = ownPalette;
+    Bytes ownBody = TestPalette(7);
     ownBody.insert(ownBody.end(), {1, 200});
-    ScratchDir dir;
-    const std::string out = ExtractAll(dir, {
+    std::vector<TestEntry> entries = {
         {"own", MakeRecordBytes(2, 1, TEX_INDEXED8, ownBody, 1)},
         {"shared", MakeRecordBytes(1, 2, TEX_INDEXED8, {3, 255})},
         {"rgb", MakeRecordBytes(2, 1, TEX_RGB24, {10, 20, 30, 40, 50, 60})},
@@ -74,7 +74,21 @@ TEST(ExtractTexture, EveryFormatGetsItsLineAndOnlyPixelFormatsWriteFiles)
         {"d5", MakeRecordBytes(4, 4, TEX_DXT5, Bytes(16), 0, 0)},
         {"odd", MakeRecordBytes(1, 1, kFormatUnused, {0, 0, 0})},
         {"Palette", TestPalette(), RT_PALETTE},
-    });
+    };
+    for (TestEntry& entry : entries) {
+        if (packed) {
+            entry.data = Packed(entry.data);
+            entry.method = RC_LZSS;
+        }
+    }
+    return entries;
+}
+
+TEST(ExtractTexture, EveryFormatGetsItsLineAndOnlyPixelFormatsWriteFiles)
+{
+    const Bytes ownPalette = TestPalette(7);
+    ScratchDir dir;
+    const std::string out = ExtractAll(dir, EveryKind(false));
     EXPECT_EQ(out,
               "  extract 'own' \t(Ok.)\n"
               "  extract 'shared' \t(Ok.)\n"
@@ -103,6 +117,36 @@ TEST(ExtractTexture, EveryFormatGetsItsLineAndOnlyPixelFormatsWriteFiles)
         EXPECT_FALSE(FileExists(dir / "out/" + name + ".tga")) << name;
         EXPECT_FALSE(FileExists(dir / "out/" + name + ".pcx")) << name;
     }
+}
+
+TEST(ExtractTexture, LzssStoredEntriesExtractLikePlainOnes)
+{
+    ScratchDir plainDir;
+    ScratchDir packedDir;
+    EXPECT_EQ(ExtractAll(packedDir, EveryKind(true)), ExtractAll(plainDir, EveryKind(false)));
+    for (const char* file : {"own.pcx", "shared.pcx", "rgb.tga", "rgba.tga"})
+        EXPECT_EQ(ReadFileBytes(packedDir / "out/" + file), ReadFileBytes(plainDir / "out/" + file)) << file;
+}
+
+TEST(ExtractTexture, FileThatCannotBeWrittenIsReportedAndLeavesNothing)
+{
+    ScratchDir dir;
+    // A folder named like an output file is in the way; a full disk takes only part.
+    Bytes ownBody = TestPalette();
+    ownBody.push_back(0);
+    mkdir((dir / "out").c_str(), 0777);
+    mkdir((dir / "out/rgb.tga").c_str(), 0777);
+    ASSERT_EQ(symlink("/dev/full", (dir / "out/idx.pcx").c_str()), 0);
+    const std::string out = ExtractAll(dir, {
+        {"rgb", MakeRecordBytes(1, 1, TEX_RGB24, {1, 2, 3})},
+        {"idx", MakeRecordBytes(1, 1, TEX_INDEXED8, ownBody, 1)},
+        {"rgba", MakeRecordBytes(1, 1, TEX_RGBA32, {1, 2, 3, 4})},
+    });
+    EXPECT_EQ(out, "  extract 'rgb' Warning: Can't write file '" + (dir / "out/rgb.tga") + "'\n"
+                   "  extract 'idx' Warning: Can't write file '" + (dir / "out/idx.pcx") + "'\n"
+                   "  extract 'rgba' \t(Ok.)\n");
+    struct stat info {};
+    EXPECT_NE(lstat((dir / "out/idx.pcx").c_str(), &info), 0);
 }
 
 TEST(ExtractTexture, PaletteRecordWithoutUsableSharedPaletteIsSkipped)

@@ -1,6 +1,9 @@
-// The host layer: wildcard matching, sorted enumeration, making directories.
+// The host layer: wildcard matching, sorted enumeration, making directories, replacing
+// files and removing them.
 #include "host/DirectorySearch.h"
+#include "host/FileIO.h"
 #include "host/MakeDirectory.h"
+#include "host/ReplaceFile.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -150,4 +153,66 @@ TEST(MakeDir, AcceptsNewAndExistingDirectoriesOnly)
     EXPECT_TRUE(MakeDir(dir / "new", errorText));
     EXPECT_FALSE(MakeDir(dir / "missing/new", errorText));
     EXPECT_EQ(errorText, "No such file or directory");
+}
+
+TEST(MoveFileOver, SameFileSystemRenamesTheStagedFileWithTheTargetsMode)
+{
+    ScratchDir dir;
+    WriteFileBytes(dir / "target", {1, 2, 3});
+    ASSERT_EQ(chmod((dir / "target").c_str(), 0640), 0);
+    WriteFileBytes(dir / "staged", {4, 5});
+    struct stat staged {};
+    ASSERT_EQ(stat((dir / "staged").c_str(), &staged), 0);
+    std::string errorText;
+    ASSERT_TRUE(MoveFileOver(dir / "target", dir / "staged", errorText)) << errorText;
+    struct stat target {};
+    ASSERT_EQ(stat((dir / "target").c_str(), &target), 0);
+    EXPECT_EQ(target.st_ino, staged.st_ino);  // moved, not copied
+    EXPECT_EQ(target.st_mode & 07777, 0640u);
+    EXPECT_EQ(ReadFileBytes(dir / "target"), (Bytes{4, 5}));
+    EXPECT_FALSE(FileExists(dir / "staged"));
+}
+
+TEST(MoveFileOver, OtherFileSystemCopiesBesideTheTargetAndDeletesTheStagedFile)
+{
+    ScratchDir dir;
+    ScratchDir other("/dev/shm");
+    struct stat here {};
+    struct stat there {};
+    ASSERT_EQ(stat(dir.path().c_str(), &here), 0);
+    ASSERT_EQ(stat(other.path().c_str(), &there), 0);
+    ASSERT_NE(here.st_dev, there.st_dev) << "needs /dev/shm on a file system of its own";
+    WriteFileBytes(dir / "target", {1, 2, 3});
+    ASSERT_EQ(chmod((dir / "target").c_str(), 0604), 0);
+    WriteFileBytes(other / "staged", {7, 8, 9, 10});
+    std::string errorText;
+    ASSERT_TRUE(MoveFileOver(dir / "target", other / "staged", errorText)) << errorText;
+    EXPECT_EQ(ReadFileBytes(dir / "target"), (Bytes{7, 8, 9, 10}));
+    struct stat target {};
+    ASSERT_EQ(stat((dir / "target").c_str(), &target), 0);
+    EXPECT_EQ(target.st_mode & 07777, 0604u);
+    EXPECT_FALSE(FileExists(other / "staged"));
+}
+
+TEST(MoveFileOver, FailureLeavesBothFilesAlone)
+{
+    ScratchDir dir;
+    WriteFileBytes(dir / "staged", {4, 5});
+    std::string errorText;
+    EXPECT_FALSE(MoveFileOver(dir / "missing/target", dir / "staged", errorText));
+    EXPECT_EQ(errorText, "cannot examine " + (dir / "missing/target") + ": No such file or directory");
+    EXPECT_EQ(ReadFileBytes(dir / "staged"), (Bytes{4, 5}));
+}
+
+TEST(RemoveFile, RemovesFilesNeverDirectories)
+{
+    ScratchDir dir;
+    WriteFileBytes(dir / "file", {1});
+    ASSERT_EQ(mkdir((dir / "folder").c_str(), 0755), 0);
+    std::string errorText;
+    EXPECT_TRUE(RemoveFile(dir / "file", errorText));
+    EXPECT_FALSE(FileExists(dir / "file"));
+    EXPECT_FALSE(RemoveFile(dir / "folder", errorText));
+    EXPECT_EQ(errorText, "Is a directory");
+    EXPECT_TRUE(FileExists(dir / "folder"));
 }

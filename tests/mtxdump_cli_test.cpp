@@ -1,6 +1,7 @@
 // Mtxdump run as a program: usage texts, option scan, package search, listing,
 // warnings for damaged packages and the output directories.
 #include "common/Banner.h"
+#include "archive/PackageFormat.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -162,7 +163,7 @@ TEST(MtxdumpCli, DamagedPackagesGetTheirWarningAndTheWalkGoesOn)
         {"a_empty_file.mtx", Bytes()},
         {"c_magic.mtx", damaged([](Bytes& b) { b[0] = 'X'; })},
         {"e_no_entries.mtx", MakePackageBytes({})},
-        {"h_chain_loops.mtx", damaged([&](Bytes& b) { SetI32(b, second + 72, 20); })},
+        {"h_chain_loops.mtx", damaged([&](Bytes& b) { SetI32(b, second + kRecordNextOffset, 20); })},
         {"k_good.mtx", good},
     };
     std::string expected = kBanner;

@@ -93,6 +93,18 @@ TEST(Mtxtrim, FailedCompactionWarnsAndIsNotCounted)
     EXPECT_EQ(run.status, 0);
 }
 
+TEST(Mtxtrim, DirectoryNamedLikeTheStagingFileIsKept)
+{
+    ScratchDir scratch;
+    mkdir((scratch / "_Temp").c_str(), 0755);
+    WriteFileBytes(scratch / "a.mtx", SmallPackage("a"));
+    const RunResult run = RunTool(MTXTRIM_EXE, {}, scratch.path());
+    EXPECT_EQ(run.out, Output({" Process: 'a.mtx'", "Warning: CResFile::mfOptimize - Can't create resource file <Temp>"}, 0));
+    struct stat info {};
+    EXPECT_TRUE(stat((scratch / "_Temp").c_str(), &info) == 0 && S_ISDIR(info.st_mode));
+    EXPECT_EQ(ReadFileBytes(scratch / "a.mtx"), SmallPackage("a"));
+}
+
 TEST(Mtxtrim, SymbolicLinksAreNotFollowed)
 {
     ScratchDir scratch;

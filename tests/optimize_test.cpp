@@ -58,8 +58,8 @@ TEST_F(OptimizeTest, RecordsThenDataInChainOrderWithoutDeadSpace)
     Bytes reversed = MakePackageBytes({three[0], three[1]});
     const int32_t secondRecord = 20 + 88 + 300;
     SetI32(reversed, 16, secondRecord);
-    SetI32(reversed, secondRecord + 72, 20);
-    SetI32(reversed, 20 + 72, -1);
+    SetI32(reversed, secondRecord + kRecordNextOffset, 20);
+    SetI32(reversed, 20 + kRecordNextOffset, -1);
     reversed[20 + 2] = 'x';  // after the name's terminator: carried over as it is
     struct Case {
         const char* what;
@@ -90,7 +90,7 @@ TEST_F(OptimizeTest, RecordsThenDataInChainOrderWithoutDeadSpace)
             EXPECT_EQ(std::string(reinterpret_cast<const char*>(&out[record])), entry.name);
             EXPECT_EQ(GetI32(out, record + 64), static_cast<int32_t>(entry.data.size()));
             EXPECT_EQ(GetI32(out, record + 68), dataAt);
-            EXPECT_EQ(GetI32(out, record + 72), i + 1 < c.chain.size() ? static_cast<int32_t>(record + 88) : -1);
+            EXPECT_EQ(GetI32(out, record + kRecordNextOffset), i + 1 < c.chain.size() ? static_cast<int32_t>(record + 88) : -1);
             EXPECT_EQ(GetI32(out, record + 76), i > 0 ? static_cast<int32_t>(record - 88) : -1);
             EXPECT_EQ(GetI32(out, record + 80), entry.type);
             EXPECT_EQ(GetI32(out, record + 84), entry.method);

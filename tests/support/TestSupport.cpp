@@ -1,5 +1,7 @@
 #include "support/TestSupport.h"
 
+#include "archive/Lzss.h"
+#include "archive/PackageFormat.h"
 #include "archive/MipTexture.h"
 
 #include <algorithm>
@@ -66,9 +68,10 @@ int RemoveOne(const char* path, const struct stat*, int, struct FTW*)
 
 }  // namespace
 
-ScratchDir::ScratchDir()
+ScratchDir::ScratchDir(const char* base)
 {
-    const char* base = std::getenv("TMPDIR");
+    if (!base)
+        base = std::getenv("TMPDIR");
     std::string pattern = std::string(base && *base ? base : "/tmp") + "/mtxtest-XXXXXX";
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
@@ -249,7 +252,7 @@ Bytes MakePackageBytes(const std::vector<TestEntry>& entries, size_t gap)
         const int32_t size = static_cast<int32_t>(entry.data.size());
         SetI32(out, recordAt + 64, size);
         SetI32(out, recordAt + 68, dataAt);
-        SetI32(out, recordAt + 72, i + 1 < entries.size() ? dataAt + size + static_cast<int32_t>(gap) : -1);
+        SetI32(out, recordAt + kRecordNextOffset, i + 1 < entries.size() ? dataAt + size + static_cast<int32_t>(gap) : -1);
         SetI32(out, recordAt + 76, previous);
         SetI32(out, recordAt + 80, entry.type);
         SetI32(out, recordAt + 84, entry.method);
@@ -259,4 +262,13 @@ Bytes MakePackageBytes(const std::vector<TestEntry>& entries, size_t gap)
         previous = static_cast<int32_t>(recordAt);
     }
     return out;
+}
+
+Bytes Packed(const Bytes& data)
+{
+    Bytes stored(4 + static_cast<size_t>(LzssMaxEncodedSize(static_cast<int64_t>(data.size()))));
+    SetI32(stored, 0, static_cast<int32_t>(data.size()));
+    const int32_t written = LzssEncode(data.data(), stored.data() + 4, static_cast<int32_t>(data.size()));
+    stored.resize(4 + static_cast<size_t>(written));
+    return stored;
 }

@@ -17,7 +17,8 @@ bool FileExists(const std::string& path);
 // A fresh directory under the system's temporary folder, removed with its contents.
 class ScratchDir {
 public:
-    ScratchDir();
+    // A new folder under `base`, or under $TMPDIR (else /tmp) when `base` is null.
+    explicit ScratchDir(const char* base = nullptr);
     ~ScratchDir();
     ScratchDir(const ScratchDir&) = delete;
     ScratchDir& operator=(const ScratchDir&) = delete;
@@ -74,6 +75,9 @@ struct TestEntry {
 // its data, records chained in order. `gap` dead bytes follow the data of every entry
 // but the last, as flushing leaves them behind packed entries.
 Bytes MakePackageBytes(const std::vector<TestEntry>& entries, size_t gap = 0);
+
+// An RC_LZSS entry's stored bytes: unpacked length, then the stream.
+Bytes Packed(const Bytes& data);
 
 // A texture record: the 108-byte header with width, height, data offset, format and
 // own-palette flag set, followed by `body`.
