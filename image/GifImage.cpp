@@ -17,6 +17,11 @@ const char kTextBadBlock[] = "corrupt GIF89a file";
 const char kTextBadExtension[] = "invalid GIF89 extension";
 const char kTextBadSubBlocks[] = "corrupt GIF file (unblock)";
 const char kTextBadCodes[] = "Corrupt GIF file (OutCount)!";
+const char kTextNoColourTable[] = "GIF file without a colour table";
+const char kTextBadCodeSize[] = "corrupt GIF file (bad LZW code size)";
+const char kTextTooLittleData[] = "corrupt GIF file (too little image data for its size)";
+const char kTextTooLarge[] = "Image too large";
+const char kTextNoMemory[] = "Not enough memory";
 
 constexpr size_t kSignatureSize = 6;
 constexpr uint8_t kExtensionIntroducer = 0x21;
@@ -39,7 +44,6 @@ constexpr int kMaxCodeSize = 12;
 constexpr int kTableSize = 1 << kMaxCodeSize;
 // Room for the longest string a code may expand to.
 constexpr int kStackSize = 1025;
-constexpr uint64_t kMaxPlaneBytes = uint64_t(1) << 30;
 
 // Where the rows of each interlace pass start and how far apart they are.
 constexpr int kInterlacePasses = 4;
@@ -302,7 +306,7 @@ const char* DecodeGif(CImage& image, const uint8_t* data, uint32_t size)
     const int32_t width = reader.u16();
     const int32_t height = reader.u16();
     const uint8_t imagePacked = reader.u8();
-    if (!reader.ok() || width == 0 || height == 0)
+    if (!reader.ok())
         return kTextBadBlock;
     // A local colour table replaces the global one for this image.
     if (imagePacked & kColourTableFlag) {
@@ -311,13 +315,13 @@ const char* DecodeGif(CImage& image, const uint8_t* data, uint32_t size)
             return kTextBadBlock;
     }
     if (colourCount == 0)
-        return kTextNotGif;
+        return kTextNoColourTable;
 
     const int minCodeSize = reader.u8();
     if (!reader.ok())
         return kTextBadSubBlocks;
     if (minCodeSize < 1 || minCodeSize > kMaxMinCodeSize)
-        return kTextBadCodes;
+        return kTextBadCodeSize;
 
     std::vector<uint8_t> gathered;
     for (uint8_t length = reader.u8(); length != 0; length = reader.u8()) {
@@ -331,14 +335,20 @@ const char* DecodeGif(CImage& image, const uint8_t* data, uint32_t size)
 
     const uint64_t pixelCount = uint64_t(width) * uint64_t(height);
     const uint64_t codeCount = uint64_t(gathered.size()) * 8 / uint64_t(minCodeSize + 1);
-    if (pixelCount > MaxDecodablePixels(codeCount) || pixelCount * kRgbaBytes > kMaxPlaneBytes)
-        return kTextBadCodes;
+    if (pixelCount > MaxDecodablePixels(codeCount))
+        return kTextTooLittleData;
 
-    // Pixels the data never reaches stay as mfSetSize cleared them.
     image.m_pPalette = static_cast<uint8_t*>(std::malloc(palette.size()));
-    if (!image.m_pPalette || !image.mfSetSize(width, height))
-        return kTextBadCodes;
+    if (!image.m_pPalette)
+        return kTextNoMemory;
     std::memcpy(image.m_pPalette, palette.data(), palette.size());
+    // Pixels the data never reaches stay as mfSetSize cleared them.
+    if (!image.mfSetSize(width, height))
+        return kTextTooLarge;
+    // A descriptor of width or height 0 gives an image without pixels: its data is
+    // never decoded.
+    if (pixelCount == 0)
+        return nullptr;
 
     PixelWriter writer(image, palette, (imagePacked & kInterlaceFlag) != 0);
     auto decoder = std::make_unique<LzwDecoder>(gathered, minCodeSize, colourCount - 1, writer);

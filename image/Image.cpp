@@ -4,6 +4,17 @@
 #include <cstdlib>
 #include <cstring>
 
+namespace {
+
+// Both planes of one image together take at most 1 GiB: 4 bytes a pixel for RGBA and
+// 1 for the index. Every decoder sizes its image here, so this is the one cap.
+constexpr uint64_t kMaxPlaneBytes = uint64_t(1) << 30;
+constexpr uint64_t kPlaneBytesPerPixel = 4 + 1;
+constexpr uint64_t kMaxPixels = kMaxPlaneBytes / kPlaneBytesPerPixel;
+static_assert(kMaxPlaneBytes <= SIZE_MAX, "the largest planes fit in size_t");
+
+}  // namespace
+
 int32_t g_ImageError = IMGERR_NONE;
 char g_ImageErrorText[kImageErrorTextSize] = "";
 
@@ -40,10 +51,10 @@ bool CImage::mfSetSize(int32_t width, int32_t height)
     if (width < 0 || height < 0)
         return false;
 
-    // At most 2^62 bytes, so the product cannot overflow 64 bits; planes are cleared
-    // so that pixels a short file never reaches hold no stale memory.
+    // Both sides are below 2^31, so the product cannot overflow 64 bits. Planes are
+    // cleared so that pixels a short file never reaches hold no stale memory.
     const uint64_t pixelCount = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
-    if (pixelCount * 4 > SIZE_MAX)
+    if (pixelCount > kMaxPixels)
         return false;
     // At least one byte each, so an empty image still has planes to point at.
     const size_t count = pixelCount ? static_cast<size_t>(pixelCount) : 1;

@@ -44,7 +44,8 @@ public:
     CImage& operator=(const CImage&) = delete;
 
     // Stores the size and replaces both planes with zero-filled ones of that size.
-    // False (planes null, size 0 x 0) for a negative size or when memory runs out.
+    // False (planes null, size 0 x 0) for a negative size, for planes that would take
+    // more than 1 GiB together (5 bytes a pixel), or when memory runs out.
     bool mfSetSize(int32_t width, int32_t height);
 
     int32_t m_Width = 0;

@@ -23,7 +23,8 @@ constexpr int kCmykComponents = 4;
 // Alignment of the library's vector stores.
 constexpr uintptr_t kVectorBytes = 32;
 constexpr int32_t kRgbBpp = 24;
-constexpr uint64_t kMaxPlaneBytes = uint64_t(1) << 30;
+const char kTextTooLarge[] = "Image too large";
+const char kTextTooLargeForData[] = "JPEG image too large for its data";
 // Huffman-coded data spends at least one bit on every 8x8 block of each component;
 // allowing for subsampled layouts, no byte can stand for more than 2048 pixels.
 constexpr uint64_t kMaxPixelsPerHuffmanByte = 2048;
@@ -51,6 +52,16 @@ struct ErrorManager {
     char text[kMessageSize];
     (*info->err->format_message)(info, text);
     FailWithText(info, text);
+}
+
+// The library's warnings (a file cut short, damaged data it works around) and trace
+// messages go nowhere: the image layer never prints. Warnings are still counted.
+void IgnoreMessage(j_common_ptr) {}
+
+void CountWarning(j_common_ptr info, int level)
+{
+    if (level < 0)
+        ++info->err->num_warnings;
 }
 
 void InitSource(j_decompress_ptr) {}
@@ -120,8 +131,6 @@ void CopyClearingFourthBytes(const uint8_t* from, size_t pixelCount, uint8_t* to
 bool SizeIsPlausible(const jpeg_decompress_struct& info, uint32_t fileSize)
 {
     const uint64_t pixelCount = uint64_t(info.image_width) * info.image_height;
-    if (pixelCount * kRgbaBytes > kMaxPlaneBytes)
-        return false;
     const uint64_t pixelsPerByte = info.arith_code ? kMaxPixelsPerArithmeticByte : kMaxPixelsPerHuffmanByte;
     return pixelCount <= uint64_t(fileSize) * pixelsPerByte;
 }
@@ -134,6 +143,8 @@ bool DecodeJpeg(CImage& image, const uint8_t* data, uint32_t size)
     ErrorManager errors;
     info.err = jpeg_std_error(&errors.standard);
     errors.standard.error_exit = ExitOnError;
+    errors.standard.output_message = IgnoreMessage;
+    errors.standard.emit_message = CountWarning;
     if (setjmp(errors.jump)) {
         jpeg_destroy_decompress(&info);
         return false;
@@ -144,7 +155,7 @@ bool DecodeJpeg(CImage& image, const uint8_t* data, uint32_t size)
 
     const j_common_ptr common = reinterpret_cast<j_common_ptr>(&info);
     if (!SizeIsPlausible(info, size))
-        FailWithText(common, "JPEG image too large for its data");
+        FailWithText(common, kTextTooLargeForData);
     // The library turns grey and colour into RGBA itself; CMYK and YCCK come out as CMYK.
     const bool isCmyk = info.out_color_space == JCS_CMYK;
     if (info.out_color_space == JCS_GRAYSCALE || info.out_color_space == JCS_RGB)
@@ -152,9 +163,12 @@ bool DecodeJpeg(CImage& image, const uint8_t* data, uint32_t size)
     else if (!isCmyk)
         ERREXIT(&info, JERR_CONVERSION_NOTIMPL);
 
-    jpeg_start_decompress(&info);
+    // The planes are sized before the library allocates its own buffers for the image,
+    // so a size over the plane cap costs nothing.
+    jpeg_calc_output_dimensions(&info);
     if (!image.mfSetSize(int32_t(info.output_width), int32_t(info.output_height)))
-        ERREXIT1(&info, JERR_OUT_OF_MEMORY, 0);
+        FailWithText(common, kTextTooLarge);
+    jpeg_start_decompress(&info);
     const size_t outRowBytes = size_t(info.output_width) * kRgbaBytes;
     if (isCmyk) {
         JSAMPARRAY row = (*info.mem->alloc_sarray)(common, JPOOL_IMAGE,

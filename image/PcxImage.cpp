@@ -27,6 +27,9 @@ constexpr uint8_t kRunLengthMask = 0x3F;
 constexpr uint64_t kMaxRunPixels = kRunLengthMask;  // the most a two-byte run gives
 
 const char kNotPcxText[] = "not a PCX file";
+// The header passed, but the data cannot hold the palette or the rows it announces.
+const char kTruncatedText[] = "truncated PCX file";
+const char kNoMemoryText[] = "Not enough memory";
 
 struct PcxHeader {
     uint8_t manufacturer;
@@ -77,9 +80,12 @@ uint64_t MaxEncodedPixels(size_t count)
 CPcxImage::CPcxImage(const uint8_t* data, uint32_t size)
 {
     PcxHeader header;
-    if (!ReadHeader(data, size, header) || !IsSupported(header) ||
-        size < kHeaderSize + kPaletteSize) {
+    if (!ReadHeader(data, size, header) || !IsSupported(header)) {
         SetImageError(IMGERR_BADFORMAT, kNotPcxText);
+        return;
+    }
+    if (size < kHeaderSize + kPaletteSize) {
+        SetImageError(IMGERR_BADFORMAT, kTruncatedText);
         return;
     }
     const int32_t width = header.xmax + 1;
@@ -94,14 +100,15 @@ CPcxImage::CPcxImage(const uint8_t* data, uint32_t size)
     const uint8_t* palette = whole.take(kPaletteSize);
     if (static_cast<uint64_t>(rowLength) * static_cast<uint64_t>(height) >
         MaxEncodedPixels(bodySize)) {
-        SetImageError(IMGERR_BADFORMAT, kNotPcxText);
+        SetImageError(IMGERR_BADFORMAT, kTruncatedText);
         return;
     }
 
     m_Format = IMG_PCX;
     m_pPalette = static_cast<uint8_t*>(std::malloc(kPaletteSize));
+    // The header allows at most 640 x 480 pixels, so only a lack of memory fails here.
     if (!m_pPalette || !mfSetSize(width, height)) {
-        SetImageError(IMGERR_BADFORMAT, kNotPcxText);
+        SetImageError(IMGERR_BADFORMAT, kNoMemoryText);
         return;
     }
     std::memcpy(m_pPalette, palette, kPaletteSize);

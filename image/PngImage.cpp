@@ -4,13 +4,14 @@
 #include <png.h>
 
 #include <csetjmp>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 namespace {
 
 const char kTextNotPng[] = "Not a PNG file";
-const char kTextFailed[] = "Not enough memory";
+const char kTextNoMemory[] = "Not enough memory";
 const char kTextReadError[] = "Read Error";
 const char kTextTooLarge[] = "Image too large";
 const char kTextRowSize[] = "Unexpected row size";
@@ -18,9 +19,19 @@ const char kTextRowSize[] = "Unexpected row size";
 constexpr int kRgbaBytes = 4;
 constexpr int32_t kBppWithAlpha = 32;
 constexpr int32_t kBppWithoutAlpha = 24;
-constexpr uint64_t kMaxPlaneBytes = uint64_t(1) << 30;
 // Deflate turns one compressed byte into at most 1032 bytes.
 constexpr uint64_t kMaxInflateRatio = 1032;
+
+// The library's error handler: keeps the message in the buffer given at creation and
+// returns to the decoder's error return. Nothing is printed.
+[[noreturn]] void KeepErrorText(png_structp png, png_const_charp text)
+{
+    std::snprintf(static_cast<char*>(png_get_error_ptr(png)), kImageErrorTextSize, "%s", text);
+    png_longjmp(png, 1);
+}
+
+// Warnings (a damaged ancillary chunk, say) do not stop the decode and are not shown.
+void IgnoreWarning(png_structp, png_const_charp) {}
 
 void ReadFromMemory(png_structp png, png_bytep destination, png_size_t count)
 {
@@ -32,25 +43,24 @@ void ReadFromMemory(png_structp png, png_bytep destination, png_size_t count)
     image->m_ReadLeft -= uint32_t(count);
 }
 
-// True when the IHDR size is within the plane limit and the file could hold its pixels.
+// True when the file could hold the pixels its IHDR announces.
 bool SizeIsPlausible(png_structp png, png_infop info, uint32_t fileSize)
 {
     const uint64_t pixelCount = uint64_t(png_get_image_width(png, info)) * png_get_image_height(png, info);
     const uint64_t bitsPerPixel = uint64_t(png_get_channels(png, info)) * png_get_bit_depth(png, info);
-    return pixelCount * kRgbaBytes <= kMaxPlaneBytes &&
-           pixelCount * bitsPerPixel / 8 <= uint64_t(fileSize) * kMaxInflateRatio;
+    return pixelCount * bitsPerPixel / 8 <= uint64_t(fileSize) * kMaxInflateRatio;
 }
 
-// Decodes the data behind the image's read cursor; false on any library error.
-// Only plain C objects live in this frame, since a library error longjmps into it.
-bool DecodePng(CPngImage& image, uint32_t fileSize)
+// Decodes the data behind the image's read cursor; false on failure, with its cause in
+// `failure` (kImageErrorTextSize bytes). Only plain C objects live in this frame, since
+// a library error longjmps into it.
+bool DecodePng(CPngImage& image, uint32_t fileSize, char* failure)
 {
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    if (!png)
-        return false;
-    png_infop info = png_create_info_struct(png);
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, failure, KeepErrorText, IgnoreWarning);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
     if (!info) {
         png_destroy_read_struct(&png, nullptr, nullptr);
+        std::snprintf(failure, kImageErrorTextSize, "%s", kTextNoMemory);
         return false;
     }
     png_bytep* volatile rows = nullptr;
@@ -87,10 +97,10 @@ bool DecodePng(CPngImage& image, uint32_t fileSize)
     png_read_update_info(png, info);
 
     if (!image.mfSetSize(int32_t(width), int32_t(height)))
-        png_error(png, kTextFailed);
+        png_error(png, kTextTooLarge);
     rows = static_cast<png_bytep*>(std::malloc(sizeof(png_bytep) * height));
     if (!rows)
-        png_error(png, kTextFailed);
+        png_error(png, kTextNoMemory);
     const size_t rowBytes = size_t(width) * kRgbaBytes;
     if (png_get_rowbytes(png, info) != rowBytes)
         png_error(png, kTextRowSize);
@@ -116,8 +126,9 @@ CPngImage::CPngImage(const uint8_t* data, uint32_t size)
     m_ReadLeft = size;
     m_Format = IMG_PNG;
     m_pReadPos = data;
-    if (!DecodePng(*this, size)) {
-        SetImageError(IMGERR_NOMEMORY, kTextFailed);
+    char failure[kImageErrorTextSize] = "";
+    if (!DecodePng(*this, size, failure)) {
+        SetImageError(IMGERR_NOMEMORY, failure);
         m_pReadPos = nullptr;
         m_ReadLeft = 0;
     }

@@ -35,7 +35,8 @@ const char kUnknownMapSizeText[] = "Unknown colormap pixel size";
 const char kUnknownPixelSizeText[] = "Unknown pixel size";
 const char kTooManyColorsText[] = "Too many colors in colormap";
 // Data too short for the header, the colour map or the pixels it announces.
-const char* const kTruncatedText = kUnknownTypeText;
+const char kTruncatedText[] = "Truncated Targa file";
+const char kTooLargeText[] = "Image too large";
 
 struct TgaHeader {
     uint8_t idLength;
@@ -274,11 +275,9 @@ private:
     uint8_t m_RunPixel[4] = {};
 };
 
-// Why the header cannot be decoded, or null when it can.
+// Why the header of a known image type cannot be decoded, or null when it can.
 const char* CheckHeader(const TgaHeader& header)
 {
-    if (!IsKnownType(header.imageType))
-        return kUnknownTypeText;
     const bool mapped = header.imageType == TGA_MAPPED || header.imageType == TGA_RLE_MAPPED;
     if (mapped) {
         if (header.colorMapType != 1)
@@ -306,7 +305,14 @@ CTgaImage::CTgaImage(const uint8_t* data, uint32_t size)
     m_Format = IMG_TGA;
     ByteReader reader(data, size);
     TgaHeader header;
-    if (!ReadHeader(reader, header) || !reader.skip(header.idLength)) {
+    const bool headerComplete = ReadHeader(reader, header) && reader.skip(header.idLength);
+    // Without a signature, the image type byte is what tells a Targa file from data of
+    // another kind; a missing type byte reads as 0, which is no type.
+    if (!IsKnownType(header.imageType)) {
+        SetImageError(IMGERR_BADFORMAT, kUnknownTypeText);
+        return;
+    }
+    if (!headerComplete) {
         SetImageError(IMGERR_BADFORMAT, kTruncatedText);
         return;
     }
@@ -325,7 +331,7 @@ CTgaImage::CTgaImage(const uint8_t* data, uint32_t size)
         return;
     }
     if (!mfSetSize(static_cast<int32_t>(width), static_cast<int32_t>(height))) {
-        SetImageError(IMGERR_BADFORMAT, kTruncatedText);
+        SetImageError(IMGERR_BADFORMAT, kTooLargeText);
         return;
     }
 

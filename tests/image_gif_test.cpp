@@ -200,24 +200,42 @@ TEST(GifImage, RejectionsCarryTheirTexts)
     } cases[] = {
         {Bytes(), "not a GIF file"},
         {ToBytes("GIF88a") + Bytes(good.begin() + 6, good.end()), "not a GIF file"},
-        {with([](GifLayout& s) { s.globalSizeBits = -1; }), "not a GIF file"},
+        {with([](GifLayout& s) { s.globalSizeBits = -1; }), "GIF file without a colour table"},
         {with([](GifLayout& s) { s.aspect = 49; }), "corrupt GIF file (bad screen descriptor)"},
         {Bytes(good.begin(), good.begin() + 25) + Bytes{0x3B}, "corrupt GIF89a file"},
         {with([](GifLayout& s) { s.extensions = {0x21, 0x02, 0}; }), "invalid GIF89 extension"},
-        {with([](GifLayout& s) { s.width = 0; }), "corrupt GIF89a file"},
         {Bytes(good.begin(), good.end() - 2), "corrupt GIF file (unblock)"},
-        {with([](GifLayout& s) { s.minCodeSize = 12; s.codes = {0}; }), "Corrupt GIF file (OutCount)!"},
+        {with([](GifLayout& s) { s.minCodeSize = 12; s.codes = {0}; }), "corrupt GIF file (bad LZW code size)"},
         {with([](GifLayout& s) { s.codes = LzwEncode(s.pixels, 2, {false, true, true}); }),
          "Corrupt GIF file (OutCount)!"},
         // Clear, root 1, then code 7: no entry has been written there yet.
         {with([](GifLayout& s) { s.codes = {0xCC, 0x01}; }), "Corrupt GIF file (OutCount)!"},
         // 60000 x 60000 pixels cannot come from a few bytes of data.
-        {with([&](GifLayout& s) { s.width = s.height = 60000; s.codes = codes; }), "Corrupt GIF file (OutCount)!"},
+        {with([&](GifLayout& s) { s.width = s.height = 60000; s.codes = codes; }),
+         "corrupt GIF file (too little image data for its size)"},
+        // Enough codes for 16384 x 13108 pixels, whose planes would pass 1 GiB.
+        {with([](GifLayout& s) { s.width = 16384; s.height = 13108; s.codes = Bytes(80000, 0); }), "Image too large"},
     };
     for (const auto& testCase : cases) {
         const Decoded decoded = Decode(testCase.file);
         EXPECT_EQ(decoded.error, IMGERR_BADFORMAT);
         EXPECT_EQ(decoded.text, testCase.text);
+    }
+}
+
+TEST(GifImage, DescriptorWithoutPixelsGivesAnImageWithoutPixels)
+{
+    for (const int width : {0, 4}) {
+        GifLayout layout;
+        layout.width = width;
+        layout.height = 4 - width;
+        layout.codes = LzwEncode(Pattern(12, 4), 2);  // there, but never decoded
+        const Decoded decoded = Decode(EncodeGif(layout));
+        ASSERT_EQ(decoded.error, IMGERR_NONE) << decoded.text;
+        EXPECT_EQ(decoded.format, IMG_GIF);
+        EXPECT_EQ(decoded.width, width);
+        EXPECT_EQ(decoded.height, 4 - width);
+        EXPECT_EQ(Bytes(decoded.palette.begin(), decoded.palette.begin() + 12), ColourRamp(4, 3));
     }
 }
 

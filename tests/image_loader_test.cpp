@@ -134,7 +134,15 @@ TEST(ImageModel, SetSizeReplacesPlanesWithClearedOnes)
     EXPECT_EQ(Pixels(image), Bytes(24, 0));
     EXPECT_EQ(Bytes(image.m_pIndices, image.m_pIndices + 6), Bytes(6, 0));
 
-    EXPECT_FALSE(image.mfSetSize(-1, 4));
-    EXPECT_EQ(image.m_pPixels, nullptr);
-    EXPECT_EQ(image.m_Width, 0);
+    // Both planes, 5 bytes a pixel, may take 1 GiB at most; nothing is allocated past it.
+    const struct {
+        int32_t width, height;
+        bool accepted;
+    } sizes[] = {{-1, 4, false},        {214748364, 1, true},          {1, 214748365, false},
+                 {65536, 65536, false}, {INT32_MAX, INT32_MAX, false}, {0, INT32_MAX, true}};
+    for (const auto& size : sizes) {
+        EXPECT_EQ(image.mfSetSize(size.width, size.height), size.accepted) << size.width << " x " << size.height;
+        EXPECT_EQ(image.m_pPixels != nullptr, size.accepted);
+        EXPECT_EQ(image.m_Width, size.accepted ? size.width : 0);
+    }
 }

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include <jpeglib.h>
+#include <unistd.h>
 
 #include "samples/ImageEncoders.h"
 #include "support/TestSupport.h"
@@ -143,34 +144,59 @@ TEST(PngImage, EveryColourTypeAndDepthBecomesRgba)
     }
 }
 
-TEST(PngImage, EveryTruncationStopsTheChainWithNoMemory)
+// IHDR's data follows the signature, the chunk length and the type; its CRC follows
+// its 13 bytes.
+constexpr size_t kIhdrData = 16;
+constexpr size_t kIhdrCrc = kIhdrData + 13;
+
+void PutBigEndian(Bytes& file, size_t at, uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        file[at + i] = uint8_t(value >> (24 - 8 * i));
+}
+
+Bytes WithIhdrSize(Bytes file, uint32_t width, uint32_t height)
+{
+    PutBigEndian(file, kIhdrData, width);
+    PutBigEndian(file, kIhdrData + 4, height);
+    PutBigEndian(file, kIhdrCrc, uint32_t(crc32(0, &file[kIhdrData - 4], 17)));
+    return file;
+}
+
+TEST(PngImage, EveryTruncationStopsTheChainWithAReadError)
 {
     const Bytes file = WritePng({PNG_COLOR_TYPE_RGB, 8}, true);
     for (size_t length = 1; length < file.size(); ++length) {
         const Decoded decoded = Load(Bytes(file.begin(), file.begin() + length));
         ASSERT_EQ(decoded.error, IMGERR_NOMEMORY) << length;
-        ASSERT_EQ(decoded.text, "Not enough memory");
+        ASSERT_EQ(decoded.text, "Read Error") << length;
     }
     CPngImage empty(nullptr, 0);
     EXPECT_EQ(g_ImageError, IMGERR_BADFORMAT);
     EXPECT_STREQ(g_ImageErrorText, "Not a PNG file");
 }
 
-TEST(PngImage, SizesTheDataCannotHoldAreRefused)
+TEST(PngImage, FailuresAfterTheSignatureNameTheirCause)
 {
     const Bytes file = WritePng({PNG_COLOR_TYPE_GRAY, 1}, false);
-    // IHDR's width and height follow the signature, the chunk length and the type.
-    const size_t ihdrData = 16;
-    for (uint32_t side : {40000u, 3000u}) {
-        Bytes patched = file;
-        for (size_t at : {ihdrData, ihdrData + 4})
-            for (int i = 0; i < 4; ++i)
-                patched[at + i] = uint8_t(side >> (24 - 8 * i));
-        const uint32_t crc = uint32_t(crc32(0, &patched[ihdrData - 4], 17));
-        for (int i = 0; i < 4; ++i)
-            patched[ihdrData + 13 + i] = uint8_t(crc >> (24 - 8 * i));
-        const Decoded decoded = Load(patched);
-        EXPECT_EQ(decoded.error, IMGERR_NOMEMORY) << side;
+    Bytes badCrc = file;
+    badCrc[kIhdrCrc] ^= 1;
+    // 16384 x 13108 one-bit pixels could inflate from this many bytes, but the planes
+    // would pass 1 GiB.
+    Bytes overCap = WithIhdrSize(file, 16384, 13108);
+    overCap.resize(overCap.size() + 27000);
+    const struct {
+        Bytes file;
+        const char* text;
+    } cases[] = {
+        {badCrc, "IHDR: CRC error"},
+        {WithIhdrSize(file, 3000, 3000), "Image too large"},
+        {overCap, "Image too large"},
+    };
+    for (const auto& c : cases) {
+        const Decoded decoded = Load(c.file);
+        EXPECT_EQ(decoded.error, IMGERR_NOMEMORY) << c.text;
+        EXPECT_EQ(decoded.text, c.text);
     }
 }
 
@@ -270,6 +296,17 @@ TEST(JpegImage, TruncationsNeverReadPastTheData)
     }
 }
 
+// The file with another size in its frame header, which gives height then width 5 bytes
+// after its marker.
+Bytes WithFrameSize(Bytes file, bool arithmetic, uint16_t width, uint16_t height)
+{
+    const Bytes marker = {0xFF, uint8_t(arithmetic ? 0xC9 : 0xC0)};
+    const size_t frame = size_t(std::search(file.begin(), file.end(), marker.begin(), marker.end()) - file.begin());
+    file.at(frame + 5) = uint8_t(height >> 8), file.at(frame + 6) = uint8_t(height);
+    file.at(frame + 7) = uint8_t(width >> 8), file.at(frame + 8) = uint8_t(width);
+    return file;
+}
+
 TEST(JpegImage, RefusesNonJpegAndImplausibleSizes)
 {
     const Bytes notJpeg = ToBytes("plain text, no markers");
@@ -287,20 +324,53 @@ TEST(JpegImage, RefusesNonJpegAndImplausibleSizes)
         const Bytes file = WriteJpeg({JCS_GRAYSCALE, 1, JCS_GRAYSCALE, false, arithmetic}, 16, 16);
         CJpegImage valid(file.data(), uint32_t(file.size()));
         EXPECT_EQ(g_ImageError, IMGERR_NONE) << arithmetic;
-        // The frame header gives height then width, 5 bytes after its marker.
-        const Bytes startOfFrame = {0xFF, uint8_t(arithmetic ? 0xC9 : 0xC0)};
-        const size_t frame = size_t(std::search(file.begin(), file.end(), startOfFrame.begin(), startOfFrame.end()) - file.begin());
-        ASSERT_LT(frame + 9, file.size());
         for (uint16_t side : {60000, 16000, 4000}) {
             if (arithmetic && side == 4000)
                 continue;  // within the arithmetic bound
-            Bytes patched = file;
-            for (size_t at : {frame + 5, frame + 7})
-                patched[at] = uint8_t(side >> 8), patched[at + 1] = uint8_t(side);
+            const Bytes patched = WithFrameSize(file, arithmetic, side, side);
             CJpegImage image(patched.data(), uint32_t(patched.size()));
             EXPECT_EQ(g_ImageError, IMGERR_BADFORMAT) << side << " " << arithmetic;
+            EXPECT_STREQ(g_ImageErrorText, "JPEG image too large for its data");
         }
     }
+    // Enough arithmetic-coded data for 16384 x 13108 pixels, whose planes would pass 1 GiB.
+    const Bytes noise = WriteJpeg({JCS_GRAYSCALE, 1, JCS_GRAYSCALE, false, true}, 128, 128);
+    ASSERT_GE(noise.size() * 65536, 16384u * 13108u);
+    const Bytes overCap = WithFrameSize(noise, true, 16384, 13108);
+    CJpegImage image(overCap.data(), uint32_t(overCap.size()));
+    EXPECT_EQ(g_ImageError, IMGERR_BADFORMAT);
+    EXPECT_STREQ(g_ImageErrorText, "Image too large");
+}
+
+// ---- Both libraries ----
+
+TEST(ImageLibraries, NeitherLibraryPrints)
+{
+    const Bytes jpeg = WriteJpeg({JCS_RGB, 3, JCS_YCbCr}, 24, 16);
+    const Bytes png = WritePng({PNG_COLOR_TYPE_RGB, 8}, false);
+    Bytes badCrc = png;
+    badCrc[kIhdrCrc] ^= 1;
+    // A text chunk with a wrong CRC after IHDR: the library warns and skips it.
+    Bytes badText = png;
+    const Bytes textChunk = {0, 0, 0, 1, 't', 'E', 'X', 't', 'k', 0, 0, 0, 0};
+    badText.insert(badText.begin() + kIhdrCrc + 4, textChunk.begin(), textChunk.end());
+    const Bytes inputs[] = {Bytes(), Bytes(jpeg.begin(), jpeg.begin() + jpeg.size() / 2), badCrc, badText};
+
+    std::unique_ptr<FILE, int (*)(FILE*)> captured(std::tmpfile(), std::fclose);
+    ASSERT_TRUE(captured);
+    std::fflush(stderr);
+    const int savedStderr = dup(STDERR_FILENO);
+    dup2(fileno(captured.get()), STDERR_FILENO);
+    for (const Bytes& input : inputs)
+        Load(input);
+    std::fflush(stderr);
+    dup2(savedStderr, STDERR_FILENO);
+    close(savedStderr);
+
+    std::rewind(captured.get());
+    std::string printed(4096, '\0');
+    printed.resize(std::fread(&printed[0], 1, printed.size(), captured.get()));
+    EXPECT_EQ(printed, "");
 }
 
 }  // namespace

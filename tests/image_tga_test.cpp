@@ -172,19 +172,28 @@ TEST(TgaImage, MapBoundaryAndEmptyImageAreAccepted)
     EXPECT_NE(image->m_pPixels, nullptr);
 }
 
-TEST(TgaImage, HugeHeaderInSmallFileIsRejectedBeforeAllocating)
+TEST(TgaImage, HugeHeaderIsRejectedBeforeAllocating)
 {
-    // Under the address sanitizer a 16 GiB request would abort the test.
-    for (uint8_t type : {2, 10}) {
+    const struct {
+        uint8_t imageType, pixelSize;
+        uint16_t side;
+        size_t bodySize;
+        const char* text;
+    } cases[] = {
+        {2, 24, 65535, 22, "Truncated Targa file"},
+        {10, 24, 65535, 22, "Truncated Targa file"},
+        // Run-length data that could fill 20000 x 20000 pixels, whose planes would pass 1 GiB.
+        {11, 8, 20000, 6250000, "Image too large"},
+    };
+    for (const auto& c : cases) {
         TgaFields fields;
-        fields.imageType = type;
-        fields.width = 65535;
-        fields.height = 65535;
-        fields.body = Bytes(22, 0xFF);
-        const Bytes file = TgaBytes(fields);
-        ASSERT_EQ(file.size(), 40u);
-        auto image = Decode(file);
+        fields.imageType = c.imageType;
+        fields.pixelSize = c.pixelSize;
+        fields.width = fields.height = c.side;
+        fields.body = Bytes(c.bodySize, 0xFF);
+        auto image = Decode(TgaBytes(fields));
         EXPECT_EQ(g_ImageError, IMGERR_BADFORMAT);
+        EXPECT_STREQ(g_ImageErrorText, c.text);
         EXPECT_EQ(image->m_pPixels, nullptr);
     }
 }
@@ -195,6 +204,8 @@ TEST(TgaImage, CutHeaderOrColorMapIsRejected)
     for (size_t length = 0; length < 18; ++length) {
         Decode(Bytes(header.begin(), header.begin() + length));
         EXPECT_EQ(g_ImageError, IMGERR_BADFORMAT) << length;
+        // Until the image type byte is there, nothing marks the data as a Targa file.
+        EXPECT_STREQ(g_ImageErrorText, length < 3 ? "Unknown Targa image type" : "Truncated Targa file") << length;
     }
     TgaFields cutMap;
     cutMap.imageType = 1;
@@ -205,6 +216,7 @@ TEST(TgaImage, CutHeaderOrColorMapIsRejected)
     cutMap.map = Bytes(11, 0);
     Decode(TgaBytes(cutMap));
     EXPECT_EQ(g_ImageError, IMGERR_BADFORMAT);
+    EXPECT_STREQ(g_ImageErrorText, "Truncated Targa file");
 }
 
 // ---- Files from a small writer, in every variant ----
