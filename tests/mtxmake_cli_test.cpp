@@ -225,11 +225,17 @@ TEST_F(MtxmakeTest, SkipsPackageDotFilesDirectoriesPipesAndUndecodableFiles)
     mkfifo((m_dir / "in/pipe.tga").c_str(), 0644);  // opening it would block
     Put("in/notes.txt", ToBytes("hello, not an image"));
     Put("in/empty.tga", TgaBytes(4, 0, {}));  // decodes, but has no pixels
+    GifLayout noPixels;
+    noPixels.width = 0;
+    Put("in/flat.gif", EncodeGif(noPixels));  // likewise
+    const Bytes jpeg = EncodeJpegRgb(SamplePicture(8, 8), 90);
+    Put("in/cut.jpg", Bytes(jpeg.begin(), jpeg.begin() + static_cast<ptrdiff_t>(jpeg.size() / 2)));
     Put("in/wall.01.tga", kRedTga);
     const RunResult run = Mtxmake({"in/pak", "in/*.*"}, m_dir.path());
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.err, "");
-    EXPECT_EQ(run.out, Created("in/pak.mtx") + "Add file <empty.tga>...\nAdd file <wall.01.tga>...\n" +
+    EXPECT_EQ(run.err, "");  // libraries' warnings stay silent
+    EXPECT_EQ(run.out, Created("in/pak.mtx") +
+                           "Add file <empty.tga>...\nAdd file <flat.gif>...\nAdd file <wall.01.tga>...\n" +
                            Done("in/pak.mtx"));
     EXPECT_EQ(Names(ReadEntries(m_dir / "in/pak.mtx")), std::vector<std::string>{"wall"});
 }
