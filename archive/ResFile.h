@@ -110,6 +110,8 @@ private:
                        const PackageHeader& header);
     int32_t mfAbandonFlush();
     bool mfWriteCompacted(std::FILE* staging);
+    bool mfReadChainAgain(PackageHeader& header, std::vector<ChainLink>& links);
+    bool mfCopyStoredData(std::FILE* staging);
 
     char m_Name[kResNameCapacity];
     std::FILE* m_File = nullptr;

@@ -56,6 +56,30 @@ bool Write(std::FILE* file, const void* bytes, size_t size)
     return std::fwrite(bytes, 1, size, file) == size;
 }
 
+// The compacted header and records: record i at CompactedRecordOffset(i), its data behind
+// all records, in chain order.
+bool WriteCompactedDirectory(std::FILE* staging, PackageHeader header, const std::vector<ChainLink>& links)
+{
+    const int64_t count = static_cast<int64_t>(links.size());
+    header.compactFlag = kCompactedFlag;
+    header.firstRecord = static_cast<int32_t>(CompactedRecordOffset(0));
+    uint8_t headerBytes[kHeaderSize];
+    EncodeHeader(header, headerBytes);
+    bool written = Write(staging, headerBytes, kHeaderSize);
+    int64_t dataPosition = CompactedDataOffset(count);
+    for (int64_t i = 0; written && i < count; ++i) {
+        DirRecord record = links[static_cast<size_t>(i)].record;
+        record.prev = i == 0 ? kNoRecord : static_cast<int32_t>(CompactedRecordOffset(i - 1));
+        record.next = i + 1 == count ? kNoRecord : static_cast<int32_t>(CompactedRecordOffset(i + 1));
+        record.offset = static_cast<int32_t>(dataPosition);
+        dataPosition += record.size;
+        uint8_t recordBytes[kRecordSize];
+        EncodeRecord(record, recordBytes);
+        written = Write(staging, recordBytes, kRecordSize);
+    }
+    return written;
+}
+
 }  // namespace
 
 int32_t CResFile::mfOptimize(int32_t /*unused*/)
@@ -114,54 +138,45 @@ int32_t CResFile::mfOptimize(int32_t /*unused*/)
 
 // Writes the compacted package to `staging`: the header with compactFlag set, the chain's
 // records with new links and offsets, then every entry's stored bytes in chain order.
-// Every byte of a record but its links and offset is carried over, so the chain is read
-// again; it must still match the directory.
 bool CResFile::mfWriteCompacted(std::FILE* staging)
 {
-    const auto writeFailed = [&]() {
+    PackageHeader header{};
+    std::vector<ChainLink> links;
+    if (!mfReadChainAgain(header, links))
+        return false;
+    if (!WriteCompactedDirectory(staging, header, links)) {
         mfSetError("CResFile::mfOptimize - Error write resource file <%s>", kTempLabel);
         return false;
-    };
+    }
+    return mfCopyStoredData(staging);
+}
+
+// Every byte of a record but its links and offset is carried over, so the chain is read
+// again from the file; it must still match the directory.
+bool CResFile::mfReadChainAgain(PackageHeader& header, std::vector<ChainLink>& links)
+{
     uint8_t headerBytes[kHeaderSize];
     if (!mfReadAt(0, headerBytes, kHeaderSize)) {
         mfSetError("CResFile::mfOptimize - Error read header in resource file <%s>", m_Name);
         return false;
     }
-    PackageHeader header = DecodeHeader(headerBytes);
-    const int32_t count = mfGetCount();
-    if (header.entryCount != count) {
+    header = DecodeHeader(headerBytes);
+    if (header.entryCount != mfGetCount()) {
         mfSetError("CResFile::mfOptimize - Error number directory files in resource file <%s>", m_Name);
         return false;
     }
-    std::vector<ChainLink> links;
     const ChainStatus status = WalkChain(mfReader(), header.firstRecord, m_Dir.size(), links);
     bool matches = status == ChainStatus::Complete && links.size() == m_Dir.size();
     for (size_t i = 0; matches && i < links.size(); ++i)
         matches = links[i].record.size == m_Dir[i].size && links[i].record.offset == m_Dir[i].offset;
-    if (!matches) {
+    if (!matches)
         mfSetError("CResFile::mfFlush - Error read directory in resource file <%s>", m_Name);
-        return false;
-    }
+    return matches;
+}
 
-    header.compactFlag = kCompactedFlag;
-    header.firstRecord = static_cast<int32_t>(CompactedRecordOffset(0));
-    EncodeHeader(header, headerBytes);
-    if (!Write(staging, headerBytes, kHeaderSize))
-        return writeFailed();
-    int64_t dataPosition = CompactedDataOffset(count);
-    for (int32_t i = 0; i < count; ++i) {
-        DirRecord record = links[static_cast<size_t>(i)].record;
-        record.prev = i == 0 ? kNoRecord : static_cast<int32_t>(CompactedRecordOffset(i - 1));
-        record.next = i + 1 == count ? kNoRecord : static_cast<int32_t>(CompactedRecordOffset(i + 1));
-        record.offset = static_cast<int32_t>(dataPosition);
-        dataPosition += record.size;
-        uint8_t recordBytes[kRecordSize];
-        EncodeRecord(record, recordBytes);
-        if (!Write(staging, recordBytes, kRecordSize))
-            return writeFailed();
-    }
-
-    // Data, as stored, one bounded chunk at a time.
+// Copies every entry's stored bytes, one bounded chunk at a time.
+bool CResFile::mfCopyStoredData(std::FILE* staging)
+{
     std::vector<uint8_t> chunk(kCopyChunk);
     for (const DirEntry& entry : m_Dir) {
         for (int64_t done = 0; done < entry.size;) {
@@ -170,8 +185,10 @@ bool CResFile::mfWriteCompacted(std::FILE* staging)
                 mfSetError("CResFile::mfOptimize - Error read data in resource file <%s>", m_Name);
                 return false;
             }
-            if (!Write(staging, chunk.data(), piece))
-                return writeFailed();
+            if (!Write(staging, chunk.data(), piece)) {
+                mfSetError("CResFile::mfOptimize - Error write resource file <%s>", kTempLabel);
+                return false;
+            }
             done += static_cast<int64_t>(piece);
         }
     }
