@@ -92,6 +92,11 @@ int32_t CResFile::mfOptimize(int32_t /*unused*/)
         mfSetError("CResFile::mfOptimize - Empty resource file <%s>", m_Name);
         return 0;
     }
+    // A package the user may not write is left exactly as it is.
+    if (!IsWritableFile(m_Name)) {
+        mfSetError("CResFile::mfOptimize - Resource file <%s> is read-only", m_Name);
+        return 0;
+    }
     if (!m_PendingBytes.empty()) {
         mfSetError("CResFile::mfOptimize - Unflushed files in resource file <%s>", m_Name);
         return 0;

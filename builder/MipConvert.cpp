@@ -91,6 +91,23 @@ RgbaPalette* ExpandPalette(const uint8_t* palette, int32_t transIndex)
     return &g_ExpandedPalette;
 }
 
+bool UsesOtherColours(const CImage& image, const RgbaPalette& palette)
+{
+    if (!image.m_pPalette || !image.m_pIndices || image.m_Width <= 0 || image.m_Height <= 0)
+        return false;
+    bool used[kRgbaPaletteEntries] = {};
+    const size_t pixelCount = static_cast<size_t>(image.m_Width) * static_cast<size_t>(image.m_Height);
+    for (size_t pixel = 0; pixel < pixelCount; ++pixel)
+        used[image.m_pIndices[pixel]] = true;
+    for (size_t index = 0; index < kRgbaPaletteEntries; ++index) {
+        const uint8_t* own = image.m_pPalette + index * kRgbBytes;
+        const RgbaColor& shared = palette.entries[index];
+        if (used[index] && (own[0] != shared.red || own[1] != shared.green || own[2] != shared.blue))
+            return true;
+    }
+    return false;
+}
+
 bool CanBuildMipTexture(const CImage& image)
 {
     if (image.m_Width <= 0 || image.m_Height <= 0)

@@ -28,6 +28,10 @@ RecordBuffer AllocateRecord(uint64_t size);
 // the next expansion.
 RgbaPalette* ExpandPalette(const uint8_t* palette, int32_t transIndex);
 
+// True when some palette index that the indexed image's pixels use has another colour
+// (red, green, blue) in `palette` than in the image's own palette.
+bool UsesOtherColours(const CImage& image, const RgbaPalette& palette);
+
 // True when the image can become a record: a known format tag, at least one pixel,
 // and a palette when the image is indexed.
 bool CanBuildMipTexture(const CImage& image);

@@ -12,10 +12,12 @@
 #include "host/FileIO.h"
 #include "image/Image.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 const char kMtxmakeTitle[] = "Img (Gif,Jpg,Pcx,Png,Tga,DDS) to MTX package converter v1.0";
 
@@ -62,6 +64,8 @@ private:
     std::FILE* m_Answers;
     bool m_PaletteAsked = false;
     bool m_SharedPalette = false;
+    RgbaPalette m_Palette{};                 // the shared palette, once chosen
+    std::vector<std::string> m_EntryNames;   // names added in this run, case folded
     std::string m_FatalMessage;
 };
 
@@ -114,6 +118,9 @@ bool CPackageBuilder::mfAddImage(FileBytes file, const std::string& fileName)
     if (indexed && !m_PaletteAsked && !mfAskPalette(*image))
         return false;
     const bool ownPalette = indexed && !m_SharedPalette;
+    // The record keeps the image's indices, which the shared palette then colours.
+    if (indexed && m_SharedPalette && UsesOtherColours(*image, m_Palette))
+        std::printf("Warning: Colours of <%s> differ from the shared palette\n", fileName.c_str());
 
     MipTexture header{};
     header.width = image->m_Width;
@@ -133,8 +140,10 @@ bool CPackageBuilder::mfAskPalette(const CImage& image)
     m_PaletteAsked = true;
     m_SharedPalette = AskYesNo(kToolName, "Use shared palette?", m_Answers);
     const RgbaPalette* palette = m_SharedPalette ? ExpandPalette(image.m_pPalette, image.m_TransIndex) : nullptr;
-    return !palette || mfAddEntry(kPaletteEntryName, RT_PALETTE, reinterpret_cast<const uint8_t*>(palette),
-                                  kRgbaPaletteSize);
+    if (!palette)
+        return true;
+    m_Palette = *palette;
+    return mfAddEntry(kPaletteEntryName, RT_PALETTE, reinterpret_cast<const uint8_t*>(palette), kRgbaPaletteSize);
 }
 
 void CPackageBuilder::mfSetTextureName(MipTexture& header, const std::string& fileName,
@@ -146,6 +155,14 @@ void CPackageBuilder::mfSetTextureName(MipTexture& header, const std::string& fi
 
 bool CPackageBuilder::mfAddEntry(const char* name, int32_t type, const uint8_t* data, size_t size)
 {
+    // Lookups find the first entry of a name, so a later one would be out of reach.
+    std::string folded(name);
+    for (char& c : folded)
+        c = FoldAsciiCase(c);
+    if (std::find(m_EntryNames.begin(), m_EntryNames.end(), folded) != m_EntryNames.end())
+        std::printf("Warning: Duplicate texture name %s\n", name);
+    m_EntryNames.push_back(folded);
+
     DirEntry entry{};
     std::strncpy(entry.name, name, sizeof entry.name - 1);
     entry.size = static_cast<int32_t>(size);
@@ -214,16 +231,19 @@ int RunMtxmake(int argc, const char* const argv[], std::FILE* answers, std::stri
     const std::string pattern = argv[2];
     std::printf("\nCreate package: <%s>...\n\n", packageName.c_str());
 
+    // The files are found before the package is created, so that a pattern that matches
+    // nothing leaves an existing package alone.
+    DirectorySearch search;
+    FoundFile match;
+    if (!search.Start(pattern) || !search.Next(match)) {
+        std::printf("Warning: no file matches %s\n", pattern.c_str());
+        return 2;
+    }
     CResFile package(packageName.c_str());
     if (package.Open(RA_WRITE | RA_CREATE) != 1) {
         fatalMessage = PackageFailure(package);
         return 1;
     }
-
-    DirectorySearch search;
-    FoundFile match;
-    if (!search.Start(pattern) || !search.Next(match))
-        return 2;
     CPackageBuilder builder(package, packageName, answers);
     do {
         if (!builder.mfAddMatch(search.directory(), match)) {

@@ -123,6 +123,13 @@ bool ReadWholeFile(const std::string& path, size_t maxSize, FileBytes& bytes, st
     return true;
 }
 
+bool IsWritableFile(const std::string& path)
+{
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0 &&
+           access(path.c_str(), W_OK) == 0;
+}
+
 bool RemoveFile(const std::string& path, std::string& errorText)
 {
     if (unlink(path.c_str()) == 0)

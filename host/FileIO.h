@@ -37,6 +37,11 @@ struct FileBytes {
 // or is longer than `maxSize`.
 bool ReadWholeFile(const std::string& path, size_t maxSize, FileBytes& bytes, std::string& errorText);
 
+// True when the file `path` may be rewritten: the user may write it, and it is not
+// marked read-only for everyone (a file without any write permission bit counts as
+// read-only, also for a user whom the system would let write it).
+bool IsWritableFile(const std::string& path);
+
 // Deletes the file `path`; never a directory. False, with the host's error text, when
 // there is no such file or it cannot be deleted.
 bool RemoveFile(const std::string& path, std::string& errorText);

@@ -1,5 +1,6 @@
 // The host layer: wildcard matching, sorted enumeration, making directories, replacing
 // files and removing them.
+#include "host/AskYesNo.h"
 #include "host/DirectorySearch.h"
 #include "host/FileIO.h"
 #include "host/MakeDirectory.h"
@@ -8,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -215,4 +218,29 @@ TEST(RemoveFile, RemovesFilesNeverDirectories)
     EXPECT_FALSE(RemoveFile(dir / "folder", errorText));
     EXPECT_EQ(errorText, "Is a directory");
     EXPECT_TRUE(FileExists(dir / "folder"));
+}
+
+TEST(AskYesNo, ShowsThePromptOnlyOnATerminal)
+{
+    std::FILE* piped = std::tmpfile();
+    ASSERT_NE(piped, nullptr);
+    std::fputs("  no\n", piped);
+    std::rewind(piped);
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(AskYesNo("Mtxmake", "Use shared palette?", piped));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    std::fclose(piped);
+
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    std::FILE* terminal = std::fopen(ptsname(master), "r");
+    ASSERT_NE(terminal, nullptr);
+    ASSERT_EQ(write(master, "\n", 1), 1);
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(AskYesNo("Mtxmake", "Use shared palette?", terminal));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Mtxmake: Use shared palette? [Y/n] ");
+    std::fclose(terminal);
+    close(master);
 }

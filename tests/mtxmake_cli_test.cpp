@@ -14,7 +14,6 @@ namespace {
 
 const std::string kBanner = std::string("Img (Gif,Jpg,Pcx,Png,Tga,DDS) to MTX package converter v1.0") +
                             kMakerNotice + "\n \n";
-const char kQuestion[] = "Mtxmake: Use shared palette? [Y/n] ";
 
 std::string Created(const std::string& package)
 {
@@ -112,9 +111,10 @@ TEST_F(MtxmakeTest, WholeRunOverEverySampleFormat)
     EXPECT_EQ(run.out, Created("pak.mtx") +
                            "Add file <brick.tga>...\nAdd file <glass.tga>...\nAdd file <grass.pcx>...\n"
                            "Add DXT1 texture <metal.dds>...\nAdd file <rings.gif>...\n"
+                           "Warning: Colours of <rings.gif> differ from the shared palette\n"
                            "Add file <sky.png>...\nAdd file <stone.jpg>...\n" +
                            Done("pak.mtx"));
-    EXPECT_EQ(run.err, kQuestion);
+    EXPECT_EQ(run.err, "");  // no prompt when the answer comes from a pipe
 
     const std::vector<Entry> entries = Entries();
     ASSERT_EQ(Names(entries), (std::vector<std::string>{"brick", "glass", "Palette", "grass",
@@ -148,7 +148,7 @@ TEST_F(MtxmakeTest, PaletteQuestionIsAskedOnceAndDecidesWherePalettesGo)
         WriteFileBytes(dir / "b.pcx", grass);
         WriteFileBytes(dir / "c.tga", kRedTga);
         const RunResult run = Mtxmake({"pak", "*.*"}, dir.path(), answer);
-        EXPECT_EQ(run.err, kQuestion);
+        EXPECT_EQ(run.err, "");
         EXPECT_EQ(run.out, Created("pak.mtx") +
                                "Add file <a.pcx>...\nAdd file <b.pcx>...\nAdd file <c.tga>...\n" +
                                Done("pak.mtx"));
@@ -171,7 +171,37 @@ TEST_F(MtxmakeTest, PaletteQuestionIsAskedOnceAndDecidesWherePalettesGo)
     }
 }
 
-TEST_F(MtxmakeTest, PackageNameRulesAndEmptyPackageWhenNothingMatches)
+TEST_F(MtxmakeTest, SharedPaletteWarnsOnlyWhenUsedIndicesChangeColour)
+{
+    // Pixels use indices 0 and 1 only.
+    SamplePicture picture(2, 1);
+    picture.indices = {0, 1};
+    const auto pcxWith = [&](size_t index, uint8_t red) {
+        SamplePicture changed = picture;
+        changed.palette[index * 3] = red;
+        return EncodePcx(changed);
+    };
+    Put("a.pcx", EncodePcx(picture));
+    Put("b.pcx", pcxWith(200, 77));  // an unused index differs
+    Put("c.pcx", pcxWith(1, 77));    // a used index differs
+    const RunResult run = Mtxmake({"pak", "*.pcx"}, m_dir.path(), "y\n");
+    EXPECT_EQ(run.out, Created("pak.mtx") + "Add file <a.pcx>...\nAdd file <b.pcx>...\nAdd file <c.pcx>...\n"
+                           "Warning: Colours of <c.pcx> differ from the shared palette\n" + Done("pak.mtx"));
+    EXPECT_EQ(Names(Entries()), (std::vector<std::string>{"Palette", "a", "b", "c"}));
+}
+
+TEST_F(MtxmakeTest, PatternMatchingNothingLeavesAnExistingPackageAlone)
+{
+    Put("walls.mtx", ToBytes("not even a package"));
+    const RunResult run = Mtxmake({"walls", "texturs/*.*"}, m_dir.path());
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.out, Created("walls.mtx") + "Warning: no file matches texturs/*.*\n");
+    EXPECT_EQ(ReadFileBytes(m_dir / "walls.mtx"), ToBytes("not even a package"));
+    EXPECT_EQ(Mtxmake({"fresh", "*.none"}, m_dir.path()).status, 2);
+    EXPECT_FALSE(FileExists(m_dir / "fresh.mtx"));
+}
+
+TEST_F(MtxmakeTest, PackageNameRulesAndEmptyPackageWhenNoFileDecodes)
 {
     const struct {
         const char* argument;
@@ -184,9 +214,10 @@ TEST_F(MtxmakeTest, PackageNameRulesAndEmptyPackageWhenNothingMatches)
         SCOPED_TRACE(c.argument);
         ScratchDir dir;
         mkdir((dir / "work").c_str(), 0755);
-        const RunResult run = Mtxmake({c.argument, "*.none"}, dir / "work");
-        EXPECT_EQ(run.status, 2);
-        EXPECT_EQ(run.out, Created(c.package));
+        WriteFileBytes(dir / "work/notes.txt", ToBytes("no image"));
+        const RunResult run = Mtxmake({c.argument, "*.txt"}, dir / "work");
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.out, Created(c.package) + Done(c.package));
         EXPECT_EQ(ReadFileBytes(dir / (std::string("work/") + c.package)),
                   MakePackageBytes({}));
     }
@@ -231,13 +262,15 @@ TEST_F(MtxmakeTest, SkipsPackageDotFilesDirectoriesPipesAndUndecodableFiles)
     const Bytes jpeg = EncodeJpegRgb(SamplePicture(8, 8), 90);
     Put("in/cut.jpg", Bytes(jpeg.begin(), jpeg.begin() + static_cast<ptrdiff_t>(jpeg.size() / 2)));
     Put("in/wall.01.tga", kRedTga);
+    Put("in/WALL.02.tga", kRedTga);  // the same texture name, letter case aside
     const RunResult run = Mtxmake({"in/pak", "in/*.*"}, m_dir.path());
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.err, "");  // libraries' warnings stay silent
     EXPECT_EQ(run.out, Created("in/pak.mtx") +
-                           "Add file <empty.tga>...\nAdd file <flat.gif>...\nAdd file <wall.01.tga>...\n" +
+                           "Add file <empty.tga>...\nAdd file <flat.gif>...\nAdd file <wall.01.tga>...\n"
+                           "Add file <WALL.02.tga>...\nWarning: Duplicate texture name WALL\n" +
                            Done("in/pak.mtx"));
-    EXPECT_EQ(Names(ReadEntries(m_dir / "in/pak.mtx")), std::vector<std::string>{"wall"});
+    EXPECT_EQ(Names(ReadEntries(m_dir / "in/pak.mtx")), (std::vector<std::string>{"wall", "WALL"}));
 }
 
 TEST_F(MtxmakeTest, DdsIntakeAndLongTextureNames)

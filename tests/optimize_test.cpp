@@ -146,15 +146,21 @@ TEST_F(OptimizeTest, FlushedPackedEntriesLoseTheirDeadSpaceAndReadBack)
     EXPECT_LT(compactedSize, flushedSize - 5000);  // the gaps behind the packed runs are gone
 }
 
-TEST_F(OptimizeTest, PermissionBitsSurvive)
+TEST_F(OptimizeTest, PermissionBitsSurviveAndReadOnlyPackagesAreLeftAlone)
 {
-    for (mode_t mode : {0600, 0640, 0444, 0755}) {
-        WriteFileBytes(path, MakePackageBytes({{"a", Filled(10, 1), 2, RC_LZSS}, {"b", Filled(10, 2)}}, 5));
+    const Bytes package = MakePackageBytes({{"a", Filled(10, 1), 2, RC_LZSS}, {"b", Filled(10, 2)}}, 5);
+    for (mode_t mode : {0600, 0640, 0755, 0444, 0400}) {
+        const bool readOnly = (mode & 0222) == 0;
+        WriteFileBytes(path, package);
         chmod(path.c_str(), mode);
-        ASSERT_EQ(Optimize(path), "");
-        struct stat info {};
-        stat(path.c_str(), &info);
-        EXPECT_EQ(info.st_mode & 07777, mode);
+        struct stat before {};
+        stat(path.c_str(), &before);
+        ASSERT_EQ(Optimize(path), readOnly ? "CResFile::mfOptimize - Resource file <" + path + "> is read-only" : "");
+        struct stat after {};
+        stat(path.c_str(), &after);
+        EXPECT_EQ(after.st_mode & 07777, mode);
+        EXPECT_EQ(after.st_ino == before.st_ino, readOnly) << std::oct << mode;
+        EXPECT_EQ(ReadFileBytes(path) == package, readOnly) << std::oct << mode;
     }
 }
 
