@@ -1,6 +1,7 @@
 # Sourced by the scripts: installs the Debian packages the build needs, only when missing.
+# mtx_install_deps [more packages]: the tools' own needs plus the ones given.
 mtx_install_deps() {
-    local wanted="cmake g++ make libpng-dev libjpeg-dev libgtest-dev libbenchmark-dev pkg-config $*"
+    local wanted="cmake g++ make libpng-dev libjpeg-dev pkg-config $*"
     local missing=()
     local pkg
     for pkg in $wanted; do
@@ -17,5 +18,8 @@ mtx_install_deps() {
     $sudo apt-get install -y -qq "${missing[@]}"
 }
 
-# Only scripts/bench needs these: stb_image is the decoders' peer, jq reads the results.
-MTX_BENCH_DEPS="libstb-dev jq"
+# The test suite's library.
+MTX_TEST_DEPS="libgtest-dev"
+# Only scripts/bench needs these: Google Benchmark, stb_image (the decoders' peer), jq to
+# read the results, GNU time for peak memory.
+MTX_BENCH_DEPS="libbenchmark-dev libstb-dev jq time"
