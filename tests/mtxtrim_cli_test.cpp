@@ -84,12 +84,16 @@ TEST(Mtxtrim, FailedCompactionWarnsAndIsNotCounted)
     SetI32(broken, 20 + 68, 100000);  // entry data beyond the end of the file
     WriteFileBytes(scratch / "bad.mtx", broken);
     WriteFileBytes(scratch / "good.mtx", SmallPackage("g"));
+    WriteFileBytes(scratch / "locked.mtx", SmallPackage("l"));
+    chmod((scratch / "locked.mtx").c_str(), 0444);
     const RunResult run = RunTool(MTXTRIM_EXE, {}, scratch.path());
     EXPECT_EQ(run.out, Output({" Process: 'bad.mtx'",
                                "Warning: CResFile::mfOptimize - Error read data in resource file <bad.mtx>",
-                               " Process: 'good.mtx'"},
+                               " Process: 'good.mtx'", " Process: 'locked.mtx'",
+                               "Warning: CResFile::mfOptimize - Resource file <locked.mtx> is read-only"},
                               1));
     EXPECT_EQ(ReadFileBytes(scratch / "bad.mtx"), broken);
+    EXPECT_EQ(ReadFileBytes(scratch / "locked.mtx"), SmallPackage("l"));
     EXPECT_EQ(run.status, 0);
 }
 
