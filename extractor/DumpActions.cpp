@@ -34,5 +34,6 @@ void DumpActions::LinksPackageEnd(const PackageVisit&)
 
 void DumpActions::LinksEnd()
 {
-    m_Links.mfClose();
+    if (!m_Links.mfClose())
+        std::printf("Warning: Couldn't write link file '%s'\n", kQuarkLinkFileName);
 }

@@ -1,5 +1,5 @@
-// Writer of the QuArK texture-link file. Names are written as stored, unescaped;
-// write errors go unnoticed.
+// Writer of the QuArK texture-link file. Names are written as stored, unescaped; a
+// failed write is reported when the file is closed.
 #include "extractor/QuarkLinks.h"
 
 namespace {
@@ -55,10 +55,11 @@ void CQuarkLinks::mfEndPackage()
         std::fputs("      }\n", m_File.get());
 }
 
-void CQuarkLinks::mfClose()
+bool CQuarkLinks::mfClose()
 {
     if (!m_File)
-        return;
+        return true;
     std::fputs(kClosingBlock, m_File.get());
-    m_File.reset();
+    const bool written = !std::ferror(m_File.get());
+    return std::fclose(m_File.release()) == 0 && written;
 }

@@ -20,8 +20,9 @@ public:
     void mfEntry(const std::string& baseName, const char* entryName);
     void mfEndPackage();
 
-    // Writes the closing block and closes the file.
-    void mfClose();
+    // Writes the closing block and closes the file. False when any write to the file
+    // failed (the disk filled up); true when it was never open.
+    bool mfClose();
 
 private:
     struct Closer {

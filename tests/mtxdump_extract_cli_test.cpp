@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -113,6 +114,17 @@ TEST(MtxdumpExtractCli, LinkFileThatCannotBeCreatedGivesAWarningAndTheRunGoesOn)
                            "  extract 'Palette' \t(Ok.)\n");
     EXPECT_EQ(run.status, 0);
     EXPECT_TRUE(FileExists(dir / "walls/brick.tga"));
+}
+
+TEST(MtxdumpExtractCli, LinkFileThatCannotBeWrittenGivesAWarningAtTheEnd)
+{
+    ScratchDir dir;
+    WriteFileBytes(dir / "walls.mtx", WallsPackage());
+    ASSERT_EQ(symlink("/dev/full", (dir / "DataMirakTxt.qrk").c_str()), 0);
+    const RunResult run = Dump(dir, {"+quarklinks", "walls"});
+    EXPECT_EQ(run.out, kBanner + "\nProcess Pak file 'walls.mtx'...\nbrick\nwall\nPalette\n"
+                                 "Warning: Couldn't write link file 'DataMirakTxt.qrk'\n");
+    EXPECT_EQ(run.status, 0);
 }
 
 #if defined(MTXMAKE_EXE) && defined(MAKE_SAMPLES_EXE)
