@@ -18,6 +18,11 @@ constexpr int32_t TEX_DXT1 = 8;
 constexpr int32_t TEX_DXT3 = 9;
 constexpr int32_t TEX_DXT5 = 10;
 
+// The DXT formats, whose body is block-compressed data stored as its DDS file holds it.
+constexpr int32_t kDxtFormats[] = {TEX_DXT1, TEX_DXT3, TEX_DXT5};
+// The builder names a DXT entry after its file with this suffix.
+constexpr char kDxtNameSuffix[] = "_tc";
+
 constexpr size_t kMipHeaderSize = 108;
 constexpr size_t kMipNameSize = 32;  // name field, NUL included
 constexpr size_t kRgbaPaletteEntries = 256;
@@ -75,6 +80,13 @@ static_assert(sizeof(RgbaPalette) == kRgbaPaletteSize, "RgbaPalette is 1024 byte
 constexpr int32_t BytesPerPixel(int32_t format)
 {
     return format == TEX_INDEXED8 ? 1 : format == TEX_RGB24 ? 3 : format == TEX_RGBA32 ? 4 : 0;
+}
+
+// The name of a DXT format, which is also the four-character code of its data in a DDS
+// file; null for every other format.
+constexpr const char* DxtFormatName(int32_t format)
+{
+    return format == TEX_DXT1 ? "DXT1" : format == TEX_DXT3 ? "DXT3" : format == TEX_DXT5 ? "DXT5" : nullptr;
 }
 
 // Writes the header into the first kMipHeaderSize bytes of a record, little-endian, with

@@ -4,11 +4,10 @@
 
 #include "builder/MipConvert.h"
 #include "archive/MipTexture.h"
+#include "image/DdsFormat.h"
 
 #include <cstddef>
 #include <cstdint>
-
-constexpr size_t kDdsFileHeaderSize = 128;  // "DDS " and the 124-byte surface header
 
 enum class DdsKind {
     NotDds,       // no "DDS " signature, or shorter than the DDS header

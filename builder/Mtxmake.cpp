@@ -24,7 +24,6 @@ const char kMtxmakeTitle[] = "Img (Gif,Jpg,Pcx,Png,Tga,DDS) to MTX package conve
 namespace {
 
 constexpr char kToolName[] = "Mtxmake";
-constexpr char kDxtSuffix[] = "_tc";
 constexpr size_t kMaxTextureName = kMipNameSize - 1;
 constexpr size_t kMaxFileSize = UINT32_MAX;  // the image loader takes 32-bit sizes
 
@@ -97,7 +96,7 @@ bool CPackageBuilder::mfAddDds(FileBytes file, const DdsSurface& surface, const 
 {
     std::printf("Add %s texture <%s>...\n", surface.code, fileName.c_str());
     MipTexture header{};
-    mfSetTextureName(header, fileName, kDxtSuffix);
+    mfSetTextureName(header, fileName, kDxtNameSuffix);
     size_t recordSize = 0;
     RecordBuffer record = BuildDxtRecord(file.data.get(), file.size, surface, header, recordSize);
     file.data.reset();

@@ -24,7 +24,7 @@ void DumpActions::LinksEntry(const PackageVisit& visit, const DirEntry& entry)
 void DumpActions::ExtractEntry(const PackageVisit& visit, CResFile& package, int32_t index,
                                const DirEntry&)
 {
-    ExtractTexture(package, index, visit.outputPrefix, visit.packagePath, m_Palette);
+    ExtractTexture(package, index, visit.outputPrefix, visit.packagePath, m_Palette, m_WriteDds);
 }
 
 void DumpActions::LinksPackageEnd(const PackageVisit&)

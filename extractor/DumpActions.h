@@ -7,6 +7,9 @@
 
 class DumpActions : public DumpHooks {
 public:
+    // `writeDds`: DXT records are extracted as DDS files instead of being skipped.
+    explicit DumpActions(bool writeDds) : m_WriteDds(writeDds) {}
+
     // Creates the link file; when it cannot be created, a warning is printed and the
     // run goes on without it.
     void LinksBegin() override;
@@ -20,4 +23,5 @@ public:
 private:
     CQuarkLinks m_Links;
     RgbaPalette m_Palette{};  // the run's palette table
+    bool m_WriteDds;
 };

@@ -28,6 +28,8 @@ DumpParseResult ParseDumpArguments(const std::vector<std::string>& args, DumpSet
         const std::string& arg = args[i];
         if (IsOption(arg, "+extract")) {
             settings.extract = true;
+        } else if (IsOption(arg, "+dds")) {
+            settings.dds = true;
         } else if (IsOption(arg, "+list")) {
             settings.list = true;
         } else if (IsOption(arg, "+quarklinks")) {
@@ -69,6 +71,7 @@ void PrintDumpUsage()
     std::fputs("usage: Mtxdump [options] mtxfile (or *.*)\n"
                "options:\n"
                "   +extract\n"
+               "   +dds\n"
                "   +list\n"
                "   +quarklinks\n"
                "   -out\n",

@@ -10,6 +10,7 @@ constexpr char kDumpShortUsage[] = "usage: Mtxdump [options] mtxfile";
 // Settings of one run, final once the arguments are parsed.
 struct DumpSettings {
     bool extract = false;
+    bool dds = false;           // DXT records are extracted as DDS files
     bool list = false;          // also on when neither +extract nor +list is given
     bool quarkLinks = false;
     std::string outputDirectory;  // when extracting and not empty, it ends in a separator

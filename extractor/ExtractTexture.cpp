@@ -3,6 +3,7 @@
 #include "extractor/ExtractTexture.h"
 
 #include "extractor/ImageWriters.h"
+#include "image/DdsFormat.h"
 
 #include <cstdio>
 #include <cstring>
@@ -132,6 +133,25 @@ void ExtractTrueColour(const EntryBytes& record, const char* entryName, const Mi
     PrintWritten(WriteTga24(pixels.data(), header.width, header.height, fileName), fileName);
 }
 
+// DXT record: its body as stored, behind a DDS header that describes it. The file is
+// named like the DDS file the builder makes this entry from.
+void ExtractDxt(const EntryBytes& record, const char* entryName, const MipTexture& header,
+                const std::string& outputPrefix)
+{
+    const size_t bodySize = record.size - kMipHeaderSize;
+    DdsSurfaceHeader surface;
+    if (!DescribeDxtSurface(DxtFormatName(header.format), header.width, header.height, bodySize, surface)) {
+        PrintCantLoad(entryName);
+        return;
+    }
+    std::string stem = entryName;
+    const size_t suffixLength = sizeof kDxtNameSuffix - 1;
+    if (stem.size() > suffixLength && stem.compare(stem.size() - suffixLength, suffixLength, kDxtNameSuffix) == 0)
+        stem.resize(stem.size() - suffixLength);
+    const std::string fileName = ExtractFileName(outputPrefix, stem.c_str(), ".dds");
+    PrintWritten(WriteDds(fileName, surface, record.data.get() + kMipHeaderSize, bodySize), fileName);
+}
+
 }  // namespace
 
 std::string ExtractFileName(const std::string& outputPrefix, const char* entryName,
@@ -144,7 +164,7 @@ std::string ExtractFileName(const std::string& outputPrefix, const char* entryNa
 }
 
 void ExtractTexture(CResFile& package, int32_t index, const std::string& outputPrefix,
-                    const std::string& packageFileName, RgbaPalette& palette)
+                    const std::string& packageFileName, RgbaPalette& palette, bool writeDds)
 {
     char entryName[kNameSize];
     std::memcpy(entryName, package.mfGetEntry(index).name, kNameSize);
@@ -161,7 +181,10 @@ void ExtractTexture(CResFile& package, int32_t index, const std::string& outputP
     case TEX_DXT1:
     case TEX_DXT3:
     case TEX_DXT5:
-        std::printf("Warning: Compressed texture -- ignored\n");
+        if (writeDds)
+            ExtractDxt(record, entryName, header, outputPrefix);
+        else
+            std::printf("Warning: Compressed texture -- ignored\n");
         break;
     case TEX_INDEXED8:
         ExtractIndexed(package, record, entryName, header, outputPrefix, packageFileName, palette);

@@ -1,4 +1,4 @@
-// PCX and TGA file writers of the extractor.
+// PCX, TGA and DDS file writers of the extractor.
 #include "extractor/ImageWriters.h"
 
 #include "common/ByteWriter.h"
@@ -143,4 +143,16 @@ bool WriteTga24(const uint8_t* pixels, int32_t width, int32_t height, const std:
 bool WriteTga32(const uint8_t* pixels, int32_t width, int32_t height, const std::string& fileName)
 {
     return WriteTga(pixels, width, height, fileName, true);
+}
+
+bool WriteDds(const std::string& fileName, const DdsSurfaceHeader& header, const uint8_t* body,
+              size_t bodySize)
+{
+    Buffer buffer = AllocateOutput(bodySize, 1, kDdsFileHeaderSize);
+    if (!buffer)
+        return false;
+    EncodeDdsHeader(header, buffer.get());
+    if (bodySize)
+        std::memcpy(buffer.get() + kDdsFileHeaderSize, body, bodySize);
+    return WriteWholeFile(fileName, buffer.get(), kDdsFileHeaderSize + bodySize);
 }

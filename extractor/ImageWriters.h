@@ -1,8 +1,10 @@
 // The extractor's image writers: 8-bit PCX for palette textures, uncompressed 24- and
-// 32-bit TGA for true-colour textures. Each builds the whole file in one buffer and
+// 32-bit TGA for true-colour textures, DDS for block-compressed ones. Each builds the whole file in one buffer and
 // writes it with one write. Each returns false when the file could not be created or
 // fully written; no partial file is left behind then.
 #pragma once
+
+#include "image/DdsFormat.h"
 
 #include <cstdint>
 #include <string>
@@ -22,3 +24,7 @@ bool WritePcx(const std::string& fileName, const uint8_t* indices, const uint8_t
 // top-down; WriteTga32 keeps it and declares 8 attribute bits, also top-down.
 bool WriteTga24(const uint8_t* pixels, int32_t width, int32_t height, const std::string& fileName);
 bool WriteTga32(const uint8_t* pixels, int32_t width, int32_t height, const std::string& fileName);
+
+// The DDS header, then `bodySize` bytes of `body` as they are.
+bool WriteDds(const std::string& fileName, const DdsSurfaceHeader& header, const uint8_t* body,
+              size_t bodySize);

@@ -99,6 +99,7 @@ constexpr char kOutputPrefix[] = "out/";
 constexpr char kDefaultEntryName[] = "texture";
 constexpr uint8_t kWithPaletteFlag = 1;
 constexpr uint8_t kPackedPaletteFlag = 2;
+constexpr uint8_t kDdsFlag = 4;
 constexpr int32_t kPcxMaxWidth = 640;
 constexpr int32_t kPcxMaxHeight = 480;
 
@@ -124,15 +125,29 @@ void WriteExtractPackage(const Bytes& palette, int32_t paletteMethod, const char
 }
 
 // The file the extraction wrote must read back, through the project's own decoders, as
-// the record's pixels (PCX only up to the size its decoder takes).
+// the record's pixels (PCX only up to the size its decoder takes); a DDS file through the
+// builder's intake as the record's size, format and body.
 void CheckExtractedImage(const std::string& path, const Bytes& record, const RgbaPalette& palette)
 {
     FUZZ_CHECK(record.size() >= kMipHeaderSize);
     const MipTexture header = DecodeMipTexture(record.data());
+    const auto extensionIs = [&path](const char* extension) {
+        return path.size() > 4 && path.compare(path.size() - 4, 4, extension) == 0;
+    };
+    if (extensionIs(".dds")) {
+        const Bytes file = ReadWholeFile(path.c_str());
+        DdsSurface surface;
+        FUZZ_CHECK(ReadDdsSurface(file.data(), file.size(), surface) == DdsKind::Dxt);
+        FUZZ_CHECK(surface.format == header.format && surface.width == header.width &&
+                   surface.height == header.height);
+        FUZZ_CHECK(Bytes(file.begin() + kDdsFileHeaderSize, file.end()) ==
+                   Bytes(record.begin() + kMipHeaderSize, record.end()));
+        return;
+    }
     FUZZ_CHECK(header.width > 0 && header.height > 0 && header.dataOffset >= static_cast<int32_t>(kMipHeaderSize));
     const size_t pixelCount = static_cast<size_t>(header.width) * static_cast<size_t>(header.height);
     const Bytes file = ReadWholeFile(path.c_str());
-    const bool pcx = path.size() > 4 && path.compare(path.size() - 4, 4, ".pcx") == 0;
+    const bool pcx = extensionIs(".pcx");
     const bool ownPalette = (header.ownPalette & 1) != 0;
 
     if (pcx) {
@@ -168,8 +183,9 @@ void CheckExtractedImage(const std::string& path, const Bytes& record, const Rgb
 }
 
 // Input: a flags byte (kWithPaletteFlag: the package has a "Palette" entry;
-// kPackedPaletteFlag: stored with LZSS), the palette entry's length as two bytes, its
-// bytes, then the texture record, whose entry is named after the record's name field.
+// kPackedPaletteFlag: stored with LZSS; kDdsFlag: DXT records are extracted as DDS
+// files), the palette entry's length as two bytes, its bytes, then the texture record,
+// whose entry is named after the record's name field.
 // The record is extracted into a folder of its own; nothing may appear elsewhere.
 void FuzzExtract(const uint8_t* data, size_t size)
 {
@@ -198,7 +214,8 @@ void FuzzExtract(const uint8_t* data, size_t size)
     {
         CResFile package(kExtractPackage);
         FUZZ_CHECK(package.Open(RA_READ) == 1);
-        ExtractTexture(package, package.mfGetCount() - 1, kOutputPrefix, kExtractPackage, table);
+        ExtractTexture(package, package.mfGetCount() - 1, kOutputPrefix, kExtractPackage, table,
+                       (flags & kDdsFlag) != 0);
         std::fflush(stdout);
     }
 

@@ -334,7 +334,7 @@ void WritePackageSeeds()
 }
 
 // The extraction target's input: flags (bit 0: a "Palette" entry, bit 1: stored with
-// LZSS), the palette's length as two bytes, the palette, then the record.
+// LZSS, bit 2: DXT as DDS), the palette's length as two bytes, the palette, then the record.
 Bytes ExtractSeed(uint8_t flags, const Bytes& palette, const Bytes& record)
 {
     Bytes out = {flags, 0, 0};
@@ -354,6 +354,7 @@ void WriteExtractSeeds()
     WriteSeed("extract", "indexed-no-palette", ExtractSeed(0, {}, records.indexed));
     WriteSeed("extract", "indexed-own-palette", ExtractSeed(0, {}, records.indexedOwn));
     WriteSeed("extract", "dxt", ExtractSeed(0, {}, records.dxt));
+    WriteSeed("extract", "dxt-as-dds", ExtractSeed(4, {}, records.dxt));
 }
 
 }  // namespace

@@ -44,7 +44,7 @@ Bytes Tail(const Bytes& bytes, size_t from)
 
 // Writes the package into `dir`, extracts every entry in order into dir/out/ and
 // returns what was printed.
-std::string ExtractAll(const ScratchDir& dir, const std::vector<TestEntry>& entries)
+std::string ExtractAll(const ScratchDir& dir, const std::vector<TestEntry>& entries, bool writeDds = false)
 {
     WriteFileBytes(dir / "pak.mtx", MakePackageBytes(entries));
     mkdir((dir / "out").c_str(), 0777);
@@ -53,7 +53,7 @@ std::string ExtractAll(const ScratchDir& dir, const std::vector<TestEntry>& entr
     RgbaPalette palette{};
     testing::internal::CaptureStdout();
     for (int32_t index = 0; index < package.mfGetCount(); ++index)
-        ExtractTexture(package, index, dir / "out/", "pak.mtx", palette);
+        ExtractTexture(package, index, dir / "out/", "pak.mtx", palette, writeDds);
     return testing::internal::GetCapturedStdout();
 }
 
@@ -137,16 +137,20 @@ TEST(ExtractTexture, FileThatCannotBeWrittenIsReportedAndLeavesNothing)
     mkdir((dir / "out").c_str(), 0777);
     mkdir((dir / "out/rgb.tga").c_str(), 0777);
     ASSERT_EQ(symlink("/dev/full", (dir / "out/idx.pcx").c_str()), 0);
+    ASSERT_EQ(symlink("/dev/full", (dir / "out/d.dds").c_str()), 0);
     const std::string out = ExtractAll(dir, {
         {"rgb", MakeRecordBytes(1, 1, TEX_RGB24, {1, 2, 3})},
         {"idx", MakeRecordBytes(1, 1, TEX_INDEXED8, ownBody, 1)},
+        {"d_tc", MakeRecordBytes(4, 4, TEX_DXT1, Bytes(8), 0, 0)},
         {"rgba", MakeRecordBytes(1, 1, TEX_RGBA32, {1, 2, 3, 4})},
-    });
+    }, true);
     EXPECT_EQ(out, "  extract 'rgb' Warning: Can't write file '" + (dir / "out/rgb.tga") + "'\n"
                    "  extract 'idx' Warning: Can't write file '" + (dir / "out/idx.pcx") + "'\n"
+                   "  extract 'd_tc' Warning: Can't write file '" + (dir / "out/d.dds") + "'\n"
                    "  extract 'rgba' \t(Ok.)\n");
     struct stat info {};
     EXPECT_NE(lstat((dir / "out/idx.pcx").c_str(), &info), 0);
+    EXPECT_NE(lstat((dir / "out/d.dds").c_str(), &info), 0);
 }
 
 TEST(ExtractTexture, PaletteRecordWithoutUsableSharedPaletteIsSkipped)
@@ -191,6 +195,11 @@ TEST(ExtractTexture, RecordThatDoesNotFitItsEntryFailsAndTheNextEntryStillExtrac
         {"data past the entry", MakeRecordBytes(1, 1, TEX_RGB24, {1, 2, 3}, 0, 109)},
         {"negative data offset", MakeRecordBytes(1, 1, TEX_RGB24, {1, 2, 3}, 0, -4)},
         {"entry shorter than a header", Bytes(50, 2)},
+        {"DXT body shorter than its top level", MakeRecordBytes(8, 8, TEX_DXT5, Bytes(63), 0, 0)},
+        {"DXT zero width", MakeRecordBytes(0, 4, TEX_DXT1, Bytes(8), 0, 0)},
+        {"DXT zero height", MakeRecordBytes(4, 0, TEX_DXT1, Bytes(8), 0, 0)},
+        {"DXT width -3, one block when taken as unsigned", MakeRecordBytes(-3, 4, TEX_DXT1, Bytes(8), 0, 0)},
+        {"DXT sides overflowing 32 bits", MakeRecordBytes(0x7FFFFFFF, 0x7FFFFFFF, TEX_DXT3, Bytes(16))},
     };
     for (const auto& c : cases) {
         ScratchDir dir;
@@ -199,14 +208,25 @@ TEST(ExtractTexture, RecordThatDoesNotFitItsEntryFailsAndTheNextEntryStillExtrac
         const std::string out = ExtractAll(dir, {
             {"bad", c.record},
             {"good", MakeRecordBytes(1, 1, TEX_RGB24, {1, 2, 3})},
-        });
+        }, true);
         EXPECT_EQ(out,
                   "  extract 'bad' Warning: Can't load texture 'bad'\n"
                   "  extract 'good' \t(Ok.)\n")
             << c.what;
         EXPECT_FALSE(FileExists(dir / "out/bad.tga")) << c.what;
         EXPECT_FALSE(FileExists(dir / "out/bad.pcx")) << c.what;
+        EXPECT_FALSE(FileExists(dir / "out/bad.dds")) << c.what;
     }
+}
+
+TEST(ExtractTexture, DdsFilesDropOnlyAWholeTrailingBuilderSuffix)
+{
+    ScratchDir dir;
+    const Bytes record = MakeRecordBytes(4, 4, TEX_DXT1, Bytes(8), 0, 0);
+    const std::string out = ExtractAll(dir, {{"sky", record}, {"wall_tc", record}, {"_tc", record}}, true);
+    EXPECT_EQ(out, "  extract 'sky' \t(Ok.)\n  extract 'wall_tc' \t(Ok.)\n  extract '_tc' \t(Ok.)\n");
+    for (const char* file : {"sky.dds", "wall.dds", "_tc.dds"})
+        EXPECT_EQ(ReadFileBytes(dir / "out/" + file).size(), 128u + 8) << file;
 }
 
 TEST(ExtractTexture, PixelsAreTakenFromTheDataOffset)

@@ -53,6 +53,7 @@ TEST(MtxdumpCli, NoArgumentsPrintsUsageBlockAndFails)
                            "usage: Mtxdump [options] mtxfile (or *.*)\n"
                            "options:\n"
                            "   +extract\n"
+                           "   +dds\n"
                            "   +list\n"
                            "   +quarklinks\n"
                            "   -out\n");
