@@ -1,16 +1,11 @@
+// The yes/no question on POSIX hosts: a prompt on standard error, then one line.
 #include "host/AskYesNo.h"
 
 bool AskYesNo(const char* caption, const char* question, std::FILE* input)
 {
     // Progress lines written so far appear before the question, also when piped.
     std::fflush(stdout);
-    std::fprintf(stderr, "%s: %s [Y/n] ", caption, question);
+    std::fprintf(stderr, "%s: %s? [Y/n] ", caption, question);
     std::fflush(stderr);
-    int c = std::fgetc(input);
-    while (c == ' ' || c == '\t')
-        c = std::fgetc(input);
-    const bool no = (c == 'n' || c == 'N');
-    while (c != EOF && c != '\n')
-        c = std::fgetc(input);
-    return !no;
+    return ReadYesNoAnswer(input);
 }

@@ -1,9 +1,15 @@
-// The yes/no question, asked on the terminal instead of a message box.
+// The yes/no question: a message box on a Windows console, a prompt on a POSIX
+// terminal, and one line read from redirected input everywhere.
 #pragma once
 
 #include <cstdio>
 
-// Prints "<caption>: <question> [Y/n] " to standard error and reads one line from
-// `input`. Returns false only when the answer's first non-blank character is 'n' or 'N';
-// an empty line or the end of input count as yes.
+// Asks `question` (no question mark) under `caption` and returns the answer, read from
+// `input`. On POSIX hosts "<caption>: <question>? [Y/n] " goes to standard error and
+// one line is read. On Windows, when `input` is a console, a Yes/No message box asks,
+// and only No means no; otherwise one line is read without a prompt.
 bool AskYesNo(const char* caption, const char* question, std::FILE* input = stdin);
+
+// The answer rule for a line: false only when its first non-blank character is 'n' or
+// 'N'; an empty line or the end of input count as yes. Reads through the line's end.
+bool ReadYesNoAnswer(std::FILE* input);

@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <sys/stat.h>
 
 namespace {
 
@@ -67,14 +66,14 @@ TEST(MtxdumpExtractCli, ExtractsUnderOutputFolderAndKeepsLinkFileInWorkingDirect
     EXPECT_FALSE(FileExists(dir / "out/walls/Palette.tga"));
     EXPECT_FALSE(FileExists(dir / "out/DataMirakTxt.qrk"));
     EXPECT_EQ(ReadFileText(dir / "DataMirakTxt.qrk"),
-              kLinksOpening +
+              HostLineEnds(kLinksOpening +
                   "      walls.qtxfolder = \n"
                   "      {\n"
                   "        walls/brick.wl\t\t= { t_s=! }\n"
                   "        walls/wall.wl\t\t= { t_s=! }\n"
                   "        walls/Palette.wl\t\t= { t_s=! }\n"
                   "      }\n" +
-                  kLinksClosing);
+                  kLinksClosing));
 }
 
 TEST(MtxdumpExtractCli, LinkFileForNoPackageAndForAPackageThatFailsToOpen)
@@ -82,7 +81,7 @@ TEST(MtxdumpExtractCli, LinkFileForNoPackageAndForAPackageThatFailsToOpen)
     ScratchDir dir;
     RunResult run = Dump(dir, {"+quarklinks", "*"});
     EXPECT_EQ(run.out, kBanner);
-    EXPECT_EQ(ReadFileText(dir / "DataMirakTxt.qrk"), kLinksOpening + kLinksClosing);
+    EXPECT_EQ(ReadFileText(dir / "DataMirakTxt.qrk"), HostLineEnds(kLinksOpening + kLinksClosing));
 
     WriteFileBytes(dir / "a.mtx", ToBytes("not a package"));
     WriteFileBytes(dir / "b.mtx", MakePackageBytes({{"x/y", MakeRecordBytes(1, 1, TEX_RGB24, {0, 0, 0})}}));
@@ -91,19 +90,19 @@ TEST(MtxdumpExtractCli, LinkFileForNoPackageAndForAPackageThatFailsToOpen)
                            "\nProcess Pak file 'a.mtx'...\nWarning: Couldn't find resource file 'a.mtx'\n"
                            "\nProcess Pak file 'b.mtx'...\nx/y\n");
     EXPECT_EQ(ReadFileText(dir / "DataMirakTxt.qrk"),
-              kLinksOpening +
+              HostLineEnds(kLinksOpening +
                   "      a.qtxfolder = \n      {\n      }\n"
                   "      b.qtxfolder = \n      {\n"
                   "        b/x/y.wl\t\t= { t_s=! }\n"
                   "      }\n" +
-                  kLinksClosing);
+                  kLinksClosing));
 }
 
 TEST(MtxdumpExtractCli, LinkFileThatCannotBeCreatedGivesAWarningAndTheRunGoesOn)
 {
     ScratchDir dir;
     WriteFileBytes(dir / "walls.mtx", WallsPackage());
-    mkdir((dir / "DataMirakTxt.qrk").c_str(), 0777);
+    std::filesystem::create_directory(dir / "DataMirakTxt.qrk");
     const RunResult run = Dump(dir, {"+quarklinks", "+extract", "walls"});
     EXPECT_EQ(run.out, kBanner +
                            "Warning: Couldn't create link file 'DataMirakTxt.qrk'\n"
@@ -163,7 +162,7 @@ TEST(MtxdumpExtractCli, ExtractedFilesRebuildTheSameRecords)
 {
     for (const char* answer : {"y\n", "n\n"}) {
         ScratchDir dir;
-        mkdir((dir / "in").c_str(), 0777);
+        std::filesystem::create_directory(dir / "in");
         ASSERT_EQ(RunTool(MAKE_SAMPLES_EXE, {"in"}, dir.path()).status, 0);
         // With a shared palette the GIF, whose colours differ from the PCX's, is drawn
         // with the PCX's palette: its averages, taken from its own colours, cannot come
