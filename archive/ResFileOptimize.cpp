@@ -126,9 +126,12 @@ int32_t CResFile::mfOptimize(int32_t /*unused*/)
         mfSetError("CResFile::mfOptimize - Error write resource file <%s>", kTempLabel);
         return 0;
     }
+    // The handle's own stream is closed first: some hosts never replace an open file.
+    mfCloseStream();
     std::string hostError;
     if (!MoveFileOver(m_Name, kOptimizeTempName, hostError)) {
         mfSetError("CResFile::mfOptimize - Can't replace resource file <%s> (%s)", m_Name, hostError.c_str());
+        m_File = std::fopen(m_Name, (m_Mode & RA_WRITE) ? "r+b" : "rb");  // the old package, as before
         return 0;
     }
     staging.Release();

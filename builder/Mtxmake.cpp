@@ -137,7 +137,7 @@ bool CPackageBuilder::mfAddImage(FileBytes file, const std::string& fileName)
 bool CPackageBuilder::mfAskPalette(const CImage& image)
 {
     m_PaletteAsked = true;
-    m_SharedPalette = AskYesNo(kToolName, "Use shared palette?", m_Answers);
+    m_SharedPalette = AskYesNo(kToolName, "Use shared palette", m_Answers);
     const RgbaPalette* palette = m_SharedPalette ? ExpandPalette(image.m_pPalette, image.m_TransIndex) : nullptr;
     if (!palette)
         return true;

@@ -13,8 +13,6 @@
 #include "image/PcxImage.h"
 #include "image/TgaImage.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -22,6 +20,7 @@
 #include <filesystem>
 #include <iterator>
 #include <memory>
+#include <random>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -50,14 +49,17 @@ void EnterScratchFolder()
     if (entered)
         return;
     namespace fs = std::filesystem;
-    std::string base = "/dev/shm";
-    if (access(base.c_str(), W_OK) != 0) {
-        const char* temp = std::getenv("TMPDIR");
-        base = temp && *temp ? temp : "/tmp";
+    static fs::path folder;
+    std::random_device random;
+    for (const fs::path& base : {fs::path("/dev/shm"), fs::temp_directory_path()}) {
+        std::error_code error;
+        folder = base / ("mtx-fuzz-" + std::to_string(random()));
+        if (fs::create_directory(folder, error))
+            break;
+        folder.clear();
     }
-    static std::string folder = base + "/mtx-fuzz-XXXXXX";
-    FUZZ_CHECK(mkdtemp(folder.data()) != nullptr);
-    FUZZ_CHECK(chdir(folder.c_str()) == 0);
+    FUZZ_CHECK(!folder.empty());
+    fs::current_path(folder);
     std::atexit([] {
         std::error_code ignored;
         fs::remove_all(folder, ignored);
@@ -88,7 +90,8 @@ Bytes ReadWholeFile(const char* path)
 
 bool FileExists(const char* path)
 {
-    return access(path, F_OK) == 0;
+    std::error_code error;
+    return std::filesystem::exists(path, error);
 }
 
 // ---- Extraction -------------------------------------------------------------------------
@@ -197,10 +200,13 @@ void FuzzExtract(const uint8_t* data, size_t size)
         return;
     const size_t paletteSize = std::min<size_t>(paletteLength, reader.remaining());
     const uint8_t* paletteBytes = reader.take(paletteSize);
-    const Bytes palette = (flags & kWithPaletteFlag) ? Bytes(paletteBytes, paletteBytes + paletteSize) : Bytes();
-    const Bytes record(data + reader.position(), data + size);
-    if (record.empty())
+    Bytes palette;
+    if (flags & kWithPaletteFlag)
+        palette.assign(paletteBytes, paletteBytes + paletteSize);
+    if (reader.remaining() == 0)
         return;  // the archive takes no empty entry
+    Bytes record(reader.remaining());
+    reader.read(record.data(), record.size());
 
     char name[kMipNameSize] = {};
     std::memcpy(name, record.data(), std::min(record.size(), kMipNameSize - 1));

@@ -1,10 +1,15 @@
-// The yes/no question, asked on the terminal instead of a message box.
+// The yes/no question: a message box on Windows consoles, a terminal prompt elsewhere.
 #pragma once
 
 #include <cstdio>
 
-// Reads one line from `input` as the answer; when `input` is a terminal, it first shows
-// "<caption>: <question> [Y/n] " on standard error, so the prompt never lands in a log.
-// Returns false only when the answer's first non-blank character is 'n' or 'N'; an empty
-// line or the end of input count as yes.
+// Asks `question` (no question mark) under `caption` and returns the answer, read from
+// `input`. On POSIX hosts, when `input` is a terminal, "<caption>: <question>? [Y/n] "
+// first goes to standard error (never into a log); then one line is read. On Windows,
+// when `input` is a console, a Yes/No message box asks, and only No means no; otherwise
+// one line is read without a prompt.
 bool AskYesNo(const char* caption, const char* question, std::FILE* input = stdin);
+
+// The answer rule for a line: false only when its first non-blank character is 'n' or
+// 'N'; an empty line or the end of input count as yes. Reads through the line's end.
+bool ReadYesNoAnswer(std::FILE* input);

@@ -1,11 +1,12 @@
+// The host-independent part of directory search: wildcard matching, splitting a pattern
+// into directory and name, and the order in which matches are returned.
 #include "host/DirectorySearch.h"
 
 #include "common/StringUtil.h"
+#include "host/DirectoryListing.h"
 
 #include <algorithm>
 #include <cstring>
-#include <dirent.h>
-#include <sys/stat.h>
 
 namespace {
 
@@ -47,26 +48,9 @@ bool LessByName(const FoundFile& a, const FoundFile& b)
     return a.name < b.name;
 }
 
-// Fills the kind of a match from the type its directory entry carries, which saves two
-// stat calls per name; false when the entry leaves the kind open (unknown, or a link
-// whose target must be looked at).
-bool DescribeFromEntry(unsigned char entryType, FoundFile& found)
+bool IsAsciiLetter(char c)
 {
-    switch (entryType) {
-    case DT_REG:
-        found.isRegular = true;
-        return true;
-    case DT_DIR:
-        found.isDirectory = true;
-        return true;
-    case DT_FIFO:
-    case DT_CHR:
-    case DT_BLK:
-    case DT_SOCK:
-        return true;
-    default:
-        return false;
-    }
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
 }  // namespace
@@ -85,8 +69,11 @@ bool WildcardMatch(const char* pattern, const char* name)
 
 std::string PatternDirectory(const std::string& pattern)
 {
-    const size_t slash = pattern.rfind('/');
-    return slash == std::string::npos ? std::string() : pattern.substr(0, slash + 1);
+    const size_t separator = pattern.find_last_of(kPathSeparators);
+    if (separator != std::string::npos)
+        return pattern.substr(0, separator + 1);
+    const bool drive = kHostHasDrives && pattern.size() >= 2 && pattern[1] == ':' && IsAsciiLetter(pattern[0]);
+    return drive ? pattern.substr(0, 2) : std::string();
 }
 
 bool DirectorySearch::Start(const std::string& pattern)
@@ -95,32 +82,8 @@ bool DirectorySearch::Start(const std::string& pattern)
     m_matches.clear();
     m_next = 0;
     const std::string namePattern = pattern.substr(m_directory.size());
-    const std::string openPath = m_directory.empty() ? std::string(".") : m_directory;
-
-    DIR* dir = opendir(openPath.c_str());
-    if (!dir)
+    if (!ListDirectory(m_directory, namePattern, m_matches))
         return false;
-    while (const dirent* item = readdir(dir)) {
-        const char* name = item->d_name;
-        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
-            continue;
-        if (!WildcardMatch(namePattern.c_str(), name))
-            continue;
-        FoundFile found;
-        found.name = name;
-        if (!DescribeFromEntry(item->d_type, found)) {
-            const std::string path = m_directory + name;
-            struct stat linkInfo {};
-            struct stat targetInfo {};
-            const bool haveLink = lstat(path.c_str(), &linkInfo) == 0;
-            const bool haveTarget = stat(path.c_str(), &targetInfo) == 0;
-            found.isSymlink = haveLink && S_ISLNK(linkInfo.st_mode);
-            found.isDirectory = haveTarget && S_ISDIR(targetInfo.st_mode);
-            found.isRegular = haveTarget && S_ISREG(targetInfo.st_mode);
-        }
-        m_matches.push_back(std::move(found));
-    }
-    closedir(dir);
     std::sort(m_matches.begin(), m_matches.end(), LessByName);
     return true;
 }

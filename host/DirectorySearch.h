@@ -1,6 +1,7 @@
 // Directory enumeration with wildcards, the way the tools search for files.
-// A pattern is split at its last '/' into a directory and a name pattern; names match
-// with '*' and '?', ASCII case-insensitively; matches come sorted, so runs repeat.
+// A pattern is split at its last directory separator ('/', on Windows also '\\') into a
+// directory and a name pattern; names match with '*' and '?', ASCII case-insensitively;
+// matches come sorted, so runs repeat on every host.
 #pragma once
 
 #include <string>
@@ -10,7 +11,7 @@ struct FoundFile {
     std::string name;      // name only, no directory part
     bool isDirectory = false;  // a directory, or a link to one
     bool isRegular = false;    // a regular file, or a link to one (not a pipe, device, ...)
-    bool isSymlink = false;    // the name itself is a symbolic link
+    bool isSymlink = false;    // the name itself is a symbolic link (on Windows, a reparse point)
 };
 
 // True when `name` matches the wildcard `pattern` ('*' any run, '?' one character,
@@ -18,7 +19,8 @@ struct FoundFile {
 // the part before it matches, so "*.*" matches every name.
 bool WildcardMatch(const char* pattern, const char* name);
 
-// The directory part of a pattern, with its trailing '/', or "" for the working directory.
+// The directory part of a pattern, with its trailing separator, or "" for the working
+// directory. On Windows a drive prefix "X:" with no separator after it is the directory.
 std::string PatternDirectory(const std::string& pattern);
 
 // Find first / find next / close over one pattern.
@@ -28,7 +30,7 @@ public:
     bool Start(const std::string& pattern);
     // The next match in order; false when there is none left.
     bool Next(FoundFile& out);
-    // Pattern's directory with its trailing '/', or "" (join it with a found name).
+    // Pattern's directory with its trailing separator, or "" (join it with a found name).
     const std::string& directory() const { return m_directory; }
 
 private:

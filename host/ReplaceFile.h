@@ -13,6 +13,8 @@ extern const char kReplaceTempPrefix[];
 // then renamed over the target, so that at every moment the target is either its old
 // or its new contents. A target that is a symbolic link is followed: the file it names
 // is replaced. Memory use is bounded: the copy goes in fixed-size chunks.
+// On Windows, links are not followed and a read-only target is not replaced (the
+// rename fails); nor is a target that another program holds open without delete sharing.
 // Returns true on success. On failure the target is untouched, the temporary file is
 // removed, and `errorText` describes what failed with the host's error text.
 bool ReplaceFileFrom(const std::string& target, const std::string& source, std::string& errorText);

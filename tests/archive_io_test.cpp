@@ -12,8 +12,6 @@
 #include <limits>
 #include <memory>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -497,15 +495,13 @@ TEST_F(ArchiveIo, FlushNeverWritesAnOffsetPastTheSigned32BitRange)
     WriteFileBytes(m_Path, MakePackageBytes({{"one", Pattern(10, 18)}}));
     // Dead space up to just below the limit, without using the disk.
     const int64_t end = std::numeric_limits<int32_t>::max() - 88 - 1000;
-    ASSERT_EQ(truncate(m_Path.c_str(), end), 0);
+    std::filesystem::resize_file(m_Path, end);
     CResFile package(m_Path.c_str());
     ASSERT_EQ(package.Open(RA_READ | RA_WRITE), 1);
     Add(package, "big", Pattern(1001, 19));
     EXPECT_EQ(Flush(package), 0);
     EXPECT_EQ(Error(package), "CResFile::mfFlush - Error write directory" + Message(""));
-    struct stat info {};
-    ASSERT_EQ(stat(m_Path.c_str(), &info), 0);
-    EXPECT_EQ(info.st_size, end);
+    EXPECT_EQ(std::filesystem::file_size(m_Path), static_cast<uintmax_t>(end));
     package.mfClose();
 
     // One byte less ends exactly at the limit and is written.
@@ -518,6 +514,8 @@ TEST_F(ArchiveIo, FlushNeverWritesAnOffsetPastTheSigned32BitRange)
     ASSERT_EQ(reader.Open(RA_READ), 1);
     EXPECT_EQ(ReadWhole(reader, 1), Pattern(1000, 19));
 }
+
+#ifndef _WIN32  // a full disk is made with a file-size limit, which Windows lacks
 
 TEST_F(ArchiveIo, FailedAppendLeavesThePackageReadable)
 {
@@ -557,6 +555,8 @@ TEST_F(ArchiveIo, FailedAppendLeavesThePackageReadable)
     EXPECT_EQ(ReadWhole(reader, 1), second);
     EXPECT_EQ(ReadWhole(reader, 2), third);
 }
+
+#endif
 
 }  // namespace
 

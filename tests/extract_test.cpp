@@ -7,8 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace {
 
@@ -47,7 +49,7 @@ Bytes Tail(const Bytes& bytes, size_t from)
 std::string ExtractAll(const ScratchDir& dir, const std::vector<TestEntry>& entries, bool writeDds = false)
 {
     WriteFileBytes(dir / "pak.mtx", MakePackageBytes(entries));
-    mkdir((dir / "out").c_str(), 0777);
+    std::filesystem::create_directory(dir / "out");
     CResFile package((dir / "pak.mtx").c_str());
     EXPECT_EQ(package.Open(RA_READ), 1);
     RgbaPalette palette{};
@@ -128,14 +130,16 @@ TEST(ExtractTexture, LzssStoredEntriesExtractLikePlainOnes)
         EXPECT_EQ(ReadFileBytes(packedDir / "out/" + file), ReadFileBytes(plainDir / "out/" + file)) << file;
 }
 
+#ifndef _WIN32  // a full disk comes from a link to /dev/full
+
 TEST(ExtractTexture, FileThatCannotBeWrittenIsReportedAndLeavesNothing)
 {
     ScratchDir dir;
     // A folder named like an output file is in the way; a full disk takes only part.
     Bytes ownBody = TestPalette();
     ownBody.push_back(0);
-    mkdir((dir / "out").c_str(), 0777);
-    mkdir((dir / "out/rgb.tga").c_str(), 0777);
+    std::filesystem::create_directory(dir / "out");
+    std::filesystem::create_directory(dir / "out/rgb.tga");
     ASSERT_EQ(symlink("/dev/full", (dir / "out/idx.pcx").c_str()), 0);
     ASSERT_EQ(symlink("/dev/full", (dir / "out/d.dds").c_str()), 0);
     const std::string out = ExtractAll(dir, {
@@ -152,6 +156,8 @@ TEST(ExtractTexture, FileThatCannotBeWrittenIsReportedAndLeavesNothing)
     EXPECT_NE(lstat((dir / "out/idx.pcx").c_str(), &info), 0);
     EXPECT_NE(lstat((dir / "out/d.dds").c_str(), &info), 0);
 }
+
+#endif
 
 TEST(ExtractTexture, PaletteRecordWithoutUsableSharedPaletteIsSkipped)
 {
@@ -253,7 +259,7 @@ TEST(ExtractTexture, DuplicateNamesEachReadTheirOwnEntry)
 TEST(ExtractTexture, SeparatorsInNamesStayInsideTheOutputFolder)
 {
     ScratchDir dir;
-    mkdir((dir / "a").c_str(), 0777);
+    std::filesystem::create_directory(dir / "a");
     const std::string out = ExtractAll(dir, {
         {"../../x", MakeRecordBytes(1, 1, TEX_RGB24, {1, 2, 3})},
         {"a\\b/c", MakeRecordBytes(1, 1, TEX_RGB24, {1, 2, 3})},

@@ -59,7 +59,7 @@ INSTANTIATE_TEST_SUITE_P(Corpus, FuzzReplay, testing::ValuesIn(AllTargets()),
 TEST(FuzzCorpus, EveryFolderBelongsToATarget)
 {
     for (const fs::directory_entry& entry : fs::directory_iterator(kCorpusRoot))
-        EXPECT_NE(FindFuzzTarget(entry.path().filename().c_str()), nullptr) << entry.path();
+        EXPECT_NE(FindFuzzTarget(entry.path().filename().string().c_str()), nullptr) << entry.path();
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <sys/stat.h>
 
 namespace {
 
@@ -16,12 +15,6 @@ const std::string kBanner = std::string("MTX to TGA/PCX converter v1.2") + kMake
 RunResult Dump(const ScratchDir& dir, const std::vector<std::string>& args)
 {
     return RunTool(MTXDUMP_EXE, args, dir.path());
-}
-
-bool IsDirectory(const std::string& path)
-{
-    struct stat info {};
-    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 Bytes WallsPackage()
@@ -118,7 +111,7 @@ TEST(MtxdumpCli, PlusArgumentThatIsNoOptionIsThePattern)
 TEST(MtxdumpCli, OpensFoundNamesAsFoundIncludingOtherDirectories)
 {
     ScratchDir dir;
-    mkdir((dir / "tex").c_str(), 0777);
+    std::filesystem::create_directory(dir / "tex");
     WriteFileBytes(dir / "tex/b.mtx", MakePackageBytes({{"stone", ToBytes("s")}}));
     WriteFileBytes(dir / "tex/a.b.mtx", MakePackageBytes({{"dotted", ToBytes("d")}}));
     WriteFileBytes(dir / "tex/WALLS.MTX", WallsPackage());
@@ -138,12 +131,12 @@ TEST(MtxdumpCli, OpensFoundNamesAsFoundIncludingOtherDirectories)
 TEST(MtxdumpCli, SkipsDirectoriesAndDotNamesAndNeverOpensAPipe)
 {
     ScratchDir dir;
-    mkdir((dir / "folder.mtx").c_str(), 0777);
-    ASSERT_EQ(mkfifo((dir / "pipe.mtx").c_str(), 0666), 0);
+    std::filesystem::create_directory(dir / "folder.mtx");
+    const bool fifo = MakeFifo(dir / "pipe.mtx");
     WriteFileBytes(dir / ".hidden.mtx", WallsPackage());
     WriteFileBytes(dir / "walls.mtx", WallsPackage());
     const RunResult run = Dump(dir, {"*"});
-    EXPECT_EQ(run.out, kBanner + Warning("pipe.mtx", "pipe.mtx") + Listing("walls.mtx", {"brick", "Palette"}));
+    EXPECT_EQ(run.out, kBanner + (fifo ? Warning("pipe.mtx", "pipe.mtx") : "") + Listing("walls.mtx", {"brick", "Palette"}));
     EXPECT_EQ(run.status, 0);
 }
 
@@ -216,7 +209,7 @@ TEST(MtxdumpCli, DirectoryThatCannotBeMadeEndsTheRun)
     WriteFileBytes(dir / "walls.mtx", WallsPackage());
     WriteFileBytes(dir / "blocker", ToBytes("a file in the way"));
     const RunResult run = Dump(dir, {"+extract", "-out", "blocker/sub", "walls"});
-    EXPECT_EQ(run.out, kBanner + "mkdir blocker/sub: Not a directory");
+    EXPECT_TRUE(IsHostError(run.out, kBanner + "mkdir blocker/sub: ", "Not a directory"));
     EXPECT_EQ(run.status, 1);
 }
 

@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
+#include <algorithm>
 
 namespace {
 
@@ -213,7 +213,7 @@ TEST_F(MtxmakeTest, PackageNameRulesAndEmptyPackageWhenNoFileDecodes)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.argument);
         ScratchDir dir;
-        mkdir((dir / "work").c_str(), 0755);
+        std::filesystem::create_directory(dir / "work");
         WriteFileBytes(dir / "work/notes.txt", ToBytes("no image"));
         const RunResult run = Mtxmake({c.argument, "*.txt"}, dir / "work");
         EXPECT_EQ(run.status, 0);
@@ -248,12 +248,12 @@ TEST_F(MtxmakeTest, RefusedCommandLinesPrintUsageAndCreateNothing)
 
 TEST_F(MtxmakeTest, SkipsPackageDotFilesDirectoriesPipesAndUndecodableFiles)
 {
-    mkdir((m_dir / "in").c_str(), 0755);
+    std::filesystem::create_directory(m_dir / "in");
     Put("in/PAK.MTX", kRedTga);  // the package's name, letter case aside
     Put("in/.hidden.tga", kRedTga);
     Put("in/.tga", kRedTga);
-    mkdir((m_dir / "in/dir.tga").c_str(), 0755);
-    mkfifo((m_dir / "in/pipe.tga").c_str(), 0644);  // opening it would block
+    std::filesystem::create_directory(m_dir / "in/dir.tga");
+    MakeFifo(m_dir / "in/pipe.tga");  // opening it would block
     Put("in/notes.txt", ToBytes("hello, not an image"));
     Put("in/empty.tga", TgaBytes(4, 0, {}));  // decodes, but has no pixels
     GifLayout noPixels;
@@ -305,3 +305,23 @@ TEST_F(MtxmakeTest, UncreatablePackageStopsWithTheArchiveMessage)
     EXPECT_EQ(run.out, Created("missing/pak.mtx") +
                            "CResFile::Open - Can't create resource file <missing/pak.mtx>\n");
 }
+
+#ifdef _WIN32  // drive letters and '\\' as a separator are Windows's
+
+TEST_F(MtxmakeTest, PatternsWithDriveLettersAndBackslashes)
+{
+    std::filesystem::create_directory(m_dir / "in");
+    Put("in/red.tga", kRedTga);
+    std::string folder = std::filesystem::absolute(m_dir / "in").string();
+    std::replace(folder.begin(), folder.end(), '/', '\\');
+    ASSERT_EQ(folder[1], ':');
+    // An absolute pattern, and a drive alone, which stands for that drive's working directory.
+    for (const auto& [cwd, pattern] : {std::pair(m_dir.path(), folder + "\\*.TGA"), std::pair(folder, folder.substr(0, 2) + "r*")}) {
+        SCOPED_TRACE(pattern);
+        const RunResult run = Mtxmake({"pak", pattern}, cwd);
+        EXPECT_EQ(run.out, Created("pak.mtx") + "Add file <red.tga>...\n" + Done("pak.mtx"));
+        EXPECT_EQ(Names(ReadEntries(cwd + "/pak.mtx")), std::vector<std::string>{"red"});
+    }
+}
+
+#endif

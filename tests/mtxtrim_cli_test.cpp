@@ -6,12 +6,14 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
+#include <random>
+#ifndef _WIN32
 #include <csignal>
 #include <fcntl.h>
-#include <random>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #ifdef MTXTRIM_EXE
 
@@ -51,8 +53,8 @@ TEST(Mtxtrim, EmptyDirectoryAndArgumentsIgnored)
 TEST(Mtxtrim, WalksTwoLevelsAndSkipsNonPackagesDotNamesAndStagingFile)
 {
     ScratchDir scratch;
-    mkdir((scratch / "sub").c_str(), 0755);
-    mkdir((scratch / ".hidden").c_str(), 0755);
+    std::filesystem::create_directory(scratch / "sub");
+    std::filesystem::create_directory(scratch / ".hidden");
     WriteFileBytes(scratch / "a.mtx", SmallPackage("a"));
     WriteFileBytes(scratch / "sub/b.any", SmallPackage("b"));
     WriteFileBytes(scratch / "sub/_Temp", SmallPackage("c"));  // only the top one is staging
@@ -65,7 +67,7 @@ TEST(Mtxtrim, WalksTwoLevelsAndSkipsNonPackagesDotNamesAndStagingFile)
     for (const auto& [name, bytes] : untouched)
         WriteFileBytes(scratch / name, bytes);
     WriteFileBytes(scratch / "_Temp", SmallPackage("t"));  // left by an interrupted run
-    ASSERT_EQ(mkfifo((scratch / "pipe.mtx").c_str(), 0644), 0);  // opening it would block
+    MakeFifo(scratch / "pipe.mtx");  // opening it would block
 
     const RunResult run = RunTool(MTXTRIM_EXE, {}, scratch.path());
     EXPECT_EQ(run.out, Output({" Process: 'a.mtx'", " Process: 'sub/_Temp'", " Process: 'sub/b.any'"}, 3));
@@ -85,7 +87,9 @@ TEST(Mtxtrim, FailedCompactionWarnsAndIsNotCounted)
     WriteFileBytes(scratch / "bad.mtx", broken);
     WriteFileBytes(scratch / "good.mtx", SmallPackage("g"));
     WriteFileBytes(scratch / "locked.mtx", SmallPackage("l"));
-    chmod((scratch / "locked.mtx").c_str(), 0444);
+    std::filesystem::permissions(scratch / "locked.mtx", std::filesystem::perms::owner_read |
+                                                             std::filesystem::perms::group_read |
+                                                             std::filesystem::perms::others_read);
     const RunResult run = RunTool(MTXTRIM_EXE, {}, scratch.path());
     EXPECT_EQ(run.out, Output({" Process: 'bad.mtx'",
                                "Warning: CResFile::mfOptimize - Error read data in resource file <bad.mtx>",
@@ -100,19 +104,20 @@ TEST(Mtxtrim, FailedCompactionWarnsAndIsNotCounted)
 TEST(Mtxtrim, DirectoryNamedLikeTheStagingFileIsKept)
 {
     ScratchDir scratch;
-    mkdir((scratch / "_Temp").c_str(), 0755);
+    std::filesystem::create_directory(scratch / "_Temp");
     WriteFileBytes(scratch / "a.mtx", SmallPackage("a"));
     const RunResult run = RunTool(MTXTRIM_EXE, {}, scratch.path());
     EXPECT_EQ(run.out, Output({" Process: 'a.mtx'", "Warning: CResFile::mfOptimize - Can't create resource file <Temp>"}, 0));
-    struct stat info {};
-    EXPECT_TRUE(stat((scratch / "_Temp").c_str(), &info) == 0 && S_ISDIR(info.st_mode));
+    EXPECT_TRUE(IsDirectory(scratch / "_Temp"));
     EXPECT_EQ(ReadFileBytes(scratch / "a.mtx"), SmallPackage("a"));
 }
+
+#ifndef _WIN32  // symbolic links, and killing with a signal, are POSIX's
 
 TEST(Mtxtrim, SymbolicLinksAreNotFollowed)
 {
     ScratchDir scratch;
-    mkdir((scratch / "a").c_str(), 0755);
+    std::filesystem::create_directory(scratch / "a");
     WriteFileBytes(scratch / "a/p.mtx", SmallPackage("p"));
     ASSERT_EQ(symlink("..", (scratch / "a/loop").c_str()), 0);
     ASSERT_EQ(symlink("a/p.mtx", (scratch / "link.mtx").c_str()), 0);
@@ -139,7 +144,7 @@ pid_t StartTrim(const std::string& cwd)
 TEST(Mtxtrim, KilledAnywhereLeavesOldOrNewPackage)
 {
     ScratchDir scratch;
-    mkdir((scratch / "sub").c_str(), 0755);
+    std::filesystem::create_directory(scratch / "sub");
     const std::string path = scratch / "sub/big.mtx";
     std::vector<TestEntry> entries;
     std::mt19937 random(20261206);
@@ -176,6 +181,8 @@ TEST(Mtxtrim, KilledAnywhereLeavesOldOrNewPackage)
     EXPECT_EQ(run.out, Output({" Process: 'sub/big.mtx'"}, 1));
     EXPECT_EQ(ReadFileBytes(path), compacted);
 }
+
+#endif
 
 }  // namespace
 

@@ -1,3 +1,4 @@
+// Test helpers every host shares: file bytes, scratch folders and hand-made packages.
 #include "support/TestSupport.h"
 
 #include "archive/Lzss.h"
@@ -5,20 +6,14 @@
 #include "archive/MipTexture.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
+#include <filesystem>
 #include <fstream>
-#include <ftw.h>
-#include <poll.h>
+#include <random>
 #include <stdexcept>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
+
+namespace fs = std::filesystem;
 
 Bytes ToBytes(const std::string& text)
 {
@@ -54,155 +49,58 @@ void WriteFileBytes(const std::string& path, const Bytes& bytes)
 
 bool FileExists(const std::string& path)
 {
-    struct stat info {};
-    return lstat(path.c_str(), &info) == 0;
+    std::error_code error;
+    return fs::exists(fs::symlink_status(path, error));
 }
 
-namespace {
-
-int RemoveOne(const char* path, const struct stat*, int, struct FTW*)
+bool IsDirectory(const std::string& path)
 {
-    std::remove(path);
-    return 0;
+    std::error_code error;
+    return fs::is_directory(path, error);
 }
 
-}  // namespace
+std::string HostLineEnds(const std::string& text)
+{
+    std::string out;
+    for (char c : text)
+        out += (c == '\n' && kWindowsHost) ? std::string("\r\n") : std::string(1, c);
+    return out;
+}
 
 ScratchDir::ScratchDir(const char* base)
 {
-    if (!base)
-        base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/mtxtest-XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    if (!mkdtemp(buffer.data()))
-        throw std::runtime_error("mkdtemp failed");
-    m_path = buffer.data();
+    const fs::path parent = base ? fs::path(base) : fs::temp_directory_path();
+    std::random_device random;
+    for (int attempt = 0; attempt < 100 && m_path.empty(); ++attempt) {
+        const fs::path candidate = parent / ("mtxtest-" + std::to_string(random()));
+        if (fs::create_directory(candidate))
+            m_path = candidate.string();
+    }
+    if (m_path.empty())
+        throw std::runtime_error("cannot make a scratch directory in " + parent.string());
 }
 
 ScratchDir::~ScratchDir()
 {
-    // Make everything removable again (tests may drop write bits), then remove it all.
-    std::string command = "chmod -R u+rwx '" + m_path + "' 2>/dev/null";
-    if (std::system(command.c_str()) != 0) {
+    // Make everything removable again (tests may drop write bits or set read-only
+    // attributes), then remove it all. Links are left alone, never their targets.
+    std::error_code error;
+    for (fs::recursive_directory_iterator it(m_path, error), end; !error && it != end; it.increment(error)) {
+        if (!it->is_symlink(error))
+            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, error);
     }
-    nftw(m_path.c_str(), RemoveOne, 16, FTW_DEPTH | FTW_PHYS);
+    fs::remove_all(m_path, error);
 }
 
-WorkingDirectory::WorkingDirectory(const std::string& path)
+WorkingDirectory::WorkingDirectory(const std::string& path) : m_previous(fs::current_path().string())
 {
-    char buffer[4096];
-    if (!getcwd(buffer, sizeof buffer) || chdir(path.c_str()) != 0)
-        throw std::runtime_error("cannot change directory to " + path);
-    m_previous = buffer;
+    fs::current_path(path);
 }
 
 WorkingDirectory::~WorkingDirectory()
 {
-    if (chdir(m_previous.c_str()) != 0) {
-    }
-}
-
-RunResult RunTool(const std::string& exe, const std::vector<std::string>& args,
-                  const std::string& cwd, const std::string& input)
-{
-    int inPipe[2], outPipe[2], errPipe[2];
-    if (pipe(inPipe) != 0 || pipe(outPipe) != 0 || pipe(errPipe) != 0)
-        throw std::runtime_error("pipe failed");
-    const pid_t child = fork();
-    if (child < 0)
-        throw std::runtime_error("fork failed");
-    if (child == 0) {
-        dup2(inPipe[0], 0);
-        dup2(outPipe[1], 1);
-        dup2(errPipe[1], 2);
-        for (int fd : {inPipe[0], inPipe[1], outPipe[0], outPipe[1], errPipe[0], errPipe[1]})
-            close(fd);
-        if (chdir(cwd.c_str()) != 0)
-            _exit(126);
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(exe.c_str()));
-        for (const std::string& arg : args)
-            argv.push_back(const_cast<char*>(arg.c_str()));
-        argv.push_back(nullptr);
-        execv(exe.c_str(), argv.data());
-        _exit(127);
-    }
-    close(inPipe[0]);
-    close(outPipe[1]);
-    close(errPipe[1]);
-
-    RunResult result;
-    size_t written = 0;
-    bool inputOpen = true;
-    if (input.empty()) {
-        close(inPipe[1]);
-        inputOpen = false;
-    } else {
-        fcntl(inPipe[1], F_SETFL, O_NONBLOCK);
-    }
-    bool outOpen = true, errOpen = true;
-    while (outOpen || errOpen) {
-        pollfd fds[3];
-        int count = 0;
-        if (outOpen) fds[count++] = {outPipe[0], POLLIN, 0};
-        if (errOpen) fds[count++] = {errPipe[0], POLLIN, 0};
-        if (inputOpen) fds[count++] = {inPipe[1], POLLOUT, 0};
-        if (poll(fds, static_cast<nfds_t>(count), -1) < 0) {
-            if (errno == EINTR)
-                continue;
-            break;
-        }
-        for (int i = 0; i < count; ++i) {
-            if (!fds[i].revents)
-                continue;
-            if (fds[i].fd == inPipe[1]) {
-                const ssize_t n = write(inPipe[1], input.data() + written, input.size() - written);
-                if (n > 0)
-                    written += static_cast<size_t>(n);
-                if (n < 0 || written == input.size()) {
-                    close(inPipe[1]);
-                    inputOpen = false;
-                }
-                continue;
-            }
-            char buffer[65536];
-            const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-            const bool isOut = fds[i].fd == outPipe[0];
-            if (n <= 0) {
-                (isOut ? outOpen : errOpen) = false;
-            } else {
-                (isOut ? result.out : result.err).append(buffer, static_cast<size_t>(n));
-            }
-        }
-    }
-    if (inputOpen)
-        close(inPipe[1]);
-    close(outPipe[0]);
-    close(errPipe[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return result;
-}
-
-FileSizeLimit::FileSizeLimit(uint64_t limit)
-{
-    rlimit current{};
-    getrlimit(RLIMIT_FSIZE, &current);
-    m_savedLimit = current.rlim_cur;
-    m_handler = std::signal(SIGXFSZ, SIG_IGN);
-    current.rlim_cur = static_cast<rlim_t>(limit);
-    setrlimit(RLIMIT_FSIZE, &current);
-}
-
-FileSizeLimit::~FileSizeLimit()
-{
-    rlimit current{};
-    getrlimit(RLIMIT_FSIZE, &current);
-    current.rlim_cur = static_cast<rlim_t>(m_savedLimit);
-    setrlimit(RLIMIT_FSIZE, &current);
-    std::signal(SIGXFSZ, m_handler);
+    std::error_code error;
+    fs::current_path(m_previous, error);
 }
 
 int32_t GetI32(const Bytes& bytes, size_t offset)

@@ -2,22 +2,34 @@
 // and running the built tools.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 using Bytes = std::vector<uint8_t>;
+
+#ifdef _WIN32
+constexpr bool kWindowsHost = true;
+#else
+constexpr bool kWindowsHost = false;
+#endif
 
 Bytes ToBytes(const std::string& text);
 Bytes ReadFileBytes(const std::string& path);
 std::string ReadFileText(const std::string& path);
 void WriteFileBytes(const std::string& path, const Bytes& bytes);
 bool FileExists(const std::string& path);
+bool IsDirectory(const std::string& path);
+// `text` as a text-mode file or console holds it: with CRLF line ends on Windows.
+std::string HostLineEnds(const std::string& text);
 
 // A fresh directory under the system's temporary folder, removed with its contents.
 class ScratchDir {
 public:
-    // A new folder under `base`, or under $TMPDIR (else /tmp) when `base` is null.
+    // A new folder under `base`, or under the host's folder for temporary files.
     explicit ScratchDir(const char* base = nullptr);
     ~ScratchDir();
     ScratchDir(const ScratchDir&) = delete;
@@ -45,10 +57,19 @@ struct RunResult {
     std::string err;      // standard error
 };
 
-// Runs `exe` with `args` in `cwd`, feeding `input` on standard input.
+// Runs `exe` with `args` in `cwd`, feeding `input` on standard input. On Windows the
+// outputs' CRLF line ends come back as '\n' (a bare '\n' fails the test).
 RunResult RunTool(const std::string& exe, const std::vector<std::string>& args,
                   const std::string& cwd, const std::string& input = "");
 
+// Makes a fifo at `path`; false on hosts without them (Windows).
+bool MakeFifo(const std::string& path);
+
+// Whether `text` is `prefix` and then the host's text for an error: exactly `posixText`
+// on POSIX hosts; on Windows any text, as the system's messages vary between versions.
+testing::AssertionResult IsHostError(const std::string& text, const std::string& prefix, const char* posixText);
+
+#ifndef _WIN32  // Windows has no limit on the size of a process's files
 // Lets no file of this process grow beyond `limit` bytes while it lives: writes past it
 // fail as on a full disk.
 class FileSizeLimit {
@@ -62,6 +83,7 @@ private:
     uint64_t m_savedLimit = 0;
     void (*m_handler)(int) = nullptr;
 };
+#endif
 
 // One entry of a package made by hand.
 struct TestEntry {
