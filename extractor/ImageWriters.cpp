@@ -77,7 +77,7 @@ bool WriteTga(const uint8_t* pixels, int32_t width, int32_t height, const std::s
     ByteWriter header(out, kTgaHeaderSize);
     header.zeros(2);                      // no identifier, no colour map
     header.u8(kTgaTrueColour);
-    header.zeros(9);                      // colour map spec, origin
+    header.zeros(9);                      // colour map fields, origin
     header.u16(static_cast<uint32_t>(width));
     header.u16(static_cast<uint32_t>(height));
     header.u8(static_cast<uint32_t>(bytesPerPixel * 8));
