@@ -1,10 +1,12 @@
 // String helpers, the banner and the fatal exit.
 #include "common/Banner.h"
+#include "common/ByteWriter.h"
 #include "common/StringUtil.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <vector>
 
 TEST(StripExtension, StopsAtFirstDotThatStartsAnExtension)
 {
@@ -48,6 +50,26 @@ TEST(AddDefaultExtension, AppendsOnlyWithoutDotInLastComponent)
         EXPECT_STREQ(buffer, c.out) << c.in;
         EXPECT_EQ(AddDefaultExtension(std::string(c.in), ".mtx"), c.out) << c.in;
     }
+}
+
+TEST(ByteWriter, WritesLittleEndianAndFailsWholeAtTheEnd)
+{
+    uint8_t out[8] = {};
+    ByteWriter writer(out, sizeof out);
+    writer.u16(0x0201);
+    writer.u32(0x06050403);
+    writer.u8(7);
+    EXPECT_TRUE(writer.ok());
+    writer.u16(0xAAAA);  // one byte too many: nothing of it is written
+    EXPECT_FALSE(writer.ok());
+    writer.u8(9);        // a failed writer stays failed
+    EXPECT_EQ(std::vector<uint8_t>(out, out + 8), (std::vector<uint8_t>{1, 2, 3, 4, 5, 6, 7, 0}));
+
+    ByteWriter seeking(out, sizeof out);
+    seeking.seek(8);
+    EXPECT_TRUE(seeking.ok());
+    seeking.seek(9);
+    EXPECT_FALSE(seeking.ok());
 }
 
 TEST(Banner, PrintsTitleNoticeAndBlankLine)

@@ -209,10 +209,12 @@ TEST(MtxdumpExtractCli, DxtRecordsRoundTripThroughDdsFilesWithTheHeadersTheyDesc
         {"DXT1", 8, 4, 16, 40, 4}, {"DXT3", 4, 8, 32, 80, 4}, {"DXT5", 16, 8, 128, 208, 5},
         {"DXT1", 20, 4, 40, 40, 0}, {"DXT3", 8, 8, 64, 64, 0}, {"DXT5", 12, 4, 48, 48, 0},
         {"DXT1", 8, 4, 16, 41, 0}, {"DXT3", 4, 4, 16, 47, 0}, {"DXT5", 16, 8, 128, 1000, 0},
+        {"DXT1", 1, 4, 8, 24, 3},
     };
     ScratchDir dir;
     std::filesystem::create_directory(dir / "in");
     std::string extractLines;
+    std::string ignoredLines;
     for (size_t i = 0; i < std::size(cases); ++i) {
         const auto& c = cases[i];
         Bytes file = DdsHeader(c.code, c.width, c.height, c.topSize);
@@ -226,6 +228,7 @@ TEST(MtxdumpExtractCli, DxtRecordsRoundTripThroughDdsFilesWithTheHeadersTheyDesc
         const std::string name = "t" + std::to_string(i);
         WriteFileBytes(dir / "in/" + name + ".dds", file);
         extractLines += "  extract '" + name + "_tc' \t(Ok.)\n";
+        ignoredLines += "  extract '" + name + "_tc' Warning: Compressed texture -- ignored\n";
     }
     ASSERT_EQ(RunTool(MTXMAKE_EXE, {"first", "in/*.*"}, dir.path()).status, 0);
     const RunResult dump = Dump(dir, {"+extract", "+DDS", "-out", "out", "first"});
@@ -237,6 +240,10 @@ TEST(MtxdumpExtractCli, DxtRecordsRoundTripThroughDdsFilesWithTheHeadersTheyDesc
     // Same files, same names: the rebuilt package is the first one byte for byte.
     ASSERT_EQ(RunTool(MTXMAKE_EXE, {"second", "out/first/*.*"}, dir.path()).status, 0);
     EXPECT_EQ(ReadFileBytes(dir / "second.mtx"), ReadFileBytes(dir / "first.mtx"));
+    // Without +dds, DXT records are refused as before and nothing is written.
+    EXPECT_EQ(Dump(dir, {"+extract", "-out", "plain", "first"}).out,
+              kBanner + "\nProcess Pak file 'first.mtx'...\n" + ignoredLines);
+    EXPECT_TRUE(std::filesystem::is_empty(dir / "plain/first"));
 }
 
 #endif
