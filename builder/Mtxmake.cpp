@@ -12,12 +12,10 @@
 #include "host/FileIO.h"
 #include "image/Image.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <vector>
 
 const char kMtxmakeTitle[] = "Img (Gif,Jpg,Pcx,Png,Tga,DDS) to MTX package converter v1.0";
 
@@ -64,7 +62,6 @@ private:
     bool m_PaletteAsked = false;
     bool m_SharedPalette = false;
     RgbaPalette m_Palette{};                 // the shared palette, once chosen
-    std::vector<std::string> m_EntryNames;   // names added in this run, case folded
     std::string m_FatalMessage;
 };
 
@@ -155,12 +152,8 @@ void CPackageBuilder::mfSetTextureName(MipTexture& header, const std::string& fi
 bool CPackageBuilder::mfAddEntry(const char* name, int32_t type, const uint8_t* data, size_t size)
 {
     // Lookups find the first entry of a name, so a later one would be out of reach.
-    std::string folded(name);
-    for (char& c : folded)
-        c = FoldAsciiCase(c);
-    if (std::find(m_EntryNames.begin(), m_EntryNames.end(), folded) != m_EntryNames.end())
+    if (m_Package.mfFileGetNum(name) >= 0)
         std::printf("Warning: Duplicate texture name %s\n", name);
-    m_EntryNames.push_back(folded);
 
     DirEntry entry{};
     std::strncpy(entry.name, name, sizeof entry.name - 1);
