@@ -112,7 +112,7 @@ TEST(Mtxdump, ArgumentsGiveTheirListingStatusAndFolders)
         {{"tex/*"}, Listing("a.b.mtx", {"dotted"}) + Listing("B.MTX", {"stone"}) +
                         Unopened("bad.mtx", "tex/bad.mtx") + (fifo ? Unopened("pipe.mtx", "tex/pipe.mtx") : ""),
          0, "", ""},
-        {{"-out", "unused", "+list", "walls"}, listed, 0, "", "unused"},
+        {{"-out", "u/v", "+list", "walls"}, listed, 0, "", "u"},
         {{"+Extract", "-OUT", "e", "+List", "walls"},
          Listing("walls.mtx", {"brick"}) + Extract("brick", kOk) + "Palette\n" + Extract("Palette", kOk), 0,
          "e/walls", ""},
@@ -299,14 +299,13 @@ TEST(Mtxdump, SharedPaletteMustBeOneWholeTable)
     for (const size_t paletteSize : {0, 1000, 1024, 2048}) {
         ScratchDir dir;
         std::vector<TestEntry> entries = {{"idx", MakeRecordBytes(1, 1, TEX_INDEXED8, {4})}};
-        if (paletteSize)
-            entries.push_back({"Palette", Bytes(paletteSize, 9), RT_PALETTE});
+        if (paletteSize)  // first in the directory: its index is 0
+            entries.insert(entries.begin(), {"Palette", Bytes(paletteSize, 9), RT_PALETTE});
         WriteFileBytes(dir / "pk.mtx", MakePackageBytes(entries));
         const bool whole = paletteSize == kRgbaPaletteSize;
         EXPECT_EQ(Dump(dir, {"+extract", "pk"}).out,
-                  kBanner + Process("pk.mtx") +
-                      Extract("idx", whole ? kOk : "(Can't find palette in pak 'pk.mtx')") +
-                      (paletteSize ? Extract("Palette", kOk) : ""))
+                  kBanner + Process("pk.mtx") + (paletteSize ? Extract("Palette", kOk) : "") +
+                      Extract("idx", whole ? kOk : "(Can't find palette in pak 'pk.mtx')"))
             << paletteSize;
         EXPECT_EQ(FileExists(dir / "pk/idx.pcx"), whole) << paletteSize;
     }
