@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <iterator>
 
 namespace fs = std::filesystem;
 
@@ -17,12 +16,11 @@ TEST(FuzzReplay, EveryCorpusFileRunsCleanlyThroughItsTarget)
     for (const fs::directory_entry& folder : fs::directory_iterator(fs::path(MTX_SOURCE_DIR) / "fuzz" / "corpus")) {
         const FuzzTarget* target = FindFuzzTarget(folder.path().filename().string().c_str());
         ASSERT_NE(target, nullptr) << folder.path();
-        ++folders;
-        EXPECT_FALSE(fs::is_empty(folder.path())) << folder.path();
+        folders += !fs::is_empty(folder.path());
         for (const fs::directory_entry& file : fs::directory_iterator(folder.path())) {
             const Bytes bytes = ReadFileBytes(file.path().string());
             target->run(bytes.data(), bytes.size());
         }
     }
-    EXPECT_EQ(folders, std::size(kFuzzTargets));
+    EXPECT_EQ(folders, std::size(kFuzzTargets));  // every target has a folder with files
 }
