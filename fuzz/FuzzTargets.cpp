@@ -73,7 +73,7 @@ void FuzzLzss(const uint8_t* data, size_t size)
     Bytes decoded(limit + 32, 0xA5);
     const int32_t produced = LzssDecode(data + 4, decoded.data(), static_cast<int32_t>(streamSize), static_cast<int32_t>(limit));
     FUZZ_CHECK(produced >= 0 && produced <= LzssMaxDecodedSize(static_cast<int64_t>(streamSize)));
-    FUZZ_CHECK(std::all_of(decoded.begin() + static_cast<ptrdiff_t>(limit), decoded.end(), [](uint8_t byte) { return byte == 0xA5; }));
+    FUZZ_CHECK(std::all_of(decoded.begin() + static_cast<std::ptrdiff_t>(limit), decoded.end(), [](uint8_t byte) { return byte == 0xA5; }));
     decoded.resize(static_cast<size_t>(produced));
     FUZZ_CHECK(decoded == ReferenceLzssDecode(data + 4, streamSize, static_cast<int64_t>(limit)));
 }
