@@ -108,10 +108,6 @@ Bytes WithFourth(Bytes rgba, uint8_t fourth)
     return rgba;
 }
 
-const int kSizes[][2] = {{1, 1}, {3, 5}, {17, 2}, {130, 9}, {2, 21}};
-
-// ---- TGA ----
-
 struct TgaVariant {
     uint8_t type, pixelSize, mapSize;
 };
@@ -132,36 +128,81 @@ Bytes TgaExpected(const SamplePicture& picture, const TgaVariant& v)
     return out;
 }
 
-TEST(TgaImage, EveryVariantRoundTripsAndEveryCutKeepsOnlyWholeValues)
+// Rows in the order an interlaced GIF sends them.
+Bytes Interlace(const Bytes& pixels, int width, int height)
+{
+    const int start[] = {0, 4, 2, 1}, step[] = {8, 8, 4, 2};
+    Bytes sent;
+    for (int pass = 0; pass < 4; ++pass)
+        for (int row = start[pass]; row < height; row += step[pass])
+            sent.insert(sent.end(), pixels.begin() + row * width, pixels.begin() + (row + 1) * width);
+    return sent;
+}
+
+// Random pictures of every size and palette size, written in every variant the writers
+// offer, decode through the loader to the picture: TGA in every type, depth, origin and
+// interlace; PCX with any runs and padding; GIF with every code size, table and interlace.
+TEST(ImageDecoders, EveryWrittenVariantRoundTrips)
 {
     std::mt19937 random(1);
-    // Origins, two- and four-way interlace, interlace 3 read as none, attribute bits.
-    const uint8_t descriptors[] = {0x00, 0x20, 0x40, 0x60, 0x80, 0xA0, 0xC0, 0xE0, 0x08};
-    for (const auto& size : kSizes) {
-        const SamplePicture picture = RandomPicture(size[0], size[1], random);
-        for (const TgaVariant& v : kTgaVariants) {
-            for (uint8_t descriptor : descriptors) {
-                const Bytes file = EncodeTga(picture, {v.type, v.pixelSize, v.mapSize, descriptor, descriptor == 0x20});
-                const Bytes full = TgaExpected(picture, v);
-                const Decoded d = Decode<CTgaImage>(file);
-                EXPECT_TRUE(d.error == IMGERR_NONE && d.format == IMG_TGA && d.bpp == v.pixelSize && d.trans == -1 &&
-                            d.palette.empty() && d.pixels == full)
-                    << size[0] << "x" << size[1] << " type " << int(v.type) << " bits " << int(v.pixelSize) << "/"
-                    << int(v.mapSize) << " descriptor " << int(descriptor) << ": " << d.text;
-                // A cut file fails, or (run-length data only) keeps just the pixels before the cut.
-                for (size_t length = 0; size[0] == 3 && descriptor % 0x60 == 0 && length < file.size(); ++length) {
-                    const Decoded cut = Decode<CTgaImage>(Prefix(file, length));
-                    bool ok = cut.error ? cut.text == (length < 3 ? "Unknown Targa image type" : "Truncated Targa file")
-                                        : v.type >= 9;
-                    for (size_t p = 0; ok && !cut.error && p < full.size(); p += 4)
-                        ok = std::equal(&full[p], &full[p] + 4, &cut.pixels[p]) || !(cut.pixels[p] | cut.pixels[p + 1] |
-                                                                                     cut.pixels[p + 2] | cut.pixels[p + 3]);
-                    EXPECT_TRUE(ok) << "type " << int(v.type) << " bits " << int(v.pixelSize) << " cut at " << length;
+    const uint8_t descriptors[] = {0x00, 0x20, 0x40, 0x60, 0x80, 0xA0, 0xC0, 0xE0, 0x08};  // 0xC0: interlace 3, none
+    for (const auto& size : {std::array<int, 2>{1, 1}, {3, 5}, {17, 2}, {130, 9}, {2, 21}, {640, 480}}) {
+        const int width = size[0], height = size[1];
+        for (int bits = size[0] == 640 ? 8 : 1; bits <= 8; ++bits) {
+            const SamplePicture picture = RandomPicture(width, height, random, 1 << bits);
+            const Bytes table = Prefix(picture.palette, size_t(3) << bits);
+            auto expect = [&](const Bytes& file, int32_t format, const Bytes& pixels, int32_t bpp, int32_t trans,
+                              const Bytes& palette, const std::string& variant) {
+                const Decoded d = Decode(file);
+                EXPECT_TRUE(d.error == IMGERR_NONE && d.format == format && d.width == width && d.height == height &&
+                            d.bpp == bpp && d.trans == trans && d.pixels == pixels && d.palette == palette &&
+                            (palette.empty() || d.indices == picture.indices))
+                    << width << "x" << height << " colours " << (1 << bits) << " " << variant << ": " << d.text;
+            };
+            for (int kind = 0; kind < 4; ++kind) {
+                // global table; interlaced; local table over a global ramp; local table alone, interlaced
+                GifLayout layout;
+                layout.width = width, layout.height = height, layout.minCodeSize = std::max(bits, 2);
+                layout.interlaced = kind & 1;
+                layout.globalSizeBits = kind == 3 ? -1 : kind == 2 ? 7 : bits - 1;
+                (kind >= 2 ? layout.localTable : layout.globalTable) = table;
+                layout.localSizeBits = kind >= 2 ? bits - 1 : -1;
+                layout.pixels = layout.interlaced ? Interlace(picture.indices, width, height) : picture.indices;
+                layout.extensions = GifGraphicControl(kind == 2, uint8_t(bits * 9));
+                layout.version = kind ? "GIF89a" : "GIF87a";
+                expect(EncodeGif(layout), IMG_GIF, WithFourth(picture.rgba, 0), 0, kind == 2 ? bits * 9 : -1,
+                       table + Bytes(kPaletteSize - table.size(), 0), "GIF kind " + std::to_string(kind));
+            }
+            for (int maxRun = 1; bits == 8 && maxRun <= 63; maxRun += 62)
+                for (int pad = 0; pad <= 2; ++pad)
+                    expect(EncodePcx(picture, {uint16_t(width + pad), maxRun}), IMG_PCX, WithFourth(picture.rgba, 0), 0,
+                           -1, picture.palette, "PCX pad " + std::to_string(pad));
+            for (const TgaVariant& v : kTgaVariants) {
+                for (uint8_t descriptor : descriptors) {
+                    if (bits != 8 || width == 640)
+                        break;
+                    const Bytes file = EncodeTga(picture, {v.type, v.pixelSize, v.mapSize, descriptor, descriptor == 0x20});
+                    const Bytes full = TgaExpected(picture, v);
+                    expect(file, IMG_TGA, full, v.pixelSize, -1, {},
+                           "TGA " + std::to_string(v.type) + "/" + std::to_string(v.pixelSize) + "/" +
+                               std::to_string(v.mapSize) + " descriptor " + std::to_string(descriptor));
+                    // A cut file fails, or (run-length data only) keeps just the pixels before the cut.
+                    for (size_t length = 0; width == 3 && descriptor % 0x60 == 0 && length < file.size(); ++length) {
+                        const Decoded d = Decode<CTgaImage>(Prefix(file, length));
+                        bool ok = d.error ? d.text == (length < 3 ? "Unknown Targa image type" : "Truncated Targa file")
+                                          : v.type >= 9;
+                        for (size_t p = 0; ok && !d.error && p < full.size(); p += 4)
+                            ok = std::equal(&full[p], &full[p] + 4, &d.pixels[p]) ||
+                                 !(d.pixels[p] | d.pixels[p + 1] | d.pixels[p + 2] | d.pixels[p + 3]);
+                        EXPECT_TRUE(ok) << "TGA " << int(v.type) << "/" << int(v.pixelSize) << " cut at " << length;
+                    }
                 }
             }
         }
     }
 }
+
+// ---- TGA ----
 
 // A TGA made by hand, rows top first.
 Bytes Tga(uint8_t type, uint8_t bits, uint16_t width, uint16_t height, const Bytes& body, uint8_t mapType = 0,
@@ -216,23 +257,6 @@ TEST(TgaImage, HandMadeFilesRejectionsAndLimits)
 
 // ---- PCX ----
 
-TEST(PcxImage, WrittenPicturesRoundTripWithAnyRunsAndPadding)
-{
-    std::mt19937 random(3);
-    for (const auto& size : {std::array<int, 2>{1, 1}, {3, 5}, {17, 2}, {130, 9}, {640, 480}}) {
-        const SamplePicture picture = RandomPicture(size[0], size[1], random);
-        for (int maxRun : {1, 63}) {
-            for (int pad : {0, 1, 2}) {
-                const Decoded d = Decode<CPcxImage>(EncodePcx(picture, {uint16_t(size[0] + pad), maxRun}));
-                EXPECT_TRUE(d.error == IMGERR_NONE && d.format == IMG_PCX && d.width == size[0] && d.trans == -1 &&
-                            d.indices == picture.indices && d.pixels == WithFourth(picture.rgba, 0) &&
-                            d.palette == picture.palette)
-                    << size[0] << " run " << maxRun << " pad " << pad << ": " << d.text;
-            }
-        }
-    }
-}
-
 Bytes Pcx(uint16_t xmax, uint16_t ymax, uint16_t bytesPerLine, const Bytes& body, size_t paletteSize = 769)
 {
     Bytes out(128, 0);
@@ -273,45 +297,6 @@ TEST(PcxImage, RunsStopAtRowEndsRejectionsAndEveryPrefix)
 }
 
 // ---- GIF ----
-
-// Rows in the order an interlaced GIF sends them.
-Bytes Interlace(const Bytes& pixels, int width, int height)
-{
-    const int start[] = {0, 4, 2, 1}, step[] = {8, 8, 4, 2};
-    Bytes sent;
-    for (int pass = 0; pass < 4; ++pass)
-        for (int row = start[pass]; row < height; row += step[pass])
-            sent.insert(sent.end(), pixels.begin() + row * width, pixels.begin() + (row + 1) * width);
-    return sent;
-}
-
-TEST(GifImage, WrittenPicturesRoundTripInEveryCodeSizeAndLayout)
-{
-    std::mt19937 random(5);
-    for (const auto& size : kSizes) {
-        for (int bits = 1; bits <= 8; ++bits) {
-            const SamplePicture picture = RandomPicture(size[0], size[1], random, 1 << bits);
-            const Bytes table = Prefix(picture.palette, size_t(3) << bits);
-            // global table; interlaced; local table over a global ramp; local table alone, interlaced
-            for (int kind = 0; kind < 4; ++kind) {
-                GifLayout layout;
-                layout.width = size[0], layout.height = size[1], layout.minCodeSize = std::max(bits, 2);
-                layout.interlaced = kind & 1;
-                layout.globalSizeBits = kind == 3 ? -1 : kind == 2 ? 7 : bits - 1;
-                (kind >= 2 ? layout.localTable : layout.globalTable) = table;
-                layout.localSizeBits = kind >= 2 ? bits - 1 : -1;
-                layout.pixels = layout.interlaced ? Interlace(picture.indices, size[0], size[1]) : picture.indices;
-                layout.extensions = GifGraphicControl(kind == 2, uint8_t(bits * 9));
-                layout.version = kind ? "GIF89a" : "GIF87a";
-                const Decoded d = Decode(EncodeGif(layout));
-                EXPECT_TRUE(d.error == IMGERR_NONE && d.format == IMG_GIF && d.trans == (kind == 2 ? bits * 9 : -1) &&
-                            d.indices == picture.indices && d.pixels == WithFourth(picture.rgba, 0) &&
-                            d.palette == table + Bytes(kPaletteSize - table.size(), 0))
-                    << size[0] << "x" << size[1] << " bits " << bits << " kind " << kind << ": " << d.text;
-            }
-        }
-    }
-}
 
 TEST(GifImage, FullTablesAndTheLongestString)
 {
