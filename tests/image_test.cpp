@@ -12,6 +12,7 @@
 #include <unistd.h>
 #include <zlib.h>
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -46,7 +47,6 @@ Decoded Decode(const Bytes& file)
             image->m_TransIndex, image->m_pPixels != nullptr, plane(image->m_pPixels, count * 4),
             plane(image->m_pIndices, count), plane(image->m_pPalette, kPaletteSize)};
 }
-
 // An input and its outcome: the error text ("" for success) and then the RGBA or index plane and format when given.
 struct Case {
     Bytes file;
