@@ -237,7 +237,7 @@ TEST(Mtxmake, CommandLinesPackageNamesAndFailures)
         {{std::string(128, 'p'), "*.*"}, "", usage, 1},
         {{std::string(124, 'p'), "*.*"}, "", usage, 1},  // 128 characters with ".mtx"
         {{"pak", std::string(127, 'x') + "*"}, "", usage, 1},
-        {{std::string(123, 'p'), "*.txt"}, std::string(123, 'p') + ".mtx", Done(std::string(123, 'p') + ".mtx"), 0},
+        {{std::string(123, 'p') + ".mtx", "*.txt"}, std::string(123, 'p') + ".mtx", Done(std::string(123, 'p') + ".mtx"), 0},
         {{"pak", std::string(126, 'x') + "*"}, "pak.mtx", "Warning: no file matches " + std::string(126, 'x') + "*\n", 2},
         {{"walls", "texturs/*.*"}, "walls.mtx", "Warning: no file matches texturs/*.*\n", 2},
         {{"pak", "*.txt"}, "pak.mtx", Done("pak.mtx"), 0}, {{"pak.mtx", "*.txt"}, "pak.mtx", Done("pak.mtx"), 0},
@@ -277,6 +277,7 @@ TEST(BuildMipTexture, RefusesImagesWithoutFormatPixelsOrPaletteAndLeavesTheHeade
         EXPECT_FALSE(CanBuildMipTexture(*image));
         EXPECT_FALSE(BuildMipTexture(*image, header, size, true));
         EXPECT_TRUE(size == 55 && header.format == 0 && header.dataOffset == 0);
+        EXPECT_FALSE(UsesOtherColours(*image, RgbaPalette{}));
     }
     EXPECT_FALSE(AllocateRecord(uint64_t{1} << 31));  // beyond an entry's 32-bit size
 }
