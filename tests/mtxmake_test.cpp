@@ -25,7 +25,7 @@ std::string Done(const std::string& package) { return "\nDone produce package <"
 
 struct Entry {
     std::string name;
-    int32_t type;
+    int32_t type;  // RT_TEXTURE or RT_PALETTE
     Bytes data;
 };
 
