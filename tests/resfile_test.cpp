@@ -259,7 +259,7 @@ TEST(ResFileFlush, RefusalsPendingEntriesAndFailures)
     EXPECT_EQ(package.mfFileRead(0, Bytes(64).data()), 0);
     EXPECT_EQ(Err(package), "CResFile::mfFileRead - Error read file <pending>" + in);
     for (int32_t i = 2; i <= 34; ++i)
-        ASSERT_EQ(Add(package, "e" + std::to_string(i), {2}), i);
+        ASSERT_EQ(Add(package, "e" + std::to_string(i), {2}, RC_LZSS), i);
     EXPECT_EQ(package.mfGetCapacity(), 74);  // grows by a quarter and 32
     ASSERT_EQ(package.mfFlush(), 1);
     // Nothing pending: a flush writes nothing, so a header damaged behind its back stays.
