@@ -241,6 +241,7 @@ TEST(ResFileFlush, RefusalsPendingEntriesAndFailures)
     EXPECT_EQ(unopened.mfFlush(), 0);
     EXPECT_EQ(Err(unopened), "CResFile::mfFlush - No open stream for resource file <" + path + ">");
     EXPECT_FALSE(FileExists(path));
+    EXPECT_EQ(unopened.mfClose() + unopened.mfGetCount(), 1);  // closing drops the pending entry
     CResFile package(path.c_str());
     ASSERT_EQ(package.Open(RA_WRITE | RA_CREATE), 1);
     EXPECT_EQ(package.mfFlush(), 1);
