@@ -102,7 +102,9 @@ int32_t CResFile::mfFlush()
     }
     if (!m_Disk.known && !mfLearnDisk())
         return 0;
-    if (m_Disk.records == mfGetCount())
+    // Only pending entries are written; a count that already matches the disk may be
+    // another handle's appends, which mfPlanAppend refuses.
+    if (m_PendingBytes.empty())
         return 1;
     std::vector<PlannedWrite> writes;
     if (!mfPlanAppend(writes))
