@@ -24,10 +24,9 @@ const std::string kOk = "\t(Ok.)";
 using Args = std::vector<std::string>;
 
 RunResult Dump(const ScratchDir& dir, const Args& args) { return RunTool(MTXDUMP_EXE, args, dir.path()); }
-
 std::string Process(const std::string& found) { return "\nProcess Pak file '" + found + "'...\n"; }
-
 std::string Extract(std::string name, std::string ending) { return "  extract '" + name + "' " + ending + "\n"; }
+std::string CantLoad(const std::string& name) { return "Warning: Can't load texture '" + name + "'"; }
 
 std::string Listing(const std::string& found, const std::vector<std::string>& names)
 {
@@ -50,27 +49,9 @@ std::set<std::string> FilesIn(const std::string& path)
     return names;
 }
 
-// Every entry of a package, read unpacked.
-std::vector<TestEntry> ReadEntries(const std::string& path)
+Bytes Rec(int32_t width, int32_t height, int32_t format, const Bytes& body, int32_t own = 0, int32_t at = 108)
 {
-    std::vector<TestEntry> entries;
-    CResFile package(path.c_str());
-    EXPECT_EQ(package.Open(RA_READ), 1) << path;
-    for (int32_t index = 0; index < package.mfGetCount(); ++index) {
-        Bytes data(static_cast<size_t>(package.mfFileSize(index)));
-        EXPECT_EQ(package.mfFileRead(index, data.data(), static_cast<int64_t>(data.size())), int32_t(data.size()));
-        entries.push_back({package.mfGetEntry(index).name, data, package.mfGetEntry(index).type});
-    }
-    return entries;
-}
-
-// The extractor's PCX of a picture: runs of one, the size as resolution, palette information 2.
-Bytes ExtractedPcx(const SamplePicture& picture)
-{
-    Bytes file = EncodePcx(picture, {0, 1});
-    SetI32(file, 12, picture.width | picture.height << 16);
-    file[68] = 2;
-    return file;
+    return MakeRecordBytes(width, height, format, body, own, at);
 }
 
 }  // namespace
@@ -78,52 +59,38 @@ Bytes ExtractedPcx(const SamplePicture& picture)
 TEST(Mtxdump, ArgumentsGiveTheirListingStatusAndFolders)
 {
     ScratchDir dir;
-    const Bytes walls = MakePackageBytes(
-        {{"brick", MakeRecordBytes(1, 1, TEX_RGB24, {1, 2, 3})}, {"Palette", Bytes(1024, 7), RT_PALETTE}});
-    WriteFileBytes(dir / "walls.mtx", walls);
-    WriteFileBytes(dir / "walls.tga", ToBytes("not a package"));
-    WriteFileBytes(dir / "+x.mtx", MakePackageBytes({{"e", ToBytes("data")}}));
-    WriteFileBytes(dir / "blocker", ToBytes("a file in the way"));
+    const Bytes walls =
+        MakePackageBytes({{"brick", Rec(1, 1, TEX_RGB24, {1, 2, 3})}, {"Palette", Bytes(1024, 7), RT_PALETTE}});
     fs::create_directories(dir / "tex/folder.mtx");
-    WriteFileBytes(dir / "tex/a.b.mtx", MakePackageBytes({{"dotted", ToBytes("d")}}));
-    WriteFileBytes(dir / "tex/B.MTX", MakePackageBytes({{"stone", ToBytes("s")}}));
-    WriteFileBytes(dir / "tex/bad.mtx", ToBytes("not a package"));
+    WriteFileBytes(dir / "walls.mtx", walls);
     WriteFileBytes(dir / "tex/.hidden.mtx", walls);
+    for (const char* file : {"walls.tga", "tex/bad.mtx", "blocker"})
+        WriteFileBytes(dir / file, ToBytes("not a package"));
+    for (const auto& [file, entry] : {std::pair("+x.mtx", "e"), {"tex/a.b.mtx", "dotted"}, {"tex/B.MTX", "stone"}})
+        WriteFileBytes(dir / file, MakePackageBytes({{entry, ToBytes("data")}}));
     const bool fifo = MakeFifo(dir / "tex/pipe.mtx");
-
     const std::string usage = "usage: Mtxdump [options] mtxfile";
     const std::string listed = Listing("walls.mtx", {"brick", "Palette"});
     const std::string extracted = Process("walls.mtx") + Extract("brick", kOk) + Extract("Palette", kOk);
+    const auto unknown = [](const std::string& option) { return "Unknown option \"" + option + "\""; };
     // Arguments -> standard output after the banner, exit status, a folder made and a path not made.
-    const struct { Args args; std::string out; int status; std::string made, notMade; } cases[] = {
-        {{}, "usage: Mtxdump [options] mtxfile (or *.*)\noptions:\n   +extract\n   +dds\n   +list\n"
-             "   +quarklinks\n   -out\n", 1, "", ""},
-        {{"+extract"}, usage, 1, "", "walls"},
-        {{"+LIST", "+quarklinks", "+dds"}, usage, 1, "", "DataMirakTxt.qrk"},
-        {{"+extract", "-out"}, usage, 1, "", ""},
-        {{"+extract", "-out", "walls"}, usage, 1, "", "walls"},
-        {{"-x", "walls"}, "Unknown option \"-x\"", 1, "", ""},
-        {{"+list", "-Outdir", "walls"}, "Unknown option \"-Outdir\"", 1, "", ""},
-        {{"-", "walls"}, "Unknown option \"-\"", 1, "", ""},
-        {{"walls"}, listed, 0, "", "walls"},
-        {{"+LIST", "+DDS", "W*.pcx", "a", "-x"}, listed, 0, "", ""},
-        {{"+x", "walls"}, Listing("+x.mtx", {"e"}), 0, "", ""},
-        {{"missing/*.mtx"}, "", 0, "", ""},
+    const struct { Args args; std::string out; int status; std::string made = "", notMade = ""; } cases[] = {
+        {{}, usage + " (or *.*)\noptions:\n   +extract\n   +dds\n   +list\n   +quarklinks\n   -out\n", 1},
+        {{"+extract"}, usage, 1, "", "walls"}, {{"+LIST", "+quarklinks", "+dds"}, usage, 1, "", "DataMirakTxt.qrk"},
+        {{"+extract", "-out"}, usage, 1}, {{"+extract", "-out", "walls"}, usage, 1, "", "walls"},
+        {{"-x", "walls"}, unknown("-x"), 1}, {{"+list", "-Outdir", "walls"}, unknown("-Outdir"), 1},
+        {{"-", "walls"}, unknown("-"), 1}, {{"walls"}, listed, 0, "", "walls"},
+        {{"+LIST", "+DDS", "W*.pcx", "a", "-x"}, listed, 0}, {{"+x", "walls"}, Listing("+x.mtx", {"e"}), 0},
+        {{"missing/*.mtx"}, "", 0}, {{"-out", "u/v", "+list", "walls"}, listed, 0, "", "u"},
         {{"tex/*"}, Listing("a.b.mtx", {"dotted"}) + Listing("B.MTX", {"stone"}) +
-                        Unopened("bad.mtx", "tex/bad.mtx") + (fifo ? Unopened("pipe.mtx", "tex/pipe.mtx") : ""),
-         0, "", ""},
-        {{"-out", "u/v", "+list", "walls"}, listed, 0, "", "u"},
+                        Unopened("bad.mtx", "tex/bad.mtx") + (fifo ? Unopened("pipe.mtx", "tex/pipe.mtx") : ""), 0},
         {{"+Extract", "-OUT", "e", "+List", "walls"},
-         Listing("walls.mtx", {"brick"}) + Extract("brick", kOk) + "Palette\n" + Extract("Palette", kOk), 0,
-         "e/walls", ""},
+         Listing("walls.mtx", {"brick"}) + Extract("brick", kOk) + "Palette\n" + Extract("Palette", kOk), 0, "e/walls"},
         {{"+extract", "-out", "first", "-out", "o/deep", "walls"}, extracted, 0, "o/deep/walls", "first"},
-        {{"+extract", "-out", dir / "abs/x", "walls"}, extracted, 0, "abs/x/walls", ""},
-        {{"+extract", "-out", "m\\", "nothing"}, "", 0, "m", ""},
-        {{"+extract", "walls"}, extracted, 0, "walls", ""},
-        {{"+extract", "-out", "t", "tex/a*"},
-         Process("a.b.mtx") + Extract("dotted", "Warning: Can't load texture 'dotted'"),
-         0, "t/a", "t/a.b"},
-    };
+        {{"+extract", "-out", dir / "abs/x", "walls"}, extracted, 0, "abs/x/walls"},
+        {{"+extract", "-out", "m\\", "nothing"}, "", 0, "m"}, {{"+extract", "walls"}, extracted, 0, "walls"},
+        {{"+extract", "-out", "t", "tex/a*"}, Process("a.b.mtx") + Extract("dotted", CantLoad("dotted")), 0, "t/a",
+         "t/a.b"}};
     for (const auto& c : cases) {
         const RunResult run = Dump(dir, c.args);
         const std::string what = testing::PrintToString(c.args);
@@ -135,9 +102,8 @@ TEST(Mtxdump, ArgumentsGiveTheirListingStatusAndFolders)
     // A file in the way of the output folder, or of the package's folder inside it, ends the run.
     for (const std::string out : {"blocker/sub", "blocker"}) {
         const RunResult run = Dump(dir, {"+extract", "-out", out, "walls"});
-        const std::string before =
-            out == "blocker" ? Process("walls.mtx") + "mkdir blocker/walls: " : "mkdir blocker/sub: ";
-        EXPECT_TRUE(IsHostError(run.out, kBanner + before, "Not a directory")) << out;
+        const std::string before = out == "blocker" ? Process("walls.mtx") + "mkdir blocker/walls" : "mkdir " + out;
+        EXPECT_TRUE(IsHostError(run.out, kBanner + before + ": ", "Not a directory")) << out;
         EXPECT_EQ(run.status, 1) << out;
     }
 #ifndef _WIN32  // a package path that would not fit the handle's name is not opened cut short
@@ -153,22 +119,19 @@ TEST(Mtxdump, ArgumentsGiveTheirListingStatusAndFolders)
 #endif
 }
 
-// Pictures through Mtxmake and `Mtxdump +extract +dds` come back as the very files the
-// sample writers make of them; the files rebuild the same package, and the package
-// stored with LZSS extracts alike.
+// Pictures through Mtxmake and `Mtxdump +extract +dds` come back as the very files the sample
+// writers make of them and rebuild the same package; the package stored with LZSS extracts alike.
 TEST(Mtxdump, ExtractedFilesAreTheSampleWritersFilesAndRebuildThePackage)
 {
     uint32_t seed = 12345;
     const auto next = [&seed] { return static_cast<uint8_t>((seed = seed * 1103515245u + 12345u) >> 16); };
-    SamplePicture shared(1, 1);
-    for (uint8_t& value : shared.palette)
-        value = next();
+    Bytes palette(768);
+    std::generate(palette.begin(), palette.end(), next);
     // DDS files: code, width, height, top level's size, body size, levels (0: not a whole chain).
     const struct { const char* code; uint32_t width, height, topSize, bodySize, levels; } dxts[] = {
-        {"DXT1", 8, 4, 16, 40, 4}, {"DXT3", 4, 8, 32, 80, 4}, {"DXT5", 16, 8, 128, 208, 5},
-        {"DXT1", 20, 4, 40, 40, 0}, {"DXT3", 8, 8, 64, 64, 0}, {"DXT5", 12, 4, 48, 48, 0},
-        {"DXT1", 8, 4, 16, 41, 0}, {"DXT3", 4, 4, 16, 47, 0}, {"DXT1", 1, 4, 8, 24, 3},
-    };
+        {"DXT1", 8, 4, 16, 40, 4}, {"DXT3", 4, 8, 32, 80, 4}, {"DXT5", 16, 8, 128, 208, 5}, {"DXT1", 20, 4, 40, 40, 0},
+        {"DXT3", 8, 8, 64, 64, 0}, {"DXT5", 12, 4, 48, 48, 0}, {"DXT1", 8, 4, 16, 41, 0}, {"DXT3", 4, 4, 16, 47, 0},
+        {"DXT1", 1, 4, 8, 24, 3}};
     for (const char* answer : {"n\n", "y\n"}) {
         ScratchDir dir;
         fs::create_directory(dir / "in");
@@ -176,23 +139,25 @@ TEST(Mtxdump, ExtractedFilesAreTheSampleWritersFilesAndRebuildThePackage)
         const int sides[][2] = {{1, 1}, {3, 2}, {1, 5}, {16, 16}, {7, 3}};
         for (size_t i = 0; i < std::size(sides); ++i) {
             SamplePicture picture(sides[i][0], sides[i][1]);
-            picture.palette = shared.palette;
-            for (uint8_t& value : picture.rgba)
-                value = next();
+            picture.palette = palette;
+            std::generate(picture.rgba.begin(), picture.rgba.end(), next);
             for (size_t at = 0; at < picture.indices.size(); ++at)
                 picture.indices[at] = sides[i][0] == 16 ? static_cast<uint8_t>(at) : next();
             const std::string stem = "p" + std::to_string(i);
             expected[stem + "a.tga"] = EncodeTga(picture, {2, 24, 24, 0x20, false});
             expected[stem + "b.tga"] = EncodeTga(picture, {2, 32, 24, 0x28, false});
-            expected[stem + "c.pcx"] = ExtractedPcx(picture);
-            expected[stem + "d.pcx"] = ExtractedPcx(picture);
+            // The extractor's PCX: runs of one, the size as resolution, palette information 2.
+            Bytes& pcx = expected[stem + "c.pcx"] = EncodePcx(picture, {0, 1});
+            SetI32(pcx, 12, picture.width | picture.height << 16);
+            pcx[68] = 2;
+            expected[stem + "d.pcx"] = pcx;
             for (const char* name : {"a.tga", "b.tga", "c.pcx"})
                 WriteFileBytes(dir / "in/" + stem + name, expected[stem + name]);
             WriteFileBytes(dir / "in/" + stem + "d.gif", EncodeGifPicture(picture));
         }
         for (size_t i = 0; i < std::size(dxts); ++i) {
             const auto& c = dxts[i];
-            Bytes file = DdsHeader(c.code, c.width, c.height, c.topSize);
+            Bytes& file = expected["t" + std::to_string(i) + ".dds"] = DdsHeader(c.code, c.width, c.height, c.topSize);
             if (c.levels) {  // flags, mip-map count and caps at file offsets 8, 28 and 108
                 SetI32(file, 8, 0x1 | 0x2 | 0x4 | 0x1000 | 0x20000 | 0x80000);
                 SetI32(file, 28, static_cast<int32_t>(c.levels));
@@ -200,22 +165,24 @@ TEST(Mtxdump, ExtractedFilesAreTheSampleWritersFilesAndRebuildThePackage)
             }
             for (uint32_t at = 0; at < c.bodySize; ++at)
                 file.push_back(next());
-            expected["t" + std::to_string(i) + ".dds"] = file;
             WriteFileBytes(dir / "in/t" + std::to_string(i) + ".dds", file);
         }
         ASSERT_EQ(RunTool(MTXMAKE_EXE, {"first", "in/*.*"}, dir.path(), answer).status, 0);
-        std::vector<TestEntry> entries = ReadEntries(dir / "first.mtx");
-        ASSERT_EQ(entries.size(), expected.size() + (answer[0] == 'y'));  // one per file, maybe "Palette"
+        CResFile first((dir / "first.mtx").c_str());
+        ASSERT_EQ(first.Open(RA_READ), 1);
+        ASSERT_EQ(size_t(first.mfGetCount()), expected.size() + (answer[0] == 'y'));  // one per file, maybe "Palette"
+        std::vector<TestEntry> packed;  // the entries stored with LZSS
         std::string lines;
-        for (const TestEntry& entry : entries)
-            lines += Extract(entry.name, kOk);
-
-        for (TestEntry& entry : entries)
-            entry = {entry.name, Packed(entry.data), entry.type, RC_LZSS};
-        WriteFileBytes(dir / "packed.mtx", MakePackageBytes(entries));
-        for (const char* package : {"first", "packed"}) {
-            const RunResult run = Dump(dir, {"+extract", "+dds", "-out", "o", package});
-            EXPECT_EQ(run.out, kBanner + Process(package + std::string(".mtx")) + lines) << package << answer;
+        for (int32_t index = 0; index < first.mfGetCount(); ++index) {
+            Bytes data(static_cast<size_t>(first.mfFileSize(index)));
+            ASSERT_EQ(first.mfFileRead(index, data.data(), static_cast<int64_t>(data.size())), int32_t(data.size()));
+            packed.push_back({first.mfGetEntry(index).name, Packed(data), first.mfGetEntry(index).type, RC_LZSS});
+            lines += Extract(first.mfGetEntry(index).name, kOk);
+        }
+        WriteFileBytes(dir / "packed.mtx", MakePackageBytes(packed));
+        for (const std::string package : {"first", "packed"}) {
+            EXPECT_EQ(Dump(dir, {"+extract", "+dds", "-out", "o", package}).out,
+                      kBanner + Process(package + ".mtx") + lines) << package << answer;
             for (const auto& [name, bytes] : expected)
                 EXPECT_EQ(ReadFileBytes(dir / "o/" + package + "/" + name), bytes) << package << name << answer;
             EXPECT_EQ(FilesIn(dir / "o/" + package).size(), expected.size()) << package;
@@ -229,147 +196,115 @@ TEST(Mtxdump, ExtractedFilesAreTheSampleWritersFilesAndRebuildThePackage)
 // with their line; the entries after them still extract, each to its own file.
 TEST(Mtxdump, EveryRecordGetsItsLineAndOnlyWholeRecordsWriteFiles)
 {
-    const Bytes rgb = MakeRecordBytes(1, 1, TEX_RGB24, {1, 2, 3});
-    const Bytes dxt = MakeRecordBytes(4, 4, TEX_DXT1, {1, 2, 3, 4, 5, 6, 7, 8}, 0, 0);
+    const Bytes rgb = Rec(1, 1, TEX_RGB24, {1, 2, 3}), dxt = Rec(4, 4, TEX_DXT1, {1, 2, 3, 4, 5, 6, 7, 8}, 0, 0);
     // Entry name, record -> file written (null: the record is refused) and its last bytes, when given.
-    const struct { const char* name; Bytes record; const char* file; Bytes body; } cases[] = {
-        {"fits", MakeRecordBytes(2, 2, TEX_RGB24, Bytes(12, 1)), "fits.tga", {}},
-        {"short", MakeRecordBytes(2, 2, TEX_RGB24, Bytes(11, 1)), nullptr, {}},
-        {"rgba", MakeRecordBytes(1, 2, TEX_RGBA32, Bytes(8, 1)), "rgba.tga", {}},
-        {"own", MakeRecordBytes(1, 1, TEX_INDEXED8, Bytes(1025, 200), 1), "own.pcx", {}},
-        {"ownshort", MakeRecordBytes(1, 1, TEX_INDEXED8, Bytes(1024, 1), 1), nullptr, {}},
-        {"width0", MakeRecordBytes(0, 5, TEX_RGBA32, {}), nullptr, {}},
-        {"heightneg", MakeRecordBytes(3, -1, TEX_RGB24, Bytes(9, 1)), nullptr, {}},
-        {"huge", MakeRecordBytes(0x7FFFFFFF, 0x7FFFFFFF, TEX_RGBA32, Bytes(16, 1)), nullptr, {}},
-        {"inheader", MakeRecordBytes(1, 1, TEX_RGB24, {1, 2, 3, 4}, 0, 107), nullptr, {}},
-        {"pastend", MakeRecordBytes(1, 1, TEX_RGB24, {1, 2, 3}, 0, 109), nullptr, {}},
-        {"offset", MakeRecordBytes(1, 1, TEX_RGB24, {9, 9, 9, 9, 1, 2, 3}, 0, 112), "offset.tga", {3, 2, 1}},
-        {"tiny", Bytes(107, 2), nullptr, {}},
-        {"noformat", MakeRecordBytes(0, 0, 1, {}), "", {}},
-        {"dshort", MakeRecordBytes(8, 8, TEX_DXT5, Bytes(63), 0, 0), nullptr, {}},
-        {"dwidth0", MakeRecordBytes(0, 4, TEX_DXT1, Bytes(8), 0, 0), nullptr, {}},
-        {"dneg", MakeRecordBytes(-3, 4, TEX_DXT1, Bytes(8), 0, 0), nullptr, {}},
-        {"dhuge", MakeRecordBytes(0x7FFFFFFF, 0x7FFFFFFF, TEX_DXT3, Bytes(16)), nullptr, {}},
-        {"sky", dxt, "sky.dds", {1, 2, 3, 4, 5, 6, 7, 8}},
-        {"wall_tc", dxt, "wall.dds", {}},
-        {"_tc", dxt, "_tc.dds", {}},
-        {"../../x", rgb, ".._.._x.tga", {3, 2, 1}},
-        {"a\\b/c", rgb, "a_b_c.tga", {3, 2, 1}},
-        {"dup", rgb, "dup.tga", {}},
-        {"dup", MakeRecordBytes(2, 1, TEX_RGBA32, {5, 6, 7, 8, 9, 10, 11, 12}), "dup.tga", {7, 6, 5, 8, 11, 10, 9, 12}},
-    };
+    const struct { const char* name; Bytes record; const char* file = nullptr; Bytes body = {}; } cases[] = {
+        {"fits", Rec(2, 2, TEX_RGB24, Bytes(12, 1)), "fits.tga"}, {"short", Rec(2, 2, TEX_RGB24, Bytes(11, 1))},
+        {"rgba", Rec(1, 2, TEX_RGBA32, Bytes(8, 1)), "rgba.tga"}, {"width0", Rec(0, 5, TEX_RGBA32, {})},
+        {"own", Rec(1, 1, TEX_INDEXED8, Bytes(1025, 200), 1), "own.pcx"}, {"tiny", Bytes(107, 2)},
+        {"owns", Rec(1, 1, TEX_INDEXED8, Bytes(1024, 1), 1)}, {"hneg", Rec(3, -1, TEX_RGB24, Bytes(9, 1))},
+        {"huge", Rec(0x7FFFFFFF, 0x7FFFFFFF, TEX_RGBA32, Bytes(16, 1))}, {"noformat", Rec(0, 0, 1, {}), ""},
+        {"inheader", Rec(1, 1, TEX_RGB24, {1, 2, 3, 4}, 0, 107)}, {"pastend", Rec(1, 1, TEX_RGB24, {1, 2, 3}, 0, 109)},
+        {"offset", Rec(1, 1, TEX_RGB24, {9, 9, 9, 9, 1, 2, 3}, 0, 112), "offset.tga", {3, 2, 1}},
+        {"dshort", Rec(8, 8, TEX_DXT5, Bytes(63), 0, 0)}, {"dneg", Rec(-3, 4, TEX_DXT1, Bytes(8), 0, 0)},
+        {"dwidth0", Rec(0, 4, TEX_DXT1, Bytes(8), 0, 0)}, {"dhuge", Rec(0x7FFFFFFF, 0x7FFFFFFF, TEX_DXT3, Bytes(16))},
+        {"sky", dxt, "sky.dds", {1, 2, 3, 4, 5, 6, 7, 8}}, {"wall_tc", dxt, "wall.dds"}, {"_tc", dxt, "_tc.dds"},
+        {"../../x", rgb, ".._.._x.tga", {3, 2, 1}}, {"a\\b/c", rgb, "a_b_c.tga", {3, 2, 1}}, {"dup", rgb, "dup.tga"},
+        {"dup", Rec(2, 1, TEX_RGBA32, {5, 6, 7, 8, 9, 10, 11, 12}), "dup.tga", {7, 6, 5, 8, 11, 10, 9, 12}}};
     ScratchDir dir;
     std::vector<TestEntry> entries;
     for (const auto& c : cases)
         entries.push_back({c.name, c.record});
     // Each record's bytes are followed by the next entry's, so reading past one succeeds.
     WriteFileBytes(dir / "pk.mtx", MakePackageBytes(entries));
-    for (const bool dds : {true, false}) {
-        const std::string out = dds ? "o" : "n";
+    for (const std::string out : {"o", "n"}) {  // with +dds, without
+        const bool dds = out == "o";
         std::string lines;
-        std::set<std::string> files;
+        std::map<std::string, Bytes> files;  // file written -> its last bytes
         for (const auto& c : cases) {
-            const bool isDxt = c.record.size() >= kMipHeaderSize && GetI32(c.record, kMipFormatOffset) >= TEX_DXT1;
-            if (isDxt && !dds) {
-                lines += Extract(c.name, "Warning: Compressed texture -- ignored");
-                continue;
-            }
-            lines += Extract(c.name, c.file ? kOk : "Warning: Can't load texture '" + std::string(c.name) + "'");
-            if (c.file && *c.file)
-                files.insert(c.file);
+            const bool skipped =
+                !dds && c.record.size() >= kMipHeaderSize && GetI32(c.record, kMipFormatOffset) >= TEX_DXT1;
+            const std::string ending = c.file ? kOk : CantLoad(c.name);
+            lines += Extract(c.name, skipped ? "Warning: Compressed texture -- ignored" : ending);
+            if (!skipped && c.file && *c.file)
+                files[c.file] = c.body;
         }
-        const RunResult run = Dump(dir, {"+extract", dds ? "+dds" : "+EXTRACT", "-out", out, "pk"});
-        EXPECT_EQ(run.out, kBanner + Process("pk.mtx") + lines);
-        EXPECT_EQ(FilesIn(dir / out + "/pk"), files);
-        for (const auto& c : cases) {
-            if (c.body.empty() || !files.count(c.file))
-                continue;
-            const Bytes file = ReadFileBytes(dir / out + "/pk/" + c.file);  // the body ends the file
-            const auto bodySize = static_cast<ptrdiff_t>(std::min(file.size(), c.body.size()));
-            EXPECT_EQ(Bytes(file.end() - bodySize, file.end()), c.body)
-                << c.name;
+        EXPECT_EQ(Dump(dir, {"+extract", dds ? "+dds" : "+EXTRACT", "-out", out, "pk"}).out,
+                  kBanner + Process("pk.mtx") + lines);
+        EXPECT_EQ(FilesIn(dir / out + "/pk").size(), files.size());
+        for (const auto& [name, body] : files) {  // each file is there, a header and then the body
+            const Bytes file = ReadFileBytes(dir / out + "/pk/" + name);
+            EXPECT_TRUE(file.size() > body.size() && Bytes(file.end() - body.size(), file.end()) == body) << name;
         }
     }
 }
 
-// A palette record without its own palette takes the package's "Palette" entry, which
-// must be exactly one table.
+// Without its own palette a record takes the "Palette" entry (here at index 0), which must be one whole table.
 TEST(Mtxdump, SharedPaletteMustBeOneWholeTable)
 {
-    for (const size_t paletteSize : {0, 1000, 1024, 2048}) {
-        ScratchDir dir;
-        std::vector<TestEntry> entries = {{"idx", MakeRecordBytes(1, 1, TEX_INDEXED8, {4})}};
-        if (paletteSize)  // first in the directory: its index is 0
-            entries.insert(entries.begin(), {"Palette", Bytes(paletteSize, 9), RT_PALETTE});
-        WriteFileBytes(dir / "pk.mtx", MakePackageBytes(entries));
-        const bool whole = paletteSize == kRgbaPaletteSize;
-        EXPECT_EQ(Dump(dir, {"+extract", "pk"}).out,
-                  kBanner + Process("pk.mtx") + (paletteSize ? Extract("Palette", kOk) : "") +
-                      Extract("idx", whole ? kOk : "(Can't find palette in pak 'pk.mtx')"))
-            << paletteSize;
-        EXPECT_EQ(FileExists(dir / "pk/idx.pcx"), whole) << paletteSize;
+    ScratchDir dir;
+    for (const size_t size : {0, 1000, 1024, 2048}) {
+        const std::string name = "p" + std::to_string(size), pak = name + ".mtx";
+        const std::vector<TestEntry> all = {{"Palette", Bytes(size, 9), RT_PALETTE},
+                                            {"idx", Rec(1, 1, TEX_INDEXED8, {4})}};
+        WriteFileBytes(dir / pak, MakePackageBytes({all.begin() + (size ? 0 : 1), all.end()}));
+        EXPECT_EQ(Dump(dir, {"+extract", name}).out, kBanner + Process(pak) + (size ? Extract("Palette", kOk) : "") +
+                      Extract("idx", size == kRgbaPaletteSize ? kOk : "(Can't find palette in pak '" + pak + "')"));
+        EXPECT_EQ(FileExists(dir / name + "/idx.pcx"), size == kRgbaPaletteSize) << size;
     }
 }
 
-const std::string kLinksOpening =
-    "QQRKSRC1\n// This file has been written by Mtxdump\n// It's the text version of file: DataMirakTxt.qrk\n\n"
-    "{\n  QuArKProtected = \"1\"\n  Description = \"Base Mirak textures data\"\n  Textures.qtx = \n  {\n"
-    "    Toolbox = \"Texture Browser...\"\n    Root = \"Mirak Textures.qtxfolder\"\n    t_s:incl =\n"
-    "    {\n      a = \"../Data\"\n    }\n    Mirak Textures.qtxfolder =\n    {\n";
-const std::string kLinksClosing = "    }\n  }\n}\n";
-
-TEST(Mtxdump, LinkFileHasAFolderPerPackageAndALinkPerEntry)
+// The link file has a folder per package and a link per entry. One that cannot be created or
+// written is reported, as is an output file that cannot be written, which is left out; the run goes on.
+TEST(Mtxdump, LinkFileAndFilesThatCannotBeWritten)
 {
+    const std::string opening =
+        "QQRKSRC1\n// This file has been written by Mtxdump\n// It's the text version of file: DataMirakTxt.qrk\n\n"
+        "{\n  QuArKProtected = \"1\"\n  Description = \"Base Mirak textures data\"\n  Textures.qtx = \n  {\n"
+        "    Toolbox = \"Texture Browser...\"\n    Root = \"Mirak Textures.qtxfolder\"\n    t_s:incl =\n"
+        "    {\n      a = \"../Data\"\n    }\n    Mirak Textures.qtxfolder =\n    {\n";
+    const std::string closing = "    }\n  }\n}\n", qrk = "DataMirakTxt.qrk";
     ScratchDir dir;
     EXPECT_EQ(Dump(dir, {"+quarklinks", "*"}).out, kBanner);
-    EXPECT_EQ(ReadFileText(dir / "DataMirakTxt.qrk"), HostLineEnds(kLinksOpening + kLinksClosing));
-
+    EXPECT_EQ(ReadFileText(dir / qrk), HostLineEnds(opening + closing));
+    const std::vector<TestEntry> entries = {
+        {"x/y", Rec(1, 1, TEX_RGB24, {1, 2, 3})}, {"idx", Rec(1, 1, TEX_INDEXED8, Bytes(1025, 1), 1)},
+        {"d_tc", Rec(4, 4, TEX_DXT1, Bytes(8), 0, 0)}, {"wall", ToBytes("?")},
+        {"rgba", Rec(1, 1, TEX_RGBA32, {1, 2, 3, 4})}};
+    WriteFileBytes(dir / "walls.mtx", MakePackageBytes(entries));
     WriteFileBytes(dir / "a.mtx", ToBytes("not a package"));
-    WriteFileBytes(dir / "walls.mtx", MakePackageBytes({{"x/y", MakeRecordBytes(1, 1, TEX_RGB24, {0, 0, 0})},
-                                                        {"wall", ToBytes("?")}}));
-    const RunResult run = Dump(dir, {"+quarklinks", "+list", "+extract", "-out", "out", "*"});
-    EXPECT_EQ(run.out, kBanner + Unopened("a.mtx", "a.mtx") + Listing("walls.mtx", {"x/y"}) +
-                           Extract("x/y", kOk) + "wall\n" + Extract("wall", "Warning: Can't load texture 'wall'"));
-    EXPECT_TRUE(FileExists(dir / "out/walls/x_y.tga"));
-    EXPECT_FALSE(FileExists(dir / "out/DataMirakTxt.qrk"));
-    EXPECT_EQ(ReadFileText(dir / "DataMirakTxt.qrk"),
-              HostLineEnds(kLinksOpening + "      a.qtxfolder = \n      {\n      }\n"
-                           "      walls.qtxfolder = \n      {\n        walls/x/y.wl\t\t= { t_s=! }\n"
-                           "        walls/wall.wl\t\t= { t_s=! }\n      }\n" + kLinksClosing));
-}
+    std::string listed = Unopened("a.mtx", "a.mtx") + Process("walls.mtx");
+    std::string links = opening + "      a.qtxfolder = \n      {\n      }\n      walls.qtxfolder = \n      {\n";
+    for (const TestEntry& entry : entries) {
+        listed += entry.name + "\n" + Extract(entry.name, entry.name == "wall" ? CantLoad("wall") : kOk);
+        links += "        walls/" + entry.name + ".wl\t\t= { t_s=! }\n";
+    }
+    EXPECT_EQ(Dump(dir, {"+quarklinks", "+list", "+extract", "+dds", "-out", "out", "*"}).out, kBanner + listed);
+    EXPECT_EQ(FilesIn(dir / "out/walls"), (std::set<std::string>{"x_y.tga", "idx.pcx", "d.dds", "rgba.tga"}));
+    EXPECT_FALSE(FileExists(dir / "out/" + qrk));
+    EXPECT_EQ(ReadFileText(dir / qrk), HostLineEnds(links + "      }\n" + closing));
 
-// An output file that cannot be written is reported instead of "(Ok.)" and left out;
-// so is a link file that cannot be created or written, and the run goes on.
-TEST(Mtxdump, FilesThatCannotBeWrittenAreReportedAndLeftOut)
-{
-    ScratchDir dir;
-    WriteFileBytes(dir / "pk.mtx", MakePackageBytes({
-        {"rgb", MakeRecordBytes(1, 1, TEX_RGB24, {1, 2, 3})},
-        {"idx", MakeRecordBytes(1, 1, TEX_INDEXED8, Bytes(1025, 1), 1)},
-        {"d_tc", MakeRecordBytes(4, 4, TEX_DXT1, Bytes(8), 0, 0)},
-        {"rgba", MakeRecordBytes(1, 1, TEX_RGBA32, {1, 2, 3, 4})},
-    }));
-    fs::create_directories(dir / "o/pk/rgb.tga");
-    fs::create_directory(dir / "DataMirakTxt.qrk");
+    fs::create_directories(dir / "o/walls/x_y.tga");
+    fs::remove(dir / qrk);
+    fs::create_directory(dir / qrk);
     const auto cantWrite = [](const std::string& path) { return "Warning: Can't write file '" + path + "'"; };
-    bool full = false;
 #ifndef _WIN32
-    fs::create_symlink("/dev/full", dir / "o/pk/idx.pcx");
-    fs::create_symlink("/dev/full", dir / "o/pk/d.dds");
-    full = true;
+    for (const char* file : {"idx.pcx", "d.dds"})
+        fs::create_symlink("/dev/full", dir / "o/walls/" + file);
 #endif
-    const RunResult run = Dump(dir, {"+quarklinks", "+extract", "+dds", "-out", "o/", "pk"});
-    EXPECT_EQ(run.out, kBanner + "Warning: Couldn't create link file 'DataMirakTxt.qrk'\n" + Process("pk.mtx") +
-                           Extract("rgb", cantWrite("o/pk/rgb.tga")) +
-                           Extract("idx", full ? cantWrite("o/pk/idx.pcx") : kOk) +
-                           Extract("d_tc", full ? cantWrite("o/pk/d.dds") : kOk) + Extract("rgba", kOk));
+    const RunResult run = Dump(dir, {"+quarklinks", "+extract", "+dds", "-out", "o/", "walls"});
+    EXPECT_EQ(run.out, kBanner + "Warning: Couldn't create link file '" + qrk + "'\n" + Process("walls.mtx") +
+                           Extract("x/y", cantWrite("o/walls/x_y.tga")) +
+                           Extract("idx", kWindowsHost ? kOk : cantWrite("o/walls/idx.pcx")) +
+                           Extract("d_tc", kWindowsHost ? kOk : cantWrite("o/walls/d.dds")) +
+                           Extract("wall", CantLoad("wall")) + Extract("rgba", kOk));
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(FilesIn(dir / "o/pk").size(), full ? 2u : 4u);  // the folder in the way among them
+    EXPECT_EQ(FilesIn(dir / "o/walls").size(), kWindowsHost ? 4u : 2u);  // the folder in the way among them
 #ifndef _WIN32
-    fs::remove(dir / "DataMirakTxt.qrk");
-    fs::create_symlink("/dev/full", dir / "DataMirakTxt.qrk");
-    EXPECT_EQ(Dump(dir, {"+quarklinks", "pk"}).out,
-              kBanner + Listing("pk.mtx", {"rgb", "idx", "d_tc", "rgba"}) +
-                  "Warning: Couldn't write link file 'DataMirakTxt.qrk'\n");
+    fs::remove(dir / qrk);
+    fs::create_symlink("/dev/full", dir / qrk);
+    EXPECT_EQ(Dump(dir, {"+quarklinks", "walls"}).out,
+              kBanner + Listing("walls.mtx", {"x/y", "idx", "d_tc", "wall", "rgba"}) +
+                  "Warning: Couldn't write link file '" + qrk + "'\n");
 #endif
 }
