@@ -15,9 +15,9 @@
 namespace {
 
 namespace fs = std::filesystem;
-
 std::string Err(const CResFile& package) { return package.mfGetError() ? package.mfGetError() : ""; }
-
+// A call's result, then the error text the handle holds after it.
+std::string Outcome(int64_t result, const CResFile& package) { return std::to_string(result) + " " + Err(package); }
 Bytes Set(Bytes bytes, size_t at, int32_t value) { return SetI32(bytes, at, value), bytes; }
 
 // What compacting `package` must give: its header with compactFlag 1, the chain's records
@@ -30,20 +30,18 @@ Bytes Compacted(const Bytes& package)
     const auto count = static_cast<int32_t>(records.size());
     Bytes out = Set(Set(Bytes(package.begin(), package.begin() + 20), 8, 1), 16, 20), data;
     for (int32_t i = 0; i < count; ++i) {
-        const auto record = package.begin() + static_cast<long>(records[static_cast<size_t>(i)]);
-        const auto stored = package.begin() + GetI32(package, records[static_cast<size_t>(i)] + 68);
-        out.insert(out.end(), record, record + 88);
-        SetI32(out, out.size() - 20, 20 + 88 * count + static_cast<int32_t>(data.size()));
-        SetI32(out, out.size() - 16, i + 1 < count ? 20 + 88 * (i + 1) : -1);
-        SetI32(out, out.size() - 12, i > 0 ? 20 + 88 * (i - 1) : -1);
-        data.insert(data.end(), stored, stored + GetI32(out, out.size() - 24));
+        const size_t at = records[static_cast<size_t>(i)], record = out.size();
+        const auto stored = package.begin() + GetI32(package, at + 68);
+        out.insert(out.end(), package.begin() + static_cast<long>(at), package.begin() + static_cast<long>(at) + 88);
+        SetI32(out, record + 68, 20 + 88 * count + static_cast<int32_t>(data.size()));
+        SetI32(out, record + 72, i + 1 < count ? 20 + 88 * (i + 1) : -1);
+        SetI32(out, record + 76, i > 0 ? 20 + 88 * (i - 1) : -1);
+        data.insert(data.end(), stored, stored + GetI32(package, at + 64));
     }
     out.insert(out.end(), data.begin(), data.end());
     return out;
 }
-
-// A package of the flushed layout with dead space, some empty entries and its chain in
-// an order of its own.
+// A package of the flushed layout with dead space, some empty entries and its chain in an order of its own.
 Bytes RandomPackage(std::mt19937& random, size_t maxSize)
 {
     std::vector<TestEntry> entries(1 + random() % 6);
@@ -52,7 +50,6 @@ Bytes RandomPackage(std::mt19937& random, size_t maxSize)
         entries[i].data.resize(random() % 4 ? random() % maxSize : 0);
         for (uint8_t& byte : entries[i].data)
             byte = static_cast<uint8_t>(random());
-        entries[i].method = random() % 2 ? RC_LZSS : RC_NONE;
     }
     Bytes package = MakePackageBytes(entries, random() % 50);
     std::vector<int32_t> records;
@@ -61,141 +58,111 @@ Bytes RandomPackage(std::mt19937& random, size_t maxSize)
     std::shuffle(records.begin(), records.end(), random);
     SetI32(package, 16, records[0]);
     for (size_t i = 0; i < records.size(); ++i) {
-        package[static_cast<size_t>(records[i]) + 63] = 'z';  // after the terminator: carried as it is
-        SetI32(package, static_cast<size_t>(records[i]) + 72, i + 1 < records.size() ? records[i + 1] : -1 - static_cast<int32_t>(i));
+        const auto at = static_cast<size_t>(records[i]);
+        package[at + 63] = 'z';  // after the terminator: carried as it is
+        SetI32(package, at + 72, i + 1 < records.size() ? records[i + 1] : -1 - static_cast<int32_t>(i));
     }
     return package;
 }
 
-class Compaction : public ::testing::Test {
-protected:
-    ScratchDir scratch;
-    WorkingDirectory cwd{scratch.path()};
-    const std::string path = scratch / "p.mtx";
-    bool OnlyThePackageIsLeft() const
-    {
-        return std::distance(fs::directory_iterator(scratch.path()), fs::directory_iterator()) == 1;
-    }
-};
-
-TEST_F(Compaction, KeepsEveryEntryInChainOrderAndChangesNothingTheSecondTime)
+TEST(Compaction, KeepsEveryEntryInChainOrderOrFailsLeavingThePackageAsItWas)
 {
+    ScratchDir scratch;
+    WorkingDirectory cwd(scratch.path());
+    const std::string path = scratch / "p.mtx";
     std::mt19937 random(99);
     for (int round = 0; round < 12; ++round) {
         const Bytes original = RandomPackage(random, 300), expected = Compacted(original);
         WriteFileBytes(path, original);
         CResFile package(path.c_str());
         ASSERT_EQ(package.Open(RA_READ), 1);
-        ASSERT_EQ(package.mfOptimize(0), 1) << Err(package);
+        ASSERT_EQ(Outcome(package.mfOptimize(0), package), "1 ");
         EXPECT_EQ(ReadFileBytes(path), expected) << round;
-        EXPECT_TRUE(OnlyThePackageIsLeft());
+        EXPECT_EQ(std::distance(fs::directory_iterator("."), fs::directory_iterator()), 1);  // nothing else is left
         for (int32_t i = 0; i < package.mfGetCount(); ++i)  // the directory is the new one
             EXPECT_EQ(package.mfGetEntry(i).offset, GetI32(expected, 20 + 88 * static_cast<size_t>(i) + 68));
-        EXPECT_EQ(package.mfFlush(), -1);  // reopened for reading
-        ASSERT_EQ(package.mfOptimize(0), 1);
-        EXPECT_EQ(ReadFileBytes(path), expected);
     }
-}
-
-TEST_F(Compaction, FailureReportsAndLeavesThePackageAsItWas)
-{
-    Bytes good = MakePackageBytes({{"a", Packed(Bytes(200, 1)), 2, RC_LZSS}, {"b", Bytes(9, 2)}}, 100);
-    const std::string in = " in resource file <" + path + ">", opt = "CResFile::mfOptimize - ";
-    const std::string fullDisk = opt + "Error write resource file <Temp>";
-    // `prepare` runs after Open; a size limit of 0 is none.
-    const struct { Bytes package; std::function<void(CResFile&)> prepare; uint64_t sizeLimit; std::string error; } cases[] = {
-        {good, [](CResFile&) { fs::create_directory("_Temp"); }, 0, opt + "Can't create resource file <Temp>"},
-        {Set(good, 20 + 68, 10000), {}, 0, opt + "Error read data" + in},
-        {Set(good, 20 + 68, -1), {}, 0, opt + "Error read data" + in},
-        {Set(good, 20 + 64, -1), {}, 0, opt + "Error read data" + in},
-        {Set(good, 20 + 64, INT32_MAX - 196 - 9), {}, 0, opt + "Error read data" + in},  // just fits
-        {Set(good, 20 + 64, INT32_MAX - 196 - 8), {}, 0, opt + "Resource file <" + path + "> is too large to compact"},
-        {good, [&](CResFile&) { fs::resize_file(path, 150); }, 0, "CResFile::mfFlush - Error read directory" + in},
-        {good, [&](CResFile&) { WriteFileBytes(path, Set(good, 12, 3)); }, 0, opt + "Error number directory files" + in},
-        {good, [](CResFile& p) { p.mfClose(); }, 0, opt + "Resource file <> is not open"},
+    const Bytes good = MakePackageBytes({{"a", Packed(Bytes(200, 1)), 2, RC_LZSS}, {"b", Bytes(9, 2)}}, 100);
+    const std::string in = " in resource file <" + path + ">", opt = "0 CResFile::mfOptimize - ";
+    const std::string readData = opt + "Error read data" + in, fullDisk = opt + "Error write resource file <Temp>";
+    std::shared_ptr<void> limit;  // a file-size limit the case sets for the compaction alone
+    const struct { Bytes package; std::function<void(CResFile&)> prepare; std::string outcome; } cases[] = {
+        {good, [](CResFile&) { fs::create_directory("_Temp"); }, opt + "Can't create resource file <Temp>"},
+        {Set(good, 20 + 68, 10000), {}, readData}, {Set(good, 20 + 68, -1), {}, readData},
+        {Set(good, 20 + 64, -1), {}, readData}, {Set(good, 20 + 64, INT32_MAX - 196 - 9), {}, readData},  // just fits
+        {Set(good, 20 + 64, INT32_MAX - 196 - 8), {}, opt + "Resource file <" + path + "> is too large to compact"},
+        {good, [&](CResFile&) { fs::resize_file(path, 150); }, "0 CResFile::mfFlush - Error read directory" + in},
+        {good, [&](CResFile&) { WriteFileBytes(path, Set(good, 12, 3)); }, opt + "Error number directory files" + in},
+        {good, [](CResFile& p) { p.mfClose(); }, opt + "Resource file <> is not open"},
 #ifndef _WIN32  // a full disk comes from the file-size limit
-        {good, {}, 100, fullDisk},  // the staged bytes wait in the stream's buffer till it closes
-        {MakePackageBytes({{"a", Bytes(9000, 1)}, {"b", Bytes(9, 2)}}), {}, 5000, fullDisk},
+        // The staged bytes wait in the stream's buffer till it closes; the last of them does not fit.
+        {good, [&](CResFile&) { limit = std::make_shared<FileSizeLimit>(Compacted(good).size() - 1); }, fullDisk},
+        {MakePackageBytes({{"a", Bytes(9000, 1)}, {"b", Bytes(9, 2)}}),
+         [&](CResFile&) { limit = std::make_shared<FileSizeLimit>(5000); }, fullDisk},
 #endif
     };
     for (const auto& c : cases) {
         WriteFileBytes(path, c.package);
         CResFile package(path.c_str());
         ASSERT_EQ(package.Open(RA_READ), 1);
-        if (c.prepare)
-            c.prepare(package);
-        const Bytes before = ReadFileBytes(path);
-        {
-#ifndef _WIN32
-            std::unique_ptr<FileSizeLimit> limit(c.sizeLimit ? new FileSizeLimit(c.sizeLimit) : nullptr);
-#endif
-            EXPECT_EQ(package.mfOptimize(0), 0);
-        }
-        EXPECT_EQ(Err(package), c.error);
+        const Bytes before = c.prepare ? (c.prepare(package), ReadFileBytes(path)) : c.package;
+        const std::string outcome = Outcome(package.mfOptimize(0), package);
+        limit.reset();
+        EXPECT_EQ(outcome, c.outcome);
         EXPECT_EQ(ReadFileBytes(path), before);
         EXPECT_EQ(package.mfGetCount(), 2);  // the handle keeps the old directory
+        EXPECT_EQ(std::distance(fs::directory_iterator("."), fs::directory_iterator()), 1 + IsDirectory("_Temp"));
         fs::remove("_Temp");
-        EXPECT_TRUE(OnlyThePackageIsLeft());
     }
     // A package named like the staging file is not truncated; an unflushed handle is refused.
     WriteFileBytes("_Temp", good);
     CResFile temp("_Temp");
     ASSERT_EQ(temp.Open(RA_READ | RA_WRITE), 1);
-    EXPECT_EQ(temp.mfOptimize(0), 0);
-    EXPECT_EQ(Err(temp), "CResFile::mfOptimize - Can't create resource file <Temp>");
+    EXPECT_EQ(Outcome(temp.mfOptimize(0), temp), opt + "Can't create resource file <Temp>");
     EXPECT_EQ(ReadFileBytes("_Temp"), good);
     const DirEntry entry{{'n'}, 1, 0, 0, 2, RC_NONE, good.data(), 0};
     ASSERT_EQ(temp.mfFileAdd(&entry), 3);
-    EXPECT_EQ(temp.mfOptimize(0), 0);
-    EXPECT_EQ(Err(temp), "CResFile::mfOptimize - Unflushed files in resource file <_Temp>");
+    EXPECT_EQ(Outcome(temp.mfOptimize(0), temp), opt + "Unflushed files in resource file <_Temp>");
 }
 
 #ifdef MTXTRIM_EXE
 
-std::string TrimOutput(const std::vector<std::string>& lines, int total)
+// Mtxtrim's output around `lines`, each ending in a line feed.
+std::string TrimOutput(const std::string& lines, int total)
 {
-    std::string out = std::string("Mtxtrim v1.0") + kMakerNotice + "\n \n";
-    for (const std::string& line : lines)
-        out += line + "\n";
-    return out + "\n " + std::to_string(total) + " file(s) is optimized\n";
-}
-
-Bytes Small(const char* name)
-{
-    return MakePackageBytes({{name, Packed(ToBytes("texture bytes")), 2, RC_LZSS}, {"b", ToBytes("more")}}, 16);
+    return std::string("Mtxtrim v1.0") + kMakerNotice + "\n \n" + lines + "\n " + std::to_string(total) +
+           " file(s) is optimized\n";
 }
 
 TEST(Mtxtrim, WalksTheTreeAndCountsOnlySuccessfulCompactions)
 {
     ScratchDir scratch;
+    const auto package = [](const char* name) {
+        return MakePackageBytes({{name, Packed(ToBytes("texture bytes")), 2, RC_LZSS}, {"b", ToBytes("more")}}, 16);
+    };
     for (const char* folder : {"sub", "sub/deeper", ".hidden", "_Temp.d"})
         fs::create_directory(scratch / folder);
-    const std::vector<std::pair<std::string, Bytes>> compacted = {
-        {"a.mtx", Small("a")}, {"sub/b.any", Small("b")}, {"sub/_Temp", Small("c")}, {"sub/deeper/d", Small("d")},
-        {"_Temp.d/e.mtx", Set(Small("e"), 20 + 64, 0)}};
-    const std::vector<std::pair<std::string, Bytes>> untouched = {
-        {".x.mtx", Small("x")}, {".hidden/h.mtx", Small("h")}, {"notes.txt", ToBytes("plain text")},
-        {"empty.mtx", MakePackageBytes({})}, {"bad.mtx", Set(Small("f"), 20 + 68, 99999)}, {"locked.mtx", Small("l")}};
-    for (const auto& files : {compacted, untouched})
-        for (const auto& [name, bytes] : files)
-            WriteFileBytes(scratch / name, bytes);
-    fs::permissions(scratch / "locked.mtx", fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
-                    fs::perm_options::remove);
-    WriteFileBytes(scratch / "_Temp", Small("t"));  // left by an interrupted run
+    const struct { std::string name; Bytes bytes; bool compacts; } files[] = {
+        {"a.mtx", package("a"), true}, {"sub/b.any", package("b"), true}, {"sub/_Temp", package("c"), true},
+        {"sub/deeper/d", package("d"), true}, {"_Temp.d/e.mtx", Set(package("e"), 20 + 64, 0), true},
+        {".x.mtx", package("x"), false}, {".hidden/h.mtx", package("h"), false}, {"notes.txt", ToBytes("text"), false},
+        {"empty.mtx", MakePackageBytes({}), false}, {"bad.mtx", Set(package("f"), 20 + 68, 99999), false},
+        {"locked.mtx", package("l"), false}};
+    for (const auto& [name, bytes, compacts] : files)
+        WriteFileBytes(scratch / name, bytes);
+    fs::permissions(scratch / "locked.mtx", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    WriteFileBytes(scratch / "_Temp", package("t"));  // left by an interrupted run
     MakeFifo(scratch / "pipe.mtx");                  // opening it would block
+    const std::string expected = TrimOutput(" Process: '_Temp.d/e.mtx'\n Process: 'a.mtx'\n Process: 'bad.mtx'\n"
+        "Warning: CResFile::mfOptimize - Error read data in resource file <bad.mtx>\n Process: 'locked.mtx'\n"
+        "Warning: CResFile::mfOptimize - Resource file <locked.mtx> is read-only\n Process: 'sub/_Temp'\n"
+        " Process: 'sub/b.any'\n Process: 'sub/deeper/d'\n", 5);
     for (const std::vector<std::string>& args : {std::vector<std::string>{}, {"ignored", "*.mtx"}}) {
         const RunResult run = RunTool(MTXTRIM_EXE, args, scratch.path());
-        EXPECT_EQ(run.out, TrimOutput({" Process: '_Temp.d/e.mtx'", " Process: 'a.mtx'", " Process: 'bad.mtx'",
-                                       "Warning: CResFile::mfOptimize - Error read data in resource file <bad.mtx>",
-                                       " Process: 'locked.mtx'",
-                                       "Warning: CResFile::mfOptimize - Resource file <locked.mtx> is read-only",
-                                       " Process: 'sub/_Temp'", " Process: 'sub/b.any'", " Process: 'sub/deeper/d'"},
-                                      5));
+        EXPECT_EQ(run.out, expected);
         EXPECT_EQ(run.status, 0);
-        for (const auto& [name, bytes] : compacted)
-            EXPECT_EQ(ReadFileBytes(scratch / name), Compacted(bytes)) << name;
-        for (const auto& [name, bytes] : untouched)
-            EXPECT_EQ(ReadFileBytes(scratch / name), bytes) << name;
+        for (const auto& [name, bytes, compacts] : files)
+            EXPECT_EQ(ReadFileBytes(scratch / name), compacts ? Compacted(bytes) : bytes) << name;
         EXPECT_FALSE(FileExists(scratch / "_Temp"));
     }
 }
@@ -211,25 +178,16 @@ TEST(Mtxtrim, KilledAtAnyWriteLeavesTheOldOrTheNewPackage)
     while (original.size() < 6000)  // several buffers' worth, so the kill can come at several writes
         original = RandomPackage(random, 2500);
     const Bytes compacted = Compacted(original);
-    WriteFileBytes(path, original);
-    RunResult full;
-    {
-        FileSizeLimit limit(compacted.size() - 1);  // writes fail without a signal
-        full = RunTool(MTXTRIM_EXE, {}, scratch.path());
-    }
-    EXPECT_EQ(full.out, TrimOutput({" Process: 'sub/big.mtx'", "Warning: CResFile::mfOptimize - Error write resource file <Temp>"}, 0));
-    EXPECT_EQ(ReadFileBytes(path), original);
-    EXPECT_FALSE(FileExists(scratch / "_Temp"));
     for (size_t limit = 0; limit <= compacted.size() + 512; limit += 512) {
         WriteFileBytes(path, original);
         // The shell counts the limit in 512-byte blocks and leaves SIGXFSZ to kill the program.
-        const int status = RunTool("/bin/sh", {"-c", "ulimit -f " + std::to_string(limit / 512) + "; exec \"$0\"", MTXTRIM_EXE},
-                                   scratch.path()).status;
+        const std::string shell = "ulimit -f " + std::to_string(limit / 512) + "; exec \"$0\"";
+        const int status = RunTool("/bin/sh", {"-c", shell, MTXTRIM_EXE}, scratch.path()).status;
         const Bytes now = ReadFileBytes(path);
         EXPECT_TRUE(limit < compacted.size() ? status == 128 + SIGXFSZ && now == original
                                              : status == 0 && now == compacted) << limit << ": " << status;
         const RunResult run = RunTool(MTXTRIM_EXE, {}, scratch.path());
-        EXPECT_EQ(run.out, TrimOutput({" Process: 'sub/big.mtx'"}, 1));
+        EXPECT_EQ(run.out, TrimOutput(" Process: 'sub/big.mtx'\n", 1));
         EXPECT_EQ(ReadFileBytes(path), compacted);
         EXPECT_FALSE(FileExists(scratch / "_Temp"));
     }
