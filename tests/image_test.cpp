@@ -30,10 +30,8 @@ Bytes Plane(const uint8_t* bytes, size_t size) { return bytes ? Bytes(bytes, byt
 // An input and its outcome: the error text ("" for success), then the RGBA or index plane, transparent index, format
 // and depth when given.
 struct Case { Bytes file; std::string text; Bytes plane = {}; int32_t trans = -1, format = IMG_NONE, bpp = -1; };
-
 // Checks every case's outcome, and that decoding them, failures included, writes nothing to standard error.
-void ExpectOutcomes(Decoder decoder, const std::vector<Case>& cases, bool indexPlane,
-                    int32_t failure = IMGERR_BADFORMAT)
+void ExpectOutcomes(Decoder decoder, const std::vector<Case>& cases, bool indexPlane, int32_t error = IMGERR_BADFORMAT)
 {
     std::unique_ptr<FILE, int (*)(FILE*)> captured(std::tmpfile(), std::fclose);
     std::fflush(stderr);
@@ -45,7 +43,7 @@ void ExpectOutcomes(Decoder decoder, const std::vector<Case>& cases, bool indexP
         const bool ok = c.text.empty() && d && d->m_pPixels;
         const size_t size = ok ? size_t(d->m_Width) * size_t(d->m_Height) * (indexPlane ? 1 : 4) : 0;
         const Bytes plane = ok ? Plane(indexPlane ? d->m_pIndices : d->m_pPixels, size) : Bytes();
-        EXPECT_TRUE(g_ImageErrorText == c.text && g_ImageError == (ok ? IMGERR_NONE : failure) &&
+        EXPECT_TRUE(g_ImageErrorText == c.text && g_ImageError == (ok ? IMGERR_NONE : error) &&
                     (!c.text.empty() || (ok && d->m_TransIndex == c.trans && (!c.format || d->m_Format == c.format) &&
                                          (c.bpp < 0 || d->m_Bpp == c.bpp) && (c.plane.empty() || plane == c.plane))))
             << "case " << i << ": " << g_ImageErrorText;
