@@ -27,9 +27,14 @@ std::unique_ptr<CImage> Decode(const Bytes& file, Decoder decoder = LoadImageMem
     return std::unique_ptr<CImage>(decoder(Bytes(file).data(), uint32_t(file.size())));
 }
 Bytes Plane(const uint8_t* bytes, size_t size) { return bytes ? Bytes(bytes, bytes + size) : Bytes(); }
-// An input and its outcome: the error text ("" for success), then the RGBA or index plane, transparent index, format
-// and depth when given.
-struct Case { Bytes file; std::string text; Bytes plane = {}; int32_t trans = -1, format = IMG_NONE, bpp = -1; };
+// An input and its outcome: the error text ("" for success), then the RGBA or index plane, transparent index, format,
+// depth and width when given.
+struct Case {
+    Bytes file;
+    std::string text;
+    Bytes plane = {};
+    int32_t trans = -1, format = IMG_NONE, bpp = -1, width = -1;
+};
 // Checks every case's outcome, and that decoding them, failures included, writes nothing to standard error.
 void ExpectOutcomes(Decoder decoder, const std::vector<Case>& cases, bool indexPlane, int32_t error = IMGERR_BADFORMAT)
 {
@@ -45,7 +50,8 @@ void ExpectOutcomes(Decoder decoder, const std::vector<Case>& cases, bool indexP
         const Bytes plane = ok ? Plane(indexPlane ? d->m_pIndices : d->m_pPixels, size) : Bytes();
         EXPECT_TRUE(g_ImageErrorText == c.text && g_ImageError == (ok ? IMGERR_NONE : error) &&
                     (!c.text.empty() || (ok && d->m_TransIndex == c.trans && (!c.format || d->m_Format == c.format) &&
-                                         (c.bpp < 0 || d->m_Bpp == c.bpp) && (c.plane.empty() || plane == c.plane))))
+                                         (c.bpp < 0 || d->m_Bpp == c.bpp) && (c.width < 0 || d->m_Width == c.width) &&
+                                         (c.plane.empty() || plane == c.plane))))
             << "case " << i << ": " << g_ImageErrorText;
     }
     std::fflush(stderr);
@@ -269,7 +275,7 @@ TEST(ImageLoader, PicksDecodersByContentAndDecodesEveryColourKindOrRefusesIt)
     badPcx[9] = 0x7F;  // Xmax too large: PCX rejects, TGA then reads colour-map type 5
     std::vector<Case> cases = {{tga, "", TgaExpected(picture, {2, 24}), -1, IMG_TGA, 24},
         {EncodePcx(picture), "", mapped, -1, IMG_PCX}, {EncodeGifPicture(picture), "", mapped, -1, IMG_GIF},
-        {EncodePngRgba(picture, true), "", picture.rgba, -1, IMG_PNG},
+        {EncodePngRgba(picture, true), "", picture.rgba, -1, IMG_PNG, 32, 3},
         {EncodeJpegRgb(picture, 90), "", {}, -1, IMG_JPEG}, {badPcx, "Mapped image with bad color map type"},
         {{}, "Unknown Targa image type"}};
     // Palette entry i is 3i + 11, 3i + 12, 3i + 13; tRNS gives entries 0 to 2 alpha 1, 6, 11; grey and RGB keys none.
@@ -287,7 +293,7 @@ TEST(ImageLoader, PicksDecodersByContentAndDecodesEveryColourKindOrRefusesIt)
         const Bytes alpha = mapped && k.trns ? Bytes{1, 6, 11} : Bytes();
         for (bool interlaced : {false, true})
             cases.push_back({EncodePng({2, 1, k.type, k.depth, interlaced, palette, alpha, k.trns && !mapped}, {k.row}),
-                             "", k.rgba, -1, IMG_PNG, k.type >= 4 || (mapped && k.trns) ? 32 : 24});
+                             "", k.rgba, -1, IMG_PNG, k.type >= 4 || (mapped && k.trns) ? 32 : 24, 2});
     }
     // Flat 8 x 8 blocks at quality 100 without subsampling come back exactly; CMYK is scaled by K.
     const struct { int space; Bytes top, bottom, topRgba, bottomRgba; } jpegs[] = {
