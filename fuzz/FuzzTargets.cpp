@@ -1,5 +1,4 @@
-// Fuzz target bodies: each feeds arbitrary bytes to one parser and checks, beyond the
-// sanitizers, what the parser promises about the results it hands back.
+// Fuzz target bodies: arbitrary bytes into one parser each, checking beyond the sanitizers what the parser promises.
 #include "fuzz/FuzzTargets.h"
 
 #include "archive/Lzss.h"
@@ -30,14 +29,13 @@ namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 
 #define FUZZ_CHECK(condition) \
-    ((condition) ? void() : (std::fprintf(stderr, "fuzz check failed, line %d: %s\n", __LINE__, #condition), std::abort()))
+    ((condition) ? void() : (std::fprintf(stderr, "check failed at line %d: %s\n", __LINE__, #condition), std::abort()))
 
 constexpr char kPackage[] = "fuzz.mtx";
 fs::path g_Scratch;
 volatile unsigned g_Sink;  // keeps the reads of decoded planes from being optimised away
 
-// Moves into a folder of its own (in memory where the host has one; removed at exit), as
-// the code under test writes files beside the package.
+// Works in a fresh folder (in memory where the host has one; removed at exit): the code writes beside the package.
 void EnterScratchFolder()
 {
     if (!g_Scratch.empty())
@@ -55,37 +53,36 @@ Bytes ReadWholeFile(const fs::path& path)
     return Bytes(std::istreambuf_iterator<char>(file), {});
 }
 
-// The input round-trips. The input after its first four bytes, less up to 63 bytes at its
-// end that must not be read, decodes as a stream into a bound those bytes choose exactly as
-// the plain decoder does, writing nothing past the bound.
+// The input round-trips. After its first four bytes, less up to 63 at its end that must not be read, it decodes into a
+// bound those bytes choose as the plain decoder does, nothing past.
 void FuzzLzss(const uint8_t* data, size_t size)
 {
     const int32_t length = static_cast<int32_t>(size);
     Bytes packed(static_cast<size_t>(LzssMaxEncodedSize(length))), unpacked(size);
     const int32_t packedLength = LzssEncode(data, packed.data(), length);
     FUZZ_CHECK(packedLength >= 0 && packedLength <= static_cast<int64_t>(packed.size()) &&
-               LzssDecode(packed.data(), unpacked.data(), packedLength, length) == length && unpacked == Bytes(data, data + size));
-    FUZZ_CHECK(ReferenceLzssDecode(packed.data(), static_cast<size_t>(packedLength), length) == unpacked);
+               LzssDecode(packed.data(), unpacked.data(), packedLength, length) == length);
+    FUZZ_CHECK(unpacked == Bytes(data, data + size) &&
+               ReferenceLzssDecode(packed.data(), size_t(packedLength), length) == unpacked);
     if (size < 4)
         return;
     const uint32_t choice = ByteReader(data, size).u32();
     const size_t limit = choice % (16 * size), streamSize = size - 4 - std::min<size_t>(size - 4, choice >> 26);
     Bytes decoded(limit + 32, 0xA5);
-    const int32_t produced = LzssDecode(data + 4, decoded.data(), static_cast<int32_t>(streamSize), static_cast<int32_t>(limit));
+    const int32_t produced = LzssDecode(data + 4, decoded.data(), int32_t(streamSize), int32_t(limit));
     FUZZ_CHECK(produced >= 0 && produced <= LzssMaxDecodedSize(static_cast<int64_t>(streamSize)));
-    FUZZ_CHECK(std::all_of(decoded.begin() + static_cast<std::ptrdiff_t>(limit), decoded.end(), [](uint8_t byte) { return byte == 0xA5; }));
+    FUZZ_CHECK(Bytes(decoded.begin() + std::ptrdiff_t(limit), decoded.end()) == Bytes(32, 0xA5));
     decoded.resize(static_cast<size_t>(produced));
     FUZZ_CHECK(decoded == ReferenceLzssDecode(data + 4, streamSize, static_cast<int64_t>(limit)));
 }
 
-// The bytes as a package: every entry is found by name and reads as the input's bytes at
-// its place (an LZSS entry as their plain decoding). Compaction keeps every entry's stored
-// bytes, back to back behind the records, and then changes nothing more, or fails leaving
-// the file alone; neither leaves the staging file behind.
+// The bytes as a package: every entry is found by name and reads as the input's bytes at its place (an LZSS entry as
+// their plain decoding). Compaction keeps every entry's stored bytes, back to back behind the records, and then changes
+// nothing more, or fails leaving the file alone; neither leaves the staging file behind.
 void FuzzPackage(const uint8_t* data, size_t size)
 {
     EnterScratchFolder();
-    std::ofstream(kPackage, std::ios::binary).write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    std::ofstream(kPackage, std::ios::binary).write(reinterpret_cast<const char*>(data), std::streamsize(size));
     const auto inInput = [size](int64_t offset, int64_t count, size_t end = 0) {
         return offset >= 0 && count >= 0 && offset + count <= static_cast<int64_t>(end ? end : size);
     };
@@ -97,21 +94,21 @@ void FuzzPackage(const uint8_t* data, size_t size)
     std::vector<DirEntry> before;  // the directory before compaction
     Bytes whole(1 << 16);
     for (int32_t index = 0; index < count; ++index) {
-        const DirEntry entry = package.mfGetEntry(index);
-        before.push_back(entry);
-        const int32_t found = package.mfFileGetNum(entry.name), delivered = package.mfFileRead(index, whole.data(), 1 << 16);
-        FUZZ_CHECK(found >= 0 && found <= index && delivered >= 0 && delivered <= 1 << 16);
+        const DirEntry& entry = before.emplace_back(package.mfGetEntry(index));
+        const int32_t found = package.mfFileGetNum(entry.name);
+        const int32_t delivered = package.mfFileRead(index, whole.data(), 1 << 16);
         const bool packed = entry.method != RC_NONE;
-        FUZZ_CHECK(delivered == 0 || (inInput(entry.offset, entry.size) && (packed ? entry.size >= 4 : delivered == entry.size)));
-        if (const uint8_t* stored = delivered > 0 ? data + entry.offset : nullptr) {
+        FUZZ_CHECK(found >= 0 && found <= index && delivered >= 0 && delivered <= 1 << 16 && (delivered == 0 ||
+                   (inInput(entry.offset, entry.size) && (packed ? entry.size >= 4 : delivered == entry.size))));
+        if (const uint8_t* stored = delivered > 0 ? data + entry.offset : nullptr)
             FUZZ_CHECK(Bytes(whole.begin(), whole.begin() + delivered) ==
-                       (packed ? ReferenceLzssDecode(stored + 4, static_cast<size_t>(entry.size) - 4, delivered)
+                       (packed ? ReferenceLzssDecode(stored + 4, size_t(entry.size) - 4, delivered)
                                : Bytes(stored, stored + delivered)));
-        }
     }
     const bool compacted = package.mfOptimize(0) == 1;
     const Bytes after = ReadWholeFile(kPackage);
-    FUZZ_CHECK(!fs::exists(kOptimizeTempName) && (compacted ? package.mfGetCount() == count : after == Bytes(data, data + size)));
+    FUZZ_CHECK(!fs::exists(kOptimizeTempName) &&
+               (compacted ? package.mfGetCount() == count : after == Bytes(data, data + size)));
     int64_t position = static_cast<int64_t>(kHeaderSize) + static_cast<int64_t>(kRecordSize) * count;
     for (int32_t index = 0; compacted && index < count; ++index) {
         const DirEntry &old = before[static_cast<size_t>(index)], &now = package.mfGetEntry(index);
@@ -119,17 +116,16 @@ void FuzzPackage(const uint8_t* data, size_t size)
                    now.method == old.method && now.offset == position);
         // An empty entry has nothing to copy, wherever its offset pointed.
         FUZZ_CHECK(old.size == 0 || (inInput(old.offset, old.size) && inInput(now.offset, now.size, after.size()) &&
-                                     std::equal(data + old.offset, data + old.offset + old.size, after.begin() + now.offset)));
+                   std::equal(data + old.offset, data + old.offset + old.size, after.begin() + now.offset)));
         position += now.size;
     }
     FUZZ_CHECK(!compacted || (static_cast<int64_t>(after.size()) == position && package.mfOptimize(0) == 1 &&
                               ReadWholeFile(kPackage) == after));
 }
 
-// Input: flags (1: a "Palette" entry, 2: stored with LZSS, 4: DXT records as DDS), the
-// palette's length (u16) and bytes, then the texture record, its entry named after it.
-// Extraction writes at most one file, into the output folder only, which reads back through
-// the project's decoders as the record (DDS: size, format, body; PCX: indices in the palette).
+// Input: flags (1: a "Palette" entry, 2: stored with LZSS, 4: DXT records as DDS), the palette's length (u16) and
+// bytes, then the texture record, its entry named after it. Extraction writes at most one file, only into the output
+// folder, which our decoders read back as the record (DDS: size, format, body; PCX: indices into the palette).
 void FuzzExtract(const uint8_t* data, size_t size)
 {
     EnterScratchFolder();
@@ -140,29 +136,26 @@ void FuzzExtract(const uint8_t* data, size_t size)
     if (!reader.ok() || reader.remaining() == 0)
         return;  // the archive takes no empty entry
     const Bytes record(data + reader.position(), data + size);
-    DirEntry paletteEntry{{}, static_cast<int32_t>(paletteSize), 0, 0, RT_PALETTE, (flags & 2) ? RC_LZSS : RC_NONE, paletteBytes, 0};
-    DirEntry textureEntry{{}, static_cast<int32_t>(record.size()), 0, 0, RT_TEXTURE, RC_NONE, record.data(), 0};
+    DirEntry paletteEntry{{}, int32_t(paletteSize), 0, 0, RT_PALETTE, (flags & 2) ? RC_LZSS : RC_NONE, paletteBytes, 0};
+    DirEntry textureEntry{{}, int32_t(record.size()), 0, 0, RT_TEXTURE, RC_NONE, record.data(), 0};
     std::snprintf(paletteEntry.name, kNameSize, "%s", kPaletteEntryName);
     std::memcpy(textureEntry.name, record.data(), std::min(record.size(), kMipNameSize - 1));
     if (textureEntry.name[0] == '\0')
         std::strcpy(textureEntry.name, "texture");
-    {
-        CResFile writer(kPackage);
-        FUZZ_CHECK(writer.Open(RA_WRITE | RA_CREATE) == 1);
-        FUZZ_CHECK(!(flags & 1) || paletteSize == 0 || writer.mfFileAdd(&paletteEntry) == 1);
-        writer.mfFileAdd(&textureEntry);
-        FUZZ_CHECK(writer.mfFlush() == 1);
-    }
+    CResFile writer(kPackage);
+    FUZZ_CHECK(writer.Open(RA_WRITE | RA_CREATE) == 1);
+    FUZZ_CHECK(!(flags & 1) || paletteSize == 0 || writer.mfFileAdd(&paletteEntry) == 1);
+    writer.mfFileAdd(&textureEntry);
+    FUZZ_CHECK(writer.mfFlush() == 1 && writer.mfClose() == 1);
     fs::create_directory("out");
     RgbaPalette palette{};
     CResFile package(kPackage);
     FUZZ_CHECK(package.Open(RA_READ) == 1);
     ExtractTexture(package, package.mfGetCount() - 1, "out/", kPackage, palette, (flags & 4) != 0);
-    for (const fs::directory_entry& entry : fs::directory_iterator("."))
-        FUZZ_CHECK(entry.path().filename() == kPackage || entry.path().filename() == "out");
     const std::vector<fs::path> written(fs::directory_iterator("out"), fs::directory_iterator{});
     const Bytes file = written.size() == 1 ? ReadWholeFile(written[0]) : Bytes();
-    FUZZ_CHECK(fs::remove_all("out") == written.size() + 1 && written.size() <= 1 && (written.empty() || record.size() >= kMipHeaderSize));
+    FUZZ_CHECK(std::distance(fs::directory_iterator("."), {}) == 2 && fs::remove_all("out") == written.size() + 1 &&
+               written.size() <= 1 && (written.empty() || record.size() >= kMipHeaderSize));
     if (written.empty())
         return;
     const MipTexture header = DecodeMipTexture(record.data());
@@ -170,41 +163,41 @@ void FuzzExtract(const uint8_t* data, size_t size)
         DdsSurface surface;
         FUZZ_CHECK(ReadDdsSurface(file.data(), file.size(), surface) == DdsKind::Dxt);
         FUZZ_CHECK(surface.format == header.format && surface.width == header.width && surface.height == header.height);
-        return FUZZ_CHECK(std::equal(file.begin() + kDdsFileHeaderSize, file.end(), record.begin() + kMipHeaderSize, record.end()));
+        return FUZZ_CHECK(std::equal(file.begin() + kDdsFileHeaderSize, file.end(), record.begin() + kMipHeaderSize,
+                                     record.end()));
     }
     FUZZ_CHECK(header.width > 0 && header.height > 0 && header.dataOffset >= static_cast<int32_t>(kMipHeaderSize));
     const size_t pixelCount = static_cast<size_t>(header.width) * static_cast<size_t>(header.height);
     const bool pcx = written[0].extension() == ".pcx";
     const size_t pixelBytes = pcx ? 1 : header.format == TEX_RGB24 ? 3 : 4;
-    const size_t start = static_cast<size_t>(header.dataOffset) + (pcx && (header.ownPalette & 1) ? kRgbaPaletteSize : 0);
+    const size_t start = size_t(header.dataOffset) + (pcx && (header.ownPalette & 1) ? kRgbaPaletteSize : 0);
     FUZZ_CHECK((pcx ? header.format == TEX_INDEXED8 : header.format == TEX_RGB24 || header.format == TEX_RGBA32) &&
                start + pixelCount * pixelBytes <= record.size());
     if (pcx && (header.width > 640 || header.height > 480))
         return;
-    const std::unique_ptr<CImage> image(pcx ? static_cast<CImage*>(new CPcxImage(file.data(), static_cast<uint32_t>(file.size())))
-                                            : new CTgaImage(file.data(), static_cast<uint32_t>(file.size())));
+    const std::unique_ptr<CImage> image(pcx ? static_cast<CImage*>(new CPcxImage(file.data(), uint32_t(file.size())))
+                                            : new CTgaImage(file.data(), uint32_t(file.size())));
     FUZZ_CHECK(g_ImageError == IMGERR_NONE && image->m_Width == header.width && image->m_Height == header.height);
     for (size_t i = 0; i < pixelCount; ++i) {
         const uint8_t *stored = record.data() + start + i * pixelBytes, *decoded = image->m_pPixels + i * 4;
-        const RgbaColor want = pcx ? palette.entries[*stored] : RgbaColor{stored[0], stored[1], stored[2], stored[pixelBytes == 4 ? 3 : 0]};
+        const RgbaColor want = pcx ? palette.entries[*stored] : RgbaColor{stored[0], stored[1], stored[2], 255};
         FUZZ_CHECK(decoded[0] == want.red && decoded[1] == want.green && decoded[2] == want.blue &&
-                   (pcx ? image->m_pIndices[i] == *stored : decoded[3] == (pixelBytes == 4 ? want.alpha : 255)));
+                   (pcx ? image->m_pIndices[i] == *stored : decoded[3] == (pixelBytes == 4 ? stored[3] : 255)));
     }
 }
 
-// Decodes with the loader chain (IMG_NONE) or one decoder on its own, which rejects the bytes
-// or yields an image that owns every byte its size claims (all read, for AddressSanitizer);
-// an indexed one also has a palette, a transparent index in range and zero alpha.
-template <int32_t kFormat, class Decoder = CImage>
+// Decodes with the loader chain (IMG_NONE) or one decoder on its own, which rejects the bytes or yields an image that
+// owns every byte its size claims (all read, for AddressSanitizer); an indexed one also has a palette, a transparent
+// index in range and zero alpha.
+template <class Decoder> CImage* Decode(const uint8_t* data, uint32_t size) { return new Decoder(data, size); }
+
+template <int32_t kFormat, CImage* (*kDecode)(const uint8_t*, uint32_t)>
 void FuzzImage(const uint8_t* data, size_t size)
 {
-    std::unique_ptr<CImage> image;
-    if constexpr (kFormat == IMG_NONE)
-        image.reset(LoadImageMemory(data, static_cast<uint32_t>(size)));
-    else
-        image.reset(new Decoder(data, static_cast<uint32_t>(size)));
+    const std::unique_ptr<CImage> image(kDecode(data, uint32_t(size)));
     if (!image || g_ImageError != IMGERR_NONE)
-        return FUZZ_CHECK(kFormat == IMG_NONE ? !image && g_ImageError != IMGERR_NONE : g_ImageError == IMGERR_BADFORMAT);
+        return FUZZ_CHECK(kFormat == IMG_NONE ? !image && g_ImageError != IMGERR_NONE
+                                              : g_ImageError == IMGERR_BADFORMAT);
     const int32_t format = image->m_Format;
     FUZZ_CHECK((format == kFormat || kFormat == IMG_NONE) && format >= IMG_PCX && format <= IMG_PNG);
     FUZZ_CHECK(image->m_Width >= 0 && image->m_Height >= 0 && image->m_pPixels && image->m_pIndices);
@@ -236,9 +229,9 @@ void FuzzDds(const uint8_t* data, size_t size)
 }  // namespace
 
 const FuzzTarget kFuzzTargets[8] = {
-    {"package", FuzzPackage}, {"lzss", FuzzLzss}, {"extract", FuzzExtract}, {"image", FuzzImage<IMG_NONE>},
-    {"gif", FuzzImage<IMG_GIF, CGifImage>}, {"pcx", FuzzImage<IMG_PCX, CPcxImage>},
-    {"tga", FuzzImage<IMG_TGA, CTgaImage>}, {"dds", FuzzDds},
+    {"package", FuzzPackage}, {"lzss", FuzzLzss}, {"extract", FuzzExtract}, {"dds", FuzzDds},
+    {"image", FuzzImage<IMG_NONE, LoadImageMemory>}, {"gif", FuzzImage<IMG_GIF, Decode<CGifImage>>},
+    {"pcx", FuzzImage<IMG_PCX, Decode<CPcxImage>>}, {"tga", FuzzImage<IMG_TGA, Decode<CTgaImage>>},
 };
 
 const FuzzTarget* FindFuzzTarget(const char* name)
