@@ -150,7 +150,8 @@ Bytes MakePackageBytes(const std::vector<TestEntry>& entries, size_t gap)
         const int32_t size = static_cast<int32_t>(entry.data.size());
         SetI32(out, recordAt + 64, size);
         SetI32(out, recordAt + 68, dataAt);
-        SetI32(out, recordAt + kRecordNextOffset, i + 1 < entries.size() ? dataAt + size + static_cast<int32_t>(gap) : -1);
+        const int32_t next = i + 1 < entries.size() ? dataAt + size + static_cast<int32_t>(gap) : -1;
+        SetI32(out, recordAt + kRecordNextOffset, next);
         SetI32(out, recordAt + 76, previous);
         SetI32(out, recordAt + 80, entry.type);
         SetI32(out, recordAt + 84, entry.method);
