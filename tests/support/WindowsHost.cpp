@@ -6,7 +6,6 @@
 #include <windows.h>
 
 #include <stdexcept>
-#include <thread>
 
 namespace {
 
@@ -43,75 +42,70 @@ std::string FromConsoleText(const std::string& text)
     return out;
 }
 
-struct Pipe {
-    HANDLE read = nullptr;
-    HANDLE write = nullptr;
-};
-
-// A pipe whose `childEnd` end is inherited by the program started.
-Pipe MakePipe(bool childReads)
+// A scratch file the started program inherits as a standard handle; it is deleted when
+// its last handle closes.
+HANDLE ScratchFile()
 {
+    char folder[MAX_PATH], path[MAX_PATH];
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    Pipe pipe;
-    if (!CreatePipe(&pipe.read, &pipe.write, &inherit, 0))
-        throw std::runtime_error("CreatePipe failed");
-    SetHandleInformation(childReads ? pipe.write : pipe.read, HANDLE_FLAG_INHERIT, 0);
-    return pipe;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    if (GetTempPathA(MAX_PATH, folder) && GetTempFileNameA(folder, "mtx", 0, path))
+        file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        throw std::runtime_error("cannot make a scratch file");
+    return file;
 }
 
-void ReadAll(HANDLE from, std::string* into)
+// The whole of a scratch file from its start; closes it.
+std::string ReadBack(HANDLE file)
 {
+    std::string text;
     char buffer[65536];
     DWORD got = 0;
-    while (ReadFile(from, buffer, sizeof buffer, &got, nullptr) && got > 0)
-        into->append(buffer, got);
-    CloseHandle(from);
+    SetFilePointer(file, 0, nullptr, FILE_BEGIN);
+    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0)
+        text.append(buffer, got);
+    CloseHandle(file);
+    return text;
 }
 
 }  // namespace
 
+// Standard input, output and error are scratch files, as on POSIX hosts.
 RunResult RunTool(const std::string& exe, const std::vector<std::string>& args,
                   const std::string& cwd, const std::string& input)
 {
-    const Pipe in = MakePipe(true), out = MakePipe(false), err = MakePipe(false);
+    const HANDLE in = ScratchFile(), out = ScratchFile(), err = ScratchFile();
+    DWORD written = 0;
+    WriteFile(in, input.data(), static_cast<DWORD>(input.size()), &written, nullptr);
+    SetFilePointer(in, 0, nullptr, FILE_BEGIN);
     std::string commandLine = Quoted(exe);
     for (const std::string& arg : args)
         commandLine += " " + Quoted(arg);
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = in.read;
-    startup.hStdOutput = out.write;
-    startup.hStdError = err.write;
+    startup.hStdInput = in;
+    startup.hStdOutput = out;
+    startup.hStdError = err;
     PROCESS_INFORMATION process{};
     const bool started = CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr,
                                         cwd.c_str(), &startup, &process);
-    CloseHandle(in.read);
-    CloseHandle(out.write);
-    CloseHandle(err.write);
-    if (!started) {
-        CloseHandle(in.write);
-        CloseHandle(out.read);
-        CloseHandle(err.read);
-        throw std::runtime_error("cannot start " + exe);
-    }
+    CloseHandle(in);
     RunResult result;
-    std::string rawOut, rawErr;
-    std::thread outReader(ReadAll, out.read, &rawOut), errReader(ReadAll, err.read, &rawErr);
-    DWORD written = 0;
-    if (!input.empty())
-        WriteFile(in.write, input.data(), static_cast<DWORD>(input.size()), &written, nullptr);
-    CloseHandle(in.write);
-    outReader.join();
-    errReader.join();
-    WaitForSingleObject(process.hProcess, INFINITE);
-    DWORD status = 0;
-    GetExitCodeProcess(process.hProcess, &status);
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
-    result.status = static_cast<int>(status);
-    result.out = FromConsoleText(rawOut);
-    result.err = FromConsoleText(rawErr);
+    if (started) {
+        WaitForSingleObject(process.hProcess, INFINITE);
+        DWORD status = 0;
+        GetExitCodeProcess(process.hProcess, &status);
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+        result.status = static_cast<int>(status);
+    }
+    result.out = FromConsoleText(ReadBack(out));
+    result.err = FromConsoleText(ReadBack(err));
+    if (!started)
+        throw std::runtime_error("cannot start " + exe);
     return result;
 }
 
