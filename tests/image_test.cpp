@@ -201,7 +201,7 @@ TEST(ImageDecoders, HandMadeFilesAndEveryRejectionText)
     const Bytes comment = {0x21, 0xFE, 3, 'h', 'i', '!', 0}, plain = {0x21, 0x01, 2, 9, 9, 1, 'x', 0};
     const Bytes application = Bytes{0x21, 0xFF, 11} + ToBytes("NETSCAPE2.0") + Bytes{3, 1, 0, 0, 0};
     GifLayout valid;  // 4 x 3, a global ramp of four colours
-    const Bytes px = valid.pixels = {0, 1, 2, 3, 3, 3, 2, 1, 0, 0, 1, 1}, flat(1025 * 515, 1), good = EncodeGif(valid);
+    const Bytes px = valid.pixels = {0, 1, 2, 3, 3, 3, 2, 1, 0, 0, 1, 1}, flat(1027 * 513, 1), good = EncodeGif(valid);
     auto with = [&](auto change) { GifLayout layout = valid; change(layout); return EncodeGif(layout); };
     auto around = [&](const Bytes& blocks, const Bytes& after = {0x3B}) {
         return with([&](GifLayout& s) { s.extensions = blocks, s.after = after; });
@@ -229,9 +229,9 @@ TEST(ImageDecoders, HandMadeFilesAndEveryRejectionText)
         {codes({0x00, 0x08}, 1, 1, 11), "", {0}},  // the widest codes: a clear code only
         {codes({0xFF}, 0, 3), ""}, {codes({0xFF}, 4, 0), ""},  // a side of 0: data never decoded
         {codes(LzwEncode(noise, 8, {true, true, false}), 160, 120, 8), "", noise},  // the 4096-entry table kept full
-        // strings of 1, 2, 3, ... pixels: 1025 x 513 end with 1025, the longest allowed; 1025 x 515 need 1026
+        // strings of 1, 2, 3, ... pixels: 1025 x 513 end with 1025, the longest allowed; 1027 x 513 need one of 1026
         {codes(LzwEncode(Prefix(flat, 1025 * 513), 2), 1025, 513), "", Prefix(flat, 1025 * 513)},
-        {codes(LzwEncode(flat, 2), 1025, 515), outCount},
+        {codes(LzwEncode(flat, 2), 1027, 513), outCount},
         {head + Bytes{0x21, 0xF9, 4, 1, 0}, bad},  // no room for the transparent index
         {head + Bytes{0x21}, bad}, {around({0x3B}, {}), bad},
         {head + Bytes{0x2C, 0, 0, 0, 0, 4, 0, 3, 0, 0x81, 1, 2}, bad},  // local table cut
