@@ -60,6 +60,8 @@ Bytes RandomPackage(std::mt19937& random, size_t maxSize)
     for (size_t i = 0; i < records.size(); ++i) {
         const auto at = static_cast<size_t>(records[i]);
         package[at + 63] = 'z';  // after the terminator: carried as it is
+        if (i == 1)
+            SetI32(package, at + 68, 0);  // stored at the file's start: legal, if odd
         SetI32(package, at + 72, i + 1 < records.size() ? records[i + 1] : -1 - static_cast<int32_t>(i));
     }
     return package;

@@ -314,6 +314,8 @@ TEST(ImageLoader, PicksDecodersByContentAndDecodesEveryColourKindOrRefusesIt)
     std::unique_ptr<CImage> image(LoadImageFile((dir / "picture.gif").c_str()));
     EXPECT_TRUE(image && image->m_Format == IMG_TGA && !LoadImageFile(dir.path().c_str()) &&
                 g_ImageError == IMGERR_NONE);
+    WriteFileBytes(dir / "empty.png", {});  // an empty file is read and refused by the decoders
+    EXPECT_TRUE(!LoadImageFile((dir / "empty.png").c_str()) && g_ImageError != IMGERR_NONE);
     const Bytes png = EncodePng({1, 1, 0, 1, false, {}, {}, false}, {{0}});
     auto sized = [&](uint32_t width, uint32_t height, uint32_t crcFlip = 0) {  // another size in IHDR and its CRC
         Bytes out = png;

@@ -208,6 +208,7 @@ TEST(Mtxdump, EveryRecordGetsItsLineAndOnlyWholeRecordsWriteFiles)
         {"offset", Rec(1, 1, TEX_RGB24, {9, 9, 9, 9, 1, 2, 3}, 0, 112), "offset.tga", {3, 2, 1}},
         {"dshort", Rec(8, 8, TEX_DXT5, Bytes(63), 0, 0)}, {"dneg", Rec(-3, 4, TEX_DXT1, Bytes(8), 0, 0)},
         {"dwidth0", Rec(0, 4, TEX_DXT1, Bytes(8), 0, 0)}, {"dhuge", Rec(0x7FFFFFFF, 0x7FFFFFFF, TEX_DXT3, Bytes(16))},
+        {"row", Rec(4, 1, TEX_DXT1, {8, 7, 6, 5, 4, 3, 2, 1}, 0, 0), "row.dds", {8, 7, 6, 5, 4, 3, 2, 1}},
         {"sky", dxt, "sky.dds", {1, 2, 3, 4, 5, 6, 7, 8}}, {"wall_tc", dxt, "wall.dds"}, {"_tc", dxt, "_tc.dds"},
         {"../../x", rgb, ".._.._x.tga", {3, 2, 1}}, {"a\\b/c", rgb, "a_b_c.tga", {3, 2, 1}}, {"dup", rgb, "dup.tga"},
         {"dup", Rec(2, 1, TEX_RGBA32, {5, 6, 7, 8, 9, 10, 11, 12}), "dup.tga", {7, 6, 5, 8, 11, 10, 9, 12}}};
@@ -232,6 +233,7 @@ TEST(Mtxdump, EveryRecordGetsItsLineAndOnlyWholeRecordsWriteFiles)
         EXPECT_EQ(Dump(dir, {"+extract", dds ? "+dds" : "+EXTRACT", "-out", out, "pk"}).out,
                   kBanner + Process("pk.mtx") + lines);
         EXPECT_EQ(FilesIn(dir / out + "/pk").size(), files.size());
+        EXPECT_FALSE(FileExists(dir / "DataMirakTxt.qrk"));  // only +quarklinks writes the link file
         for (const auto& [name, body] : files) {  // each file is there, a header and then the body
             const Bytes file = ReadFileBytes(dir / out + "/pk/" + name);
             EXPECT_TRUE(file.size() > body.size() && Bytes(file.end() - body.size(), file.end()) == body) << name;
