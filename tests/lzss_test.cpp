@@ -59,6 +59,8 @@ TEST(Lzss, DecodesHandMadeStreamsUpToTheirEndOrTheOutputBoundAndEncodesKnownInpu
     EXPECT_EQ(static_cast<int64_t>(Decode(matches, 1 << 16).size()), LzssMaxDecodedSize(17 * 40));
     for (size_t limit = 0; limit < 1000 && !HasFailure(); ++limit)
         Decode(matches, limit);
+    uint8_t out[8];  // a missing buffer decodes nothing
+    EXPECT_TRUE(LzssDecode(nullptr, out, 3, 8) == 0 && LzssDecode(matches.data(), nullptr, 17, 8) == 0);
     // Spaces match the pre-filled window; a remainder under three bytes goes out as literals.
     EXPECT_EQ(Encode(ToBytes(std::string(20, ' '))), Bytes({0x06, 0xDC, 0xFF, 0x20, 0x20}));
     EXPECT_EQ(Encode(ToBytes("abcabcabc")), Bytes({0x07, 0x61, 0x62, 0x63, 0xEE, 0xF3}));
