@@ -225,8 +225,10 @@ TEST(BuildMipTexture, RefusesImagesWithoutFormatPixelsOrPaletteAndAveragesOfAHug
 {
     std::unique_ptr<CImage> images[] = {
         MakeImage(IMG_NONE, 1, 1, false), MakeImage(7, 1, 1, false),   MakeImage(IMG_TGA, 4, 0, false),
-        MakeImage(IMG_GIF, 0, 3, true),   MakeImage(IMG_PCX, 1, 1, false),
+        MakeImage(IMG_GIF, 0, 3, true),   MakeImage(IMG_PCX, 1, 1, false), MakeImage(IMG_GIF, 2, 2, true),
     };
+    std::free(images[5]->m_pIndices);  // a palette and a size, but no index plane
+    images[5]->m_pIndices = nullptr;
     MipTexture header{};
     size_t size = 55;
     for (const auto& image : images) {  // the header and size stay as they were
