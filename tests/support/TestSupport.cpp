@@ -2,6 +2,7 @@
 #include "support/TestSupport.h"
 
 #include "archive/Lzss.h"
+#include "common/ByteReader.h"
 #include "archive/PackageFormat.h"
 #include "archive/MipTexture.h"
 
@@ -105,17 +106,12 @@ WorkingDirectory::~WorkingDirectory()
 
 int32_t GetI32(const Bytes& bytes, size_t offset)
 {
-    return static_cast<int32_t>(static_cast<uint32_t>(bytes.at(offset)) |
-                                (static_cast<uint32_t>(bytes.at(offset + 1)) << 8) |
-                                (static_cast<uint32_t>(bytes.at(offset + 2)) << 16) |
-                                (static_cast<uint32_t>(bytes.at(offset + 3)) << 24));
+    return static_cast<int32_t>(GetU32(&bytes.at(offset + 3) - 3));
 }
 
 void SetI32(Bytes& bytes, size_t offset, int32_t value)
 {
-    const uint32_t bits = static_cast<uint32_t>(value);
-    for (int i = 0; i < 4; ++i)
-        bytes.at(offset + static_cast<size_t>(i)) = static_cast<uint8_t>(bits >> (8 * i));
+    PutU32(&bytes.at(offset + 3) - 3, static_cast<uint32_t>(value));
 }
 
 Bytes MakeRecordBytes(int32_t width, int32_t height, int32_t format, const Bytes& body,
