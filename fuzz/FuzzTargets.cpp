@@ -3,6 +3,7 @@
 
 #include "archive/Lzss.h"
 #include "archive/MipTexture.h"
+#include "archive/PackageStaging.h"
 #include "archive/ResFile.h"
 #include "builder/DdsTexture.h"
 #include "common/ByteReader.h"
@@ -107,7 +108,7 @@ void FuzzPackage(const uint8_t* data, size_t size)
     }
     const bool compacted = package.mfOptimize(0) == 1;
     const Bytes after = ReadWholeFile(kPackage);
-    FUZZ_CHECK(!fs::exists(kOptimizeTempName) &&
+    FUZZ_CHECK(!fs::exists(StagingPathFor(kPackage)) &&
                (compacted ? package.mfGetCount() == count : after == Bytes(data, data + size)));
     int64_t position = static_cast<int64_t>(kHeaderSize) + static_cast<int64_t>(kRecordSize) * count;
     for (int32_t index = 0; compacted && index < count; ++index) {

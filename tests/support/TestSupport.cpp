@@ -159,6 +159,30 @@ Bytes MakePackageBytes(const std::vector<TestEntry>& entries, size_t gap)
     return out;
 }
 
+// What compacting `package` must give: its header with compactFlag 1, the chain's records
+// (every byte but the links and offset carried over) back to back, then their data.
+Bytes Compacted(const Bytes& package)
+{
+    std::vector<size_t> records;
+    for (int32_t at = GetI32(package, 16); at >= 0; at = GetI32(package, static_cast<size_t>(at) + 72))
+        records.push_back(static_cast<size_t>(at));
+    const auto count = static_cast<int32_t>(records.size());
+    Bytes out(package.begin(), package.begin() + 20), data;
+    SetI32(out, 8, 1);
+    SetI32(out, 16, count > 0 ? 20 : -1);
+    for (int32_t i = 0; i < count; ++i) {
+        const size_t at = records[static_cast<size_t>(i)], record = out.size();
+        const auto stored = package.begin() + GetI32(package, at + 68);
+        out.insert(out.end(), package.begin() + static_cast<long>(at), package.begin() + static_cast<long>(at) + 88);
+        SetI32(out, record + 68, 20 + 88 * count + static_cast<int32_t>(data.size()));
+        SetI32(out, record + 72, i + 1 < count ? 20 + 88 * (i + 1) : -1);
+        SetI32(out, record + 76, i > 0 ? 20 + 88 * (i - 1) : -1);
+        data.insert(data.end(), stored, stored + GetI32(package, at + 64));
+    }
+    out.insert(out.end(), data.begin(), data.end());
+    return out;
+}
+
 Bytes Packed(const Bytes& data)
 {
     Bytes stored(4 + static_cast<size_t>(LzssMaxEncodedSize(static_cast<int64_t>(data.size()))));
