@@ -64,6 +64,10 @@ public:
     // fails with the short-read message.
     int32_t mfFileRead(int32_t index, void* dst, int64_t capacity);
     uint8_t* mfFileRead2(int32_t index, int32_t len);
+    // The first `count` bytes mfFileRead would deliver (fewer when the entry is shorter),
+    // without unpacking the rest of an LZSS entry. Returns how many, or 0 with the error
+    // text set.
+    int32_t mfFileReadHead(int32_t index, void* dst, int32_t count);
     uint8_t* mfFileRead2(const char* name, int32_t len);
 
     // Adding and flushing.

@@ -370,10 +370,12 @@ int UpdatePackage(const MakeSettings& settings, const std::vector<Match>& matche
                   std::FILE* answers, std::string& fatalMessage)
 {
     CResFile package(settings.packageName.c_str());
-    PaletteChoice palette;
-    if (!OpenExisting(package, fatalMessage) || !PaletteChoiceOf(package, palette, fatalMessage))
+    if (!OpenExisting(package, fatalMessage))
         return 1;
     UpdateSink sink(package);
+    PaletteChoice palette;
+    if (!PaletteChoiceOf(package, sink.hasIndexedRecords(), palette, fatalMessage))
+        return 1;
     CPackageBuilder builder(sink, settings.packageName, answers, palette);
     if (!AddAll(builder, matches, fatalMessage))
         return 1;

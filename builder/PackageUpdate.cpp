@@ -28,23 +28,11 @@ bool UsesSharedPalette(const MipTexture& header)
 // The record header of texture entry `index`; false when the entry is no texture record.
 bool ReadRecordHeader(CResFile& package, int32_t index, MipTexture& header)
 {
-    const DirEntry& entry = package.mfGetEntry(index);
-    const int64_t size = package.mfFileSize(index);
-    if (entry.type != RT_TEXTURE || size < static_cast<int64_t>(kMipHeaderSize))
+    uint8_t bytes[kMipHeaderSize];
+    if (package.mfGetEntry(index).type != RT_TEXTURE ||
+        package.mfFileReadHead(index, bytes, kMipHeaderSize) != static_cast<int32_t>(kMipHeaderSize))
         return false;
-    if (entry.method == RC_NONE) {
-        const CompactEntry stored = package.mfStoredEntry(index);
-        uint8_t bytes[kMipHeaderSize];
-        if (!stored.read(stored.at, bytes, kMipHeaderSize))
-            return false;
-        header = DecodeMipTexture(bytes);
-        return true;
-    }
-    // A packed record is unpacked whole: its header is not stored on its own.
-    std::unique_ptr<uint8_t[]> bytes(new (std::nothrow) uint8_t[static_cast<size_t>(size)]);
-    if (!bytes || package.mfFileRead(index, bytes.get(), size) != size)
-        return false;
-    header = DecodeMipTexture(bytes.get());
+    header = DecodeMipTexture(bytes);
     return true;
 }
 
@@ -55,24 +43,21 @@ bool IsPaletteEntry(const DirEntry& entry)
 
 }  // namespace
 
-bool PaletteChoiceOf(CResFile& package, PaletteChoice& choice, std::string& fatalMessage)
+bool PaletteChoiceOf(CResFile& package, bool hasIndexedRecords, PaletteChoice& choice, std::string& fatalMessage)
 {
     choice = PaletteChoice();
     const int32_t paletteIndex = package.mfFileGetNum(kPaletteEntryName);
-    if (paletteIndex >= 0) {
-        if (package.mfFileSize(paletteIndex) != static_cast<int64_t>(kRgbaPaletteSize) ||
-            package.mfFileRead(paletteIndex, &choice.palette, kRgbaPaletteSize) != static_cast<int32_t>(kRgbaPaletteSize)) {
-            fatalMessage = PackageFailure(package);
-            return false;
-        }
-        choice.asked = true;
-        choice.shared = true;
+    if (paletteIndex < 0) {
+        choice.asked = hasIndexedRecords;
         return true;
     }
-    for (int32_t i = 0; i < package.mfGetCount() && !choice.asked; ++i) {
-        MipTexture header{};
-        choice.asked = ReadRecordHeader(package, i, header) && header.format == TEX_INDEXED8;
+    if (package.mfFileSize(paletteIndex) != static_cast<int64_t>(kRgbaPaletteSize) ||
+        package.mfFileRead(paletteIndex, &choice.palette, kRgbaPaletteSize) != static_cast<int32_t>(kRgbaPaletteSize)) {
+        fatalMessage = PackageFailure(package);
+        return false;
     }
+    choice.asked = true;
+    choice.shared = true;
     return true;
 }
 
@@ -80,8 +65,10 @@ UpdateSink::UpdateSink(CResFile& package) : m_Package(package), m_Old(static_cas
 {
     for (int32_t i = 0; i < package.mfGetCount(); ++i) {
         MipTexture header{};
-        m_Old[static_cast<size_t>(i)].usesSharedPalette =
-            ReadRecordHeader(package, i, header) && UsesSharedPalette(header);
+        if (!ReadRecordHeader(package, i, header))
+            continue;
+        m_Old[static_cast<size_t>(i)].usesSharedPalette = UsesSharedPalette(header);
+        m_HasIndexedRecords = m_HasIndexedRecords || header.format == TEX_INDEXED8;
     }
 }
 

@@ -20,7 +20,7 @@ struct PaletteChoice {
 // The palette rule for images added to `package`: its "Palette" is used as after a yes;
 // indexed records without one mean each image keeps its own palette; otherwise the
 // question is asked. False, with the message, when the "Palette" cannot be read.
-bool PaletteChoiceOf(CResFile& package, PaletteChoice& choice, std::string& fatalMessage);
+bool PaletteChoiceOf(CResFile& package, bool hasIndexedRecords, PaletteChoice& choice, std::string& fatalMessage);
 
 // Takes records in file order and compares each with the existing entry of its name:
 // "Add file", "Keep file" or "Replace file". New bytes wait in a scratch file beside
@@ -38,6 +38,8 @@ public:
              std::string& fatalMessage) override;
     // Texture records taken, whatever was decided for them.
     int32_t records() const { return m_Records; }
+    // Whether the package held indexed records before the update.
+    bool hasIndexedRecords() const { return m_HasIndexedRecords; }
     // Removes, when `sync` is set, every texture entry no record matched and then a
     // "Palette" that no indexed record uses, and replaces the package when anything
     // changed. Sets `changed`. False, with the message, when the package could not be written.
@@ -63,6 +65,7 @@ private:
     int64_t m_SpoolEnd = 0;
     int32_t m_Records = 0;
     bool m_Changed = false;
+    bool m_HasIndexedRecords = false;
 };
 
 // Removes the entries of `package` whose names match any of `patterns`, with a line for

@@ -101,6 +101,12 @@ void FuzzPackage(const uint8_t* data, size_t size)
         const bool packed = entry.method != RC_NONE;
         FUZZ_CHECK(found >= 0 && found <= index && delivered >= 0 && delivered <= 1 << 16 && (delivered == 0 ||
                    (inInput(entry.offset, entry.size) && (packed ? entry.size >= 4 : delivered == entry.size))));
+        // The head of an entry is the start of what a whole read delivers.
+        uint8_t head[128];
+        const int32_t headCount = package.mfFileReadHead(index, head, sizeof head);
+        FUZZ_CHECK(headCount >= 0 && headCount <= 128);
+        FUZZ_CHECK(delivered == 0 || (headCount == std::min(delivered, 128) &&
+                                      std::equal(head, head + headCount, whole.begin())));
         if (const uint8_t* stored = delivered > 0 ? data + entry.offset : nullptr)
             FUZZ_CHECK(Bytes(whole.begin(), whole.begin() + delivered) ==
                        (packed ? ReferenceLzssDecode(stored + 4, size_t(entry.size) - 4, delivered)

@@ -117,13 +117,14 @@ void SetI32(Bytes& bytes, size_t offset, int32_t value)
 Bytes MakeRecordBytes(int32_t width, int32_t height, int32_t format, const Bytes& body,
                       int32_t ownPalette, int32_t dataOffset)
 {
-    Bytes record(kMipHeaderSize, 0);
+    Bytes record(kMipHeaderSize + body.size(), 0);
+    for (size_t i = 0; i < body.size(); ++i)  // a plain loop: GCC 12's bounds warning misreads std::copy here
+        record[kMipHeaderSize + i] = body[i];
     SetI32(record, kMipWidthOffset, width);
     SetI32(record, kMipHeightOffset, height);
     SetI32(record, kMipDataOffsetOffset, dataOffset);
     SetI32(record, kMipFormatOffset, format);
     SetI32(record, kMipOwnPaletteOffset, ownPalette);
-    record.insert(record.end(), body.begin(), body.end());
     return record;
 }
 
