@@ -13,6 +13,7 @@
 
 // Access modes for Open.
 class PackageStaging;
+class ReadWindow;
 
 constexpr int32_t RA_READ = 1;
 constexpr int32_t RA_WRITE = 2;
@@ -155,4 +156,6 @@ private:
     // Set by mfCreateStaged: the staging file that m_File writes, until mfCommit.
     std::unique_ptr<PackageStaging> m_Staging;
     bool m_EmptyPackage = false;
+    // The read-ahead through which mfStoredEntry's readers copy stored bytes.
+    std::shared_ptr<ReadWindow> m_StoredWindow;
 };

@@ -68,6 +68,11 @@ class CreateSink : public RecordSink {
 public:
     explicit CreateSink(CResFile& package) : m_Package(package) {}
     void Announce(const char* line) override { std::printf("%s", line); }
+    bool PaletteRule(PaletteChoice& choice, std::string& /*fatalMessage*/) override
+    {
+        choice = PaletteChoice();  // a new package leaves it to the user
+        return true;
+    }
     bool Put(const char* name, int32_t type, const uint8_t* data, size_t size, const std::string& /*fileName*/,
              std::string& fatalMessage) override
     {
@@ -100,9 +105,8 @@ private:
 // returns false when the run must stop, with the message in fatalMessage().
 class CPackageBuilder {
 public:
-    CPackageBuilder(RecordSink& sink, const std::string& packageName, std::FILE* answers, const PaletteChoice& palette)
-        : m_Sink(sink), m_PackageName(packageName), m_Answers(answers), m_PaletteAsked(palette.asked),
-          m_SharedPalette(palette.shared), m_Palette(palette.palette) {}
+    CPackageBuilder(RecordSink& sink, const std::string& packageName, std::FILE* answers)
+        : m_Sink(sink), m_PackageName(packageName), m_Answers(answers) {}
 
     bool mfAddMatch(const std::string& directory, const FoundFile& match);
     const std::string& fatalMessage() const { return m_FatalMessage; }
@@ -118,9 +122,9 @@ private:
     RecordSink& m_Sink;
     const std::string& m_PackageName;
     std::FILE* m_Answers;
-    bool m_PaletteAsked;
-    bool m_SharedPalette;
-    RgbaPalette m_Palette;                 // the shared palette, once chosen
+    bool m_PaletteAsked = false;           // decided, by the user or by the package
+    bool m_SharedPalette = false;
+    RgbaPalette m_Palette{};               // the shared palette, once chosen
     std::string m_FatalMessage;
 };
 
@@ -190,11 +194,20 @@ bool CPackageBuilder::mfAddImage(FileBytes file, const std::string& fileName)
     return mfAddRecord(header.name, std::move(record), recordSize, fileName);
 }
 
-// Asks the shared-palette question once; on yes, the image's palette becomes the entry
-// "Palette", which goes into the package just before the image's record.
+// Decides once how palette images are stored: as the package says, or by asking. On yes,
+// the image's palette becomes the entry "Palette", which goes into the package just
+// before the image's record.
 bool CPackageBuilder::mfAskPalette(const CImage& image)
 {
     m_PaletteAsked = true;
+    PaletteChoice choice;
+    if (!m_Sink.PaletteRule(choice, m_FatalMessage))
+        return false;
+    if (choice.decided) {
+        m_SharedPalette = choice.shared;
+        m_Palette = choice.palette;
+        return true;
+    }
     m_SharedPalette = AskYesNo(kToolName, "Use shared palette", m_Answers);
     const RgbaPalette* palette = m_SharedPalette ? ExpandPalette(image.m_pPalette, image.m_TransIndex) : nullptr;
     if (!palette)
@@ -297,7 +310,9 @@ std::vector<Match> FindMatches(const std::vector<std::string>& patterns, bool& e
         return std::make_tuple(folded, match.file.name, match.directory);
     };
     std::stable_sort(matches.begin(), matches.end(), [&](const Match& a, const Match& b) { return key(a) < key(b); });
-    const auto same = [](const Match& a, const Match& b) { return a.directory == b.directory && a.file.name == b.file.name; };
+    const auto same = [](const Match& a, const Match& b) {
+        return a.directory == b.directory && a.file.name == b.file.name;
+    };
     matches.erase(std::unique(matches.begin(), matches.end(), same), matches.end());
     return matches;
 }
@@ -328,7 +343,7 @@ int CreatePackage(const MakeSettings& settings, const std::vector<Match>& matche
         return 1;
     }
     CreateSink sink(package);
-    CPackageBuilder builder(sink, settings.packageName, answers, PaletteChoice());
+    CPackageBuilder builder(sink, settings.packageName, answers);
     if (!AddAll(builder, matches, fatalMessage))
         return 1;
     if (sink.records() == 0)
@@ -373,10 +388,7 @@ int UpdatePackage(const MakeSettings& settings, const std::vector<Match>& matche
     if (!OpenExisting(package, fatalMessage))
         return 1;
     UpdateSink sink(package);
-    PaletteChoice palette;
-    if (!PaletteChoiceOf(package, sink.hasIndexedRecords(), palette, fatalMessage))
-        return 1;
-    CPackageBuilder builder(sink, settings.packageName, answers, palette);
+    CPackageBuilder builder(sink, settings.packageName, answers);
     if (!AddAll(builder, matches, fatalMessage))
         return 1;
     if (sink.records() == 0)

@@ -146,7 +146,8 @@ TEST(Host, FilesReadWrittenRemovedAndReplacedOrLeftAloneAndYesNoReadsOneLine)
                     : read && Bytes(got.data.get(), got.data.get() + got.size) == ReadFileBytes(c.name)) << c.name;
     }
     fs::permissions("f", fs::perms::all, fs::perm_options::remove);
-    EXPECT_FALSE(IsWritableFile("f", errorText) || IsWritableFile("missing", errorText));  // also for a user the system lets write it
+    // Read-only also for a user the system lets write it.
+    EXPECT_FALSE(IsWritableFile("f", errorText) || IsWritableFile("missing", errorText));
     fs::permissions("f", fs::perms::owner_write, fs::perm_options::add);
     EXPECT_TRUE(RemoveFile("f", errorText) && !FileExists("f") && fails(RemoveFile("f", errorText)));
     EXPECT_TRUE(fails(RemoveFile("sub", errorText), "", "Is a directory") && IsFolder("sub") && !IsFolder("empty"));

@@ -69,7 +69,8 @@ TEST(Compaction, KeepsEveryEntryInChainOrderOrFailsLeavingThePackageAsItWas)
     const Bytes good = MakePackageBytes({{"a", Packed(Bytes(200, 1)), 2, RC_LZSS}, {"b", Bytes(9, 2)}}, 100);
     const std::string in = " in resource file <" + path + ">", opt = "0 CResFile::mfOptimize - ";
     const std::string staging = scratch / ".p.mtx.staging";
-    const std::string readData = opt + "Error read data" + in, fullDisk = opt + "Error write resource file <" + staging + ">";
+    const std::string readData = opt + "Error read data" + in;
+    const std::string fullDisk = opt + "Error write resource file <" + staging + ">";
     std::shared_ptr<void> limit;  // a file-size limit the case sets for the compaction alone
     const struct { Bytes package; std::function<void(CResFile&)> prepare; std::string outcome; } cases[] = {
         {good, [&](CResFile&) { fs::create_directory(staging); },  // a folder is no leftover to remove

@@ -253,7 +253,10 @@ protected:
     {
         return RunTool(MTXMAKE_EXE, args, m_dir.path(), answers);
     }
-    void WritePackage(const std::vector<TestEntry>& entries) { WriteFileBytes(m_dir / "pak.mtx", MakePackageBytes(entries)); }
+    void WritePackage(const std::vector<TestEntry>& entries)
+    {
+        WriteFileBytes(m_dir / "pak.mtx", MakePackageBytes(entries));
+    }
     Bytes Package() { return ReadFileBytes(m_dir / "pak.mtx"); }
     // The record a file gives, its name set.
     static Bytes Named(Bytes record, const std::string& name)
@@ -314,8 +317,8 @@ TEST_F(MtxmakeUpdate, SyncRemovesTexturesNoFileGaveAndThePaletteNoRecordUses)
     WritePackage({{"Palette", Bytes(1024, 7), RT_PALETTE}, {"gone", sharedIndexed}, {"a", RecordA()},
                   {"notes", ToBytes("not a texture"), 9}});
     const RunResult run = Make({"+sync", "pak", "a.tga"});
-    EXPECT_EQ(run.out, Updated("pak.mtx") + "Keep file <a.tga>...\nRemove entry <Palette>...\nRemove entry <gone>...\n" +
-                           kUpdateDone);
+    const std::string lines = "Keep file <a.tga>...\nRemove entry <Palette>...\nRemove entry <gone>...\n";
+    EXPECT_EQ(run.out, Updated("pak.mtx") + lines + kUpdateDone);
     EXPECT_EQ(Package(), Compacted(MakePackageBytes({{"a", RecordA()}, {"notes", ToBytes("not a texture"), 9}})));
 }
 
