@@ -133,8 +133,7 @@ int32_t CResFile::mfRewrite(const std::vector<CompactEntry>& entries)
     uint8_t headerBytes[kHeaderSize];
     if (m_File && mfReadAt(0, headerBytes, kHeaderSize))
         header = DecodeHeader(headerBytes);
-    const int32_t written = mfWriteCompacted("mfRewrite", header, entries, false);
-    return written;
+    return mfWriteCompacted("mfRewrite", header, entries, false);
 }
 
 // Writes `entries` in compacted layout through a staging file and reopens the handle for

@@ -3,6 +3,7 @@
 #include "builder/Mtxmake.h"
 
 #include "archive/MipTexture.h"
+#include "archive/PackageStaging.h"
 #include "archive/ResFile.h"
 #include "builder/DdsTexture.h"
 #include "builder/MipConvert.h"
@@ -456,6 +457,8 @@ int RunMtxmake(int argc, const char* const argv[], std::FILE* answers, std::stri
         PrintUsage();
         return 1;
     }
+    // A staging file a killed run left beside the package goes first, whatever this run does.
+    RemoveLeftoverStagingOf(settings.packageName);
     const bool creating = settings.mode == MakeMode::Create;
     std::printf(creating ? "\nCreate package: <%s>...\n\n" : "\nUpdate package: <%s>...\n\n",
                 settings.packageName.c_str());

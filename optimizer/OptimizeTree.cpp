@@ -1,6 +1,7 @@
 // Mtxtrim's depth-first walk over the working directory.
 #include "optimizer/OptimizeTree.h"
 
+#include "archive/PackageStaging.h"
 #include "archive/ResFile.h"
 #include "host/DirectorySearch.h"
 #include "host/FileIO.h"
@@ -23,6 +24,7 @@ bool OptimizeFile(const std::string& path)
     package.Open(RA_READ);
     if (package.mfGetError())
         return false;  // not a package, or not a readable one: skipped silently
+    RemoveLeftoverStagingOf(path);
     std::printf(" Process: '%s'\n", path.c_str());
     if (!package.mfOptimize(0)) {
         std::printf("Warning: %s\n", package.mfGetError());

@@ -311,6 +311,14 @@ TEST_F(MtxmakeUpdate, AnUnchangedPackageIsNotWrittenAgain)
     EXPECT_EQ(FileIdentity(m_dir / "pak.mtx"), inode);
 }
 
+TEST_F(MtxmakeUpdate, TheNextRunRemovesAStagingFileAKilledRunLeft)
+{
+    WritePackage({{"a", RecordA()}});
+    WriteFileBytes(m_dir / ".pak.mtx.staging", ToBytes("half a package"));
+    EXPECT_EQ(Make({"+update", "pak", "a.tga"}).status, 0);  // nothing to change
+    EXPECT_FALSE(FileExists(m_dir / ".pak.mtx.staging"));
+}
+
 TEST_F(MtxmakeUpdate, SyncRemovesTexturesNoFileGaveAndThePaletteNoRecordUses)
 {
     const Bytes sharedIndexed = MakeRecordBytes(1, 1, TEX_INDEXED8, {0});
