@@ -31,6 +31,16 @@ constexpr char kToolName[] = "Mtxmake";
 constexpr size_t kMaxTextureName = kMipNameSize - 1;
 constexpr size_t kMaxFileSize = UINT32_MAX;  // the image loader takes 32-bit sizes
 
+// Why a matched file gives no record.
+constexpr char kNotAnImage[] = "not an image this tool reads";
+constexpr char kUnknownDxt[] = "a DDS file whose block format is not DXT1, DXT3 or DXT5";
+constexpr char kNoPixels[] = "an image without pixels";
+
+// What the answers to the palette question do, for hosts that show it in a box.
+constexpr char kPaletteYes[] =
+    "Yes: palette images share this image's palette, stored once; one whose colours differ keeps its own.";
+constexpr char kPaletteNo[] = "No: every palette image keeps its own palette, 1 KB more each.";
+
 enum class MakeMode { Create, Update, Sync, Remove };
 
 struct MakeSettings {
@@ -114,8 +124,9 @@ public:
 
 private:
     bool mfAddDds(FileBytes file, const DdsSurface& surface, const std::string& fileName);
-    bool mfAddImage(FileBytes file, const std::string& fileName);
-    bool mfAskPalette(const CImage& image);
+    bool mfAddImage(FileBytes file, const std::string& fileName, const char* rejection);
+    bool mfAskPalette(const CImage& image, const std::string& fileName);
+    bool mfSkip(const std::string& fileName, const char* reason);
     void mfSetTextureName(MipTexture& header, const std::string& fileName, const char* suffix);
     bool mfAddRecord(const char* name, RecordBuffer record, size_t size, const std::string& fileName);
     bool mfFail(std::string message);
@@ -139,18 +150,20 @@ bool CPackageBuilder::mfAddMatch(const std::string& directory, const FoundFile& 
     FileBytes file;
     std::string hostError;
     if (!ReadWholeFile(path, kMaxFileSize, file, hostError))
-        return true;
+        return mfSkip(match.name, hostError.c_str());
     DdsSurface surface;
-    switch (ReadDdsSurface(file.data.get(), file.size, surface)) {
-    case DdsKind::Dxt:
+    const DdsKind dds = ReadDdsSurface(file.data.get(), file.size, surface);
+    if (dds == DdsKind::Dxt)
         return mfAddDds(std::move(file), surface, match.name);
-    case DdsKind::UnknownCode:
-        std::printf(" Unknown DXT format\n");
-        break;
-    case DdsKind::NotDds:
-        break;
-    }
-    return mfAddImage(std::move(file), match.name);
+    // A DDS file of another block format is still offered to the image decoders.
+    return mfAddImage(std::move(file), match.name, dds == DdsKind::UnknownCode ? kUnknownDxt : kNotAnImage);
+}
+
+// Every matched file that gives no record says so, with the reason, on a line of its own.
+bool CPackageBuilder::mfSkip(const std::string& fileName, const char* reason)
+{
+    std::printf("Skip file <%s>: %s\n", fileName.c_str(), reason);
+    return true;
 }
 
 bool CPackageBuilder::mfAddDds(FileBytes file, const DdsSurface& surface, const std::string& fileName)
@@ -165,24 +178,29 @@ bool CPackageBuilder::mfAddDds(FileBytes file, const DdsSurface& surface, const 
     return mfAddRecord(header.name, std::move(record), recordSize, fileName);
 }
 
-bool CPackageBuilder::mfAddImage(FileBytes file, const std::string& fileName)
+bool CPackageBuilder::mfAddImage(FileBytes file, const std::string& fileName, const char* rejection)
 {
     std::unique_ptr<CImage> image(LoadImageMemory(file.data.get(), static_cast<uint32_t>(file.size)));
     file.data.reset();
-    if (!image)
-        return true;
+    if (!image) {
+        // A PNG that failed past its signature names its fault; other files no decoder took.
+        return mfSkip(fileName, g_ImageError == IMGERR_NOMEMORY ? g_ImageErrorText : rejection);
+    }
+    if (!CanBuildMipTexture(*image))
+        return mfSkip(fileName, kNoPixels);
     const std::string line = "Add file <" + fileName + ">...\n";
     m_Sink.Announce(line.c_str());
-    if (g_ImageError != IMGERR_NONE || !CanBuildMipTexture(*image))
-        return true;
 
     const bool indexed = image->m_Format == IMG_PCX || image->m_Format == IMG_GIF;
-    if (indexed && !m_PaletteAsked && !mfAskPalette(*image))
+    if (indexed && !m_PaletteAsked && !mfAskPalette(*image, fileName))
         return false;
-    const bool ownPalette = indexed && !m_SharedPalette;
-    // The record keeps the image's indices, which the shared palette then colours.
-    if (indexed && m_SharedPalette && UsesOtherColours(*image, m_Palette))
-        std::printf("Warning: Colours of <%s> differ from the shared palette\n", fileName.c_str());
+    // An image whose own colours differ from the shared palette where its pixels use it
+    // keeps its own palette, so that it is drawn in its own colours.
+    bool ownPalette = indexed && !m_SharedPalette;
+    if (indexed && m_SharedPalette && UsesOtherColours(*image, m_Palette)) {
+        std::printf("Warning: Colours of <%s> differ from the shared palette; it keeps its own\n", fileName.c_str());
+        ownPalette = true;
+    }
 
     MipTexture header{};
     header.width = image->m_Width;
@@ -198,7 +216,7 @@ bool CPackageBuilder::mfAddImage(FileBytes file, const std::string& fileName)
 // Decides once how palette images are stored: as the package says, or by asking. On yes,
 // the image's palette becomes the entry "Palette", which goes into the package just
 // before the image's record.
-bool CPackageBuilder::mfAskPalette(const CImage& image)
+bool CPackageBuilder::mfAskPalette(const CImage& image, const std::string& fileName)
 {
     m_PaletteAsked = true;
     PaletteChoice choice;
@@ -209,7 +227,8 @@ bool CPackageBuilder::mfAskPalette(const CImage& image)
         m_Palette = choice.palette;
         return true;
     }
-    m_SharedPalette = AskYesNo(kToolName, "Use shared palette", m_Answers);
+    const std::string explanation = "The first palette image is " + fileName + ".\n\n" + kPaletteYes + "\n" + kPaletteNo;
+    m_SharedPalette = AskYesNo(kToolName, "Use shared palette", explanation.c_str(), m_Answers);
     const RgbaPalette* palette = m_SharedPalette ? ExpandPalette(image.m_pPalette, image.m_TransIndex) : nullptr;
     if (!palette)
         return true;
