@@ -78,12 +78,11 @@ bool ProcessPackage(const DumpSettings& settings, DumpHooks& hooks, const Packag
     return true;
 }
 
-// Visits the packages one pattern finds, but those visited before. `matched` tells
-// whether it found any package at all.
+// Visits the packages one pattern finds, but those visited before. Sets `matched` when
+// it finds any package at all.
 bool ProcessPattern(const DumpSettings& settings, DumpHooks& hooks, const std::string& pattern,
                     VisitedPackages& visited, bool& matched, DumpResult& result, std::string& errorText)
 {
-    matched = false;
     DirectorySearch search;
     if (!search.Start(DumpSearchPattern(pattern)))
         return true;

@@ -85,7 +85,7 @@ TEST(Mtxdump, ArgumentsGiveTheirListingStatusAndFolders)
         {{"-x", "walls"}, unknown("-x"), 1}, {{"+list", "-Outdir", "walls"}, unknown("-Outdir"), 1},
         {{"-", "walls"}, unknown("-"), 1}, {{"walls"}, listed, 0, "", "walls"},
         {{"W*.pcx", "+LIST", "a", "+DDS"}, listed + none("a"), 2}, {{"walls", "-x"}, unknown("-x"), 1},
-        {{"+x", "walls"}, Listing("+x.mtx", {"e"}) + listed, 0}, {{"walls", "./WALLS", "W*", "walls"}, listed, 0},
+        {{"+x", "*"}, Listing("+x.mtx", {"e"}) + listed, 0}, {{"walls", "./WALLS", "W*", "walls"}, listed, 0},
         {{"tex/b.*", "tex/a*", "tex/?.*"}, Listing("B.MTX", {"stone"}) + Listing("a.b.mtx", {"dotted"}), 0},
         {{"missing/*.mtx"}, none("missing/*.mtx"), 2}, {{"-out", "u/v", "+list", "walls"}, listed, 0, "", "u"},
         {{"nothing", "tex/bad"}, none("nothing") + Unopened("bad.mtx", "tex/bad.mtx"), 3},
