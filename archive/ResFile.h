@@ -57,7 +57,8 @@ public:
     // Lookup and reading.
     int32_t mfFileGetNum(const char* name);
     // The number of bytes mfFileRead delivers for an entry (the unpacked length of an
-    // LZSS entry), or -1 with the error text set.
+    // LZSS entry), or -1 with the error text set; -1 also for a written entry whose
+    // stored bytes the file does not hold.
     int64_t mfFileSize(int32_t index);
     int32_t mfFileRead(int32_t index, void* dst);
     int32_t mfFileRead(const char* name, void* dst);

@@ -56,11 +56,15 @@ int64_t CResFile::mfFileSize(int32_t index)
         return -1;
     }
     const DirEntry& entry = m_Dir[static_cast<size_t>(index)];
-    uint8_t prefix[kLzssPrefixSize];
-    if (entry.method != RC_LZSS)
+    const bool pending = (entry.flags & DE_PENDING) != 0;
+    // A written entry counts only when the file holds all its stored bytes, so that no
+    // caller sizes a buffer by a record's claim alone.
+    const bool inFile = !pending && entry.size >= 0 && mfBytesAvailable(entry.offset) >= entry.size;
+    if (entry.method != RC_LZSS && (pending || inFile))
         return entry.size;
+    uint8_t prefix[kLzssPrefixSize];
     // The unpacked length counts only as far as the stored stream could produce it.
-    if (entry.size >= static_cast<int32_t>(kLzssPrefixSize) && !(entry.flags & DE_PENDING) &&
+    if (entry.method == RC_LZSS && inFile && entry.size >= static_cast<int32_t>(kLzssPrefixSize) &&
         mfReadAt(entry.offset, prefix, sizeof prefix)) {
         const int64_t unpacked = DecodeLzssPrefix(prefix);
         if (unpacked <= LzssMaxDecodedSize(entry.size - static_cast<int64_t>(kLzssPrefixSize)))
