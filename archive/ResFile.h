@@ -97,7 +97,7 @@ public:
     // Replaces the package with one in compacted layout that holds `entries` in order
     // (entries of this handle through mfStoredEntry, or bytes from elsewhere). The handle
     // may be open for reading on the old package or not open at all when there is none.
-    // On success the handle is open for reading on the result.
+    // The handle is closed on success.
     int32_t mfRewrite(const std::vector<CompactEntry>& entries);
     // Entry `index` as it is stored, for mfRewrite: copied without being unpacked.
     CompactEntry mfStoredEntry(int32_t index);

@@ -136,9 +136,10 @@ int32_t CResFile::mfRewrite(const std::vector<CompactEntry>& entries)
     return mfWriteCompacted("mfRewrite", header, entries, false);
 }
 
-// Writes `entries` in compacted layout through a staging file and reopens the handle for
-// reading on the result. When every entry is one of this package's own (`ownEntries`)
-// and the package already holds exactly those bytes, nothing is written.
+// Writes `entries` in compacted layout through a staging file. When every entry is one of
+// this package's own (`ownEntries`, a compaction), the handle is reopened for reading on
+// the result, and a package that already holds exactly those bytes is not written at all;
+// otherwise the handle is closed.
 int32_t CResFile::mfWriteCompacted(const char* caller, const PackageHeader& header,
                                    const std::vector<CompactEntry>& entries, bool ownEntries)
 {
@@ -182,8 +183,9 @@ int32_t CResFile::mfWriteCompacted(const char* caller, const PackageHeader& head
             m_File = std::fopen(m_Name, (m_Mode & RA_WRITE) ? "r+b" : "rb");  // the old package, as before
         return 0;
     }
-    // Reopened so that the directory holds the new offsets; an empty package has none.
-    if (entries.empty()) {
+    // Reopened so that the directory holds the new offsets; an empty package has none,
+    // and a rewrite's caller is done with the handle.
+    if (entries.empty() || !ownEntries) {
         mfClose();
         return 1;
     }
