@@ -5,10 +5,12 @@
 #include "common/StringUtil.h"
 #include "host/FileIO.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <new>
 
 namespace {
 
@@ -54,11 +56,15 @@ int64_t CResFile::mfFileSize(int32_t index)
         return -1;
     }
     const DirEntry& entry = m_Dir[static_cast<size_t>(index)];
-    uint8_t prefix[kLzssPrefixSize];
-    if (entry.method != RC_LZSS)
+    const bool pending = (entry.flags & DE_PENDING) != 0;
+    // A written entry counts only when the file holds all its stored bytes, so that no
+    // caller sizes a buffer by a record's claim alone.
+    const bool inFile = !pending && entry.size >= 0 && mfBytesAvailable(entry.offset) >= entry.size;
+    if (entry.method != RC_LZSS && (pending || inFile))
         return entry.size;
+    uint8_t prefix[kLzssPrefixSize];
     // The unpacked length counts only as far as the stored stream could produce it.
-    if (entry.size >= static_cast<int32_t>(kLzssPrefixSize) && !(entry.flags & DE_PENDING) &&
+    if (entry.method == RC_LZSS && inFile && entry.size >= static_cast<int32_t>(kLzssPrefixSize) &&
         mfReadAt(entry.offset, prefix, sizeof prefix)) {
         const int64_t unpacked = DecodeLzssPrefix(prefix);
         if (unpacked <= LzssMaxDecodedSize(entry.size - static_cast<int64_t>(kLzssPrefixSize)))
@@ -155,4 +161,37 @@ uint8_t* CResFile::mfFileRead2(int32_t index, int32_t len)
 uint8_t* CResFile::mfFileRead2(const char* name, int32_t len)
 {
     return mfFileRead2(mfFileGetNum(name), len);
+}
+
+int32_t CResFile::mfFileReadHead(int32_t index, void* dst, int32_t count)
+{
+    if (index < 0 || index >= mfGetCount() || count < 0) {
+        mfSetError("CResFile::mfFileReadHead - error file number in resource file <%s>", m_Name);
+        return 0;
+    }
+    const DirEntry& entry = m_Dir[static_cast<size_t>(index)];
+    const auto readFailed = [&]() {
+        mfSetError("CResFile::mfFileReadHead - Error read file <%s> in resource file <%s>", entry.name, m_Name);
+        return 0;
+    };
+    if ((entry.flags & DE_PENDING) || entry.size < 0)
+        return readFailed();
+    if (entry.method == RC_NONE) {
+        const int32_t wanted = std::min(count, entry.size);
+        return mfReadAt(entry.offset, dst, static_cast<size_t>(wanted)) ? wanted : readFailed();
+    }
+    // A packed entry's first `count` bytes come from at most this many stream bytes.
+    const int64_t streamSize = std::min<int64_t>(entry.size - static_cast<int64_t>(kLzssPrefixSize),
+                                                 LzssMaxEncodedSize(count));
+    const size_t bufferSize = static_cast<size_t>(std::max<int64_t>(streamSize, 1));
+    std::unique_ptr<uint8_t[]> stream(new (std::nothrow) uint8_t[bufferSize]);
+    uint8_t prefix[kLzssPrefixSize];
+    if (streamSize < 0 || !stream || !mfReadAt(entry.offset, prefix, sizeof prefix) ||
+        !mfReadAt(entry.offset + static_cast<int64_t>(kLzssPrefixSize), stream.get(), static_cast<size_t>(streamSize)))
+        return readFailed();
+    const uint32_t unpacked = DecodeLzssPrefix(prefix);
+    const int32_t wanted = static_cast<int32_t>(std::min<uint32_t>(unpacked, static_cast<uint32_t>(count)));
+    const int32_t decoded =
+        LzssDecode(stream.get(), static_cast<uint8_t*>(dst), static_cast<int32_t>(streamSize), wanted);
+    return decoded == wanted ? decoded : readFailed();
 }

@@ -5,10 +5,12 @@
 
 #include <cstdio>
 
-void DumpActions::LinksBegin()
+bool DumpActions::LinksBegin()
 {
-    if (!m_Links.mfOpen(kQuarkLinkFileName))
-        std::printf("Warning: Couldn't create link file '%s'\n", kQuarkLinkFileName);
+    if (m_Links.mfOpen(kQuarkLinkFileName))
+        return true;
+    std::printf("Warning: Couldn't create link file '%s'\n", kQuarkLinkFileName);
+    return false;
 }
 
 void DumpActions::LinksPackageBegin(const PackageVisit& visit)
@@ -21,10 +23,10 @@ void DumpActions::LinksEntry(const PackageVisit& visit, const DirEntry& entry)
     m_Links.mfEntry(visit.baseName, entry.name);
 }
 
-void DumpActions::ExtractEntry(const PackageVisit& visit, CResFile& package, int32_t index,
-                               const DirEntry&)
+ExtractStatus DumpActions::ExtractEntry(const PackageVisit& visit, CResFile& package, int32_t index,
+                                        PackageOutput& output, std::string& errorText)
 {
-    ExtractTexture(package, index, visit.outputPrefix, visit.packagePath, m_Palette, m_WriteDds);
+    return ExtractTexture(package, index, output, visit.packagePath, m_Palette, m_WriteDds, errorText);
 }
 
 void DumpActions::LinksPackageEnd(const PackageVisit&)
@@ -32,8 +34,10 @@ void DumpActions::LinksPackageEnd(const PackageVisit&)
     m_Links.mfEndPackage();
 }
 
-void DumpActions::LinksEnd()
+bool DumpActions::LinksEnd()
 {
-    if (!m_Links.mfClose())
-        std::printf("Warning: Couldn't write link file '%s'\n", kQuarkLinkFileName);
+    if (m_Links.mfClose())
+        return true;
+    std::printf("Warning: Couldn't write link file '%s'\n", kQuarkLinkFileName);
+    return false;
 }

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <vector>
+#include <string>
 
 namespace {
 
@@ -24,18 +24,55 @@ struct EntryBytes {
     size_t size = 0;
 };
 
-void PrintCantLoad(const char* entryName)
+// What one entry's extraction needs besides its record: where its file goes, and the
+// caller's error text for a folder that cannot be made.
+struct EntryJob {
+    PackageOutput& output;
+    const char* entryName;
+    int32_t ordinal;  // the entry's place among the package's entries of its name
+    std::string& errorText;
+};
+
+ExtractStatus CantLoad(const char* entryName)
 {
     std::printf("Warning: Can't load texture '%s'\n", entryName);
+    return ExtractStatus::Failed;
 }
 
-// Ends the entry's line: "(Ok.)" when its file was written, a warning when not.
-void PrintWritten(bool written, const std::string& fileName)
+// An entry name as a file name stem: every '/' and '\\' turned into '_', so that no name
+// leads outside the package's folder.
+std::string FileStem(const std::string& entryName)
 {
-    if (written)
-        std::printf("\t(Ok.)\n");
-    else
-        std::printf("Warning: Can't write file '%s'\n", fileName.c_str());
+    std::string stem = entryName;
+    for (char& c : stem) {
+        if (c == '/' || c == '\\')
+            c = '_';
+    }
+    return stem;
+}
+
+// Names the entry's file, makes the package's folder and writes the file with `write`
+// (given the path; false when it could not write), then ends the entry's line. A size
+// the format cannot hold writes nothing and makes no folder.
+template <class Write>
+ExtractStatus WriteOut(const EntryJob& job, const std::string& stem, const char* extension, bool fits,
+                       Write write)
+{
+    const OutputFile file = job.output.NameFile(stem, extension, job.ordinal);
+    if (!fits) {
+        std::printf("Warning: Can't write file '%s' (too large for its format)\n", file.path.c_str());
+        return ExtractStatus::Failed;
+    }
+    if (!job.output.MakeFolder(job.errorText))
+        return ExtractStatus::FolderFailed;
+    if (!write(file.path)) {
+        std::printf("Warning: Can't write file '%s'\n", file.path.c_str());
+        return ExtractStatus::Failed;
+    }
+    std::printf("\t(Ok.)\n");
+    if (file.renamed)
+        std::printf("Warning: Duplicate texture name %s written as %s\n", job.entryName, file.name.c_str());
+    return ExtractStatus::Done;
 }
 
 bool ReadEntry(CResFile& package, int32_t index, EntryBytes& bytes)
@@ -82,20 +119,17 @@ const uint8_t* RecordData(const EntryBytes& record, const MipTexture& header, in
 }
 
 // Palette record: own palette from the record or the package's shared one, then PCX.
-void ExtractIndexed(CResFile& package, const EntryBytes& record, const char* entryName,
-                    const MipTexture& header, const std::string& outputPrefix,
-                    const std::string& packageFileName, RgbaPalette& palette)
+ExtractStatus ExtractIndexed(CResFile& package, const EntryBytes& record, const MipTexture& header,
+                             const EntryJob& job, const std::string& packageFileName, RgbaPalette& palette)
 {
     const bool ownPalette = (header.ownPalette & kOwnPaletteBit) != 0;
     if (!ownPalette && !LoadSharedPalette(package, palette)) {
         std::printf("(Can't find palette in pak '%s')\n", packageFileName.c_str());
-        return;
+        return ExtractStatus::Failed;
     }
     const uint8_t* data = RecordData(record, header, ownPalette ? static_cast<int64_t>(kRgbaPaletteSize) : 0);
-    if (!data) {
-        PrintCantLoad(entryName);
-        return;
-    }
+    if (!data)
+        return CantLoad(job.entryName);
     if (ownPalette) {
         std::memcpy(&palette, data, kRgbaPaletteSize);
         data += kRgbaPaletteSize;
@@ -106,96 +140,87 @@ void ExtractIndexed(CResFile& package, const EntryBytes& record, const char* ent
         pcxPalette[i * kRgbBytes + 1] = palette.entries[i].green;
         pcxPalette[i * kRgbBytes + 2] = palette.entries[i].blue;
     }
-    const std::string fileName = ExtractFileName(outputPrefix, entryName, ".pcx");
-    PrintWritten(WritePcx(fileName, data, pcxPalette, header.width, header.height), fileName);
+    return WriteOut(job, FileStem(job.entryName), ".pcx", PcxCanHold(header.width, header.height),
+                    [&](const std::string& path) {
+                        return WritePcx(path, data, pcxPalette, header.width, header.height);
+                    });
 }
 
 // RGB or RGBA record: pixels as R, G, B, A for the TGA writers.
-void ExtractTrueColour(const EntryBytes& record, const char* entryName, const MipTexture& header,
-                       const std::string& outputPrefix)
+ExtractStatus ExtractTrueColour(const EntryBytes& record, const MipTexture& header, const EntryJob& job)
 {
     const uint8_t* data = RecordData(record, header, 0);
-    if (!data) {
-        PrintCantLoad(entryName);
-        return;
-    }
-    const std::string fileName = ExtractFileName(outputPrefix, entryName, ".tga");
+    if (!data)
+        return CantLoad(job.entryName);
+    const bool fits = TgaCanHold(header.width, header.height);
     if (header.format == TEX_RGBA32) {
-        PrintWritten(WriteTga32(data, header.width, header.height, fileName), fileName);
-        return;
+        return WriteOut(job, FileStem(job.entryName), ".tga", fits, [&](const std::string& path) {
+            return WriteTga32(data, header.width, header.height, path);
+        });
     }
-    const size_t pixelCount = static_cast<size_t>(header.width) * static_cast<size_t>(header.height);
-    std::vector<uint8_t> pixels(pixelCount * kRgbaBytes);
-    for (size_t i = 0; i < pixelCount; ++i) {
-        std::memcpy(&pixels[i * kRgbaBytes], data + i * kRgbBytes, kRgbBytes);
-        pixels[i * kRgbaBytes + 3] = kOpaqueAlpha;
-    }
-    PrintWritten(WriteTga24(pixels.data(), header.width, header.height, fileName), fileName);
+    return WriteOut(job, FileStem(job.entryName), ".tga", fits, [&](const std::string& path) {
+        const size_t pixelCount = static_cast<size_t>(header.width) * static_cast<size_t>(header.height);
+        const std::unique_ptr<uint8_t[]> pixels(new (std::nothrow) uint8_t[pixelCount * kRgbaBytes]);
+        if (!pixels)
+            return false;
+        for (size_t i = 0; i < pixelCount; ++i) {
+            std::memcpy(&pixels[i * kRgbaBytes], data + i * kRgbBytes, kRgbBytes);
+            pixels[i * kRgbaBytes + 3] = kOpaqueAlpha;
+        }
+        return WriteTga24(pixels.get(), header.width, header.height, path);
+    });
 }
 
 // DXT record: its body as stored, behind a DDS header that describes it. The file is
 // named like the DDS file the builder makes this entry from.
-void ExtractDxt(const EntryBytes& record, const char* entryName, const MipTexture& header,
-                const std::string& outputPrefix)
+ExtractStatus ExtractDxt(const EntryBytes& record, const MipTexture& header, const EntryJob& job)
 {
     const size_t bodySize = record.size - kMipHeaderSize;
     DdsSurfaceHeader surface;
-    if (!DescribeDxtSurface(DxtFormatName(header.format), header.width, header.height, bodySize, surface)) {
-        PrintCantLoad(entryName);
-        return;
-    }
-    std::string stem = entryName;
+    if (!DescribeDxtSurface(DxtFormatName(header.format), header.width, header.height, bodySize, surface))
+        return CantLoad(job.entryName);
+    std::string stem = job.entryName;
     const size_t suffixLength = sizeof kDxtNameSuffix - 1;
     if (stem.size() > suffixLength && stem.compare(stem.size() - suffixLength, suffixLength, kDxtNameSuffix) == 0)
         stem.resize(stem.size() - suffixLength);
-    const std::string fileName = ExtractFileName(outputPrefix, stem.c_str(), ".dds");
-    PrintWritten(WriteDds(fileName, surface, record.data.get() + kMipHeaderSize, bodySize), fileName);
+    // The DDS header holds every size a record can have.
+    return WriteOut(job, FileStem(stem), ".dds", true, [&](const std::string& path) {
+        return WriteDds(path, surface, record.data.get() + kMipHeaderSize, bodySize);
+    });
 }
 
 }  // namespace
 
-std::string ExtractFileName(const std::string& outputPrefix, const char* entryName,
-                            const char* extension)
-{
-    std::string fileName = outputPrefix;
-    for (const char* c = entryName; *c; ++c)
-        fileName += (*c == '/' || *c == '\\') ? '_' : *c;
-    return fileName + extension;
-}
-
-void ExtractTexture(CResFile& package, int32_t index, const std::string& outputPrefix,
-                    const std::string& packageFileName, RgbaPalette& palette, bool writeDds)
+ExtractStatus ExtractTexture(CResFile& package, int32_t index, PackageOutput& output,
+                             const std::string& packageFileName, RgbaPalette& palette, bool writeDds,
+                             std::string& errorText)
 {
     char entryName[kNameSize];
     std::memcpy(entryName, package.mfGetEntry(index).name, kNameSize);
     entryName[kNameSize - 1] = '\0';
     std::printf("  extract '%s' ", entryName);
+    const EntryJob job{output, entryName, output.CountEntry(entryName), errorText};
 
     EntryBytes record;
-    if (!ReadEntry(package, index, record) || record.size < kMipHeaderSize) {
-        PrintCantLoad(entryName);
-        return;
-    }
+    if (!ReadEntry(package, index, record) || record.size < kMipHeaderSize)
+        return CantLoad(entryName);
     const MipTexture header = DecodeMipTexture(record.data.get());
     switch (header.format) {
     case TEX_DXT1:
     case TEX_DXT3:
     case TEX_DXT5:
         if (writeDds)
-            ExtractDxt(record, entryName, header, outputPrefix);
-        else
-            std::printf("Warning: Compressed texture -- ignored\n");
-        break;
+            return ExtractDxt(record, header, job);
+        std::printf("Warning: Compressed texture -- ignored\n");
+        return ExtractStatus::Done;
     case TEX_INDEXED8:
-        ExtractIndexed(package, record, entryName, header, outputPrefix, packageFileName, palette);
-        break;
+        return ExtractIndexed(package, record, header, job, packageFileName, palette);
     case TEX_RGB24:
     case TEX_RGBA32:
-        ExtractTrueColour(record, entryName, header, outputPrefix);
-        break;
+        return ExtractTrueColour(record, header, job);
     default:
         // Not a texture format (the "Palette" entry lands here): nothing to write.
         std::printf("\t(Ok.)\n");
-        break;
+        return ExtractStatus::Done;
     }
 }

@@ -4,22 +4,27 @@
 
 #include "archive/ResFile.h"
 #include "archive/MipTexture.h"
+#include "extractor/OutputDirectory.h"
 
 #include <cstdint>
 #include <string>
 
-// The output file name of an entry: prefix + entry name + extension, with every '/'
-// and '\\' of the entry name turned into '_' so that no name leads outside the prefix.
-std::string ExtractFileName(const std::string& outputPrefix, const char* entryName,
-                            const char* extension);
+// What became of one entry.
+enum class ExtractStatus {
+    Done,          // its file was written, or it has none to write
+    Failed,        // it could not be loaded or its file not written; the line says why
+    FolderFailed,  // the package's folder could not be made; `errorText` says why
+};
 
-// Extracts entry `index` of `package` to outputPrefix + name + ".pcx" or ".tga" and
-// prints its "  extract '<name>' " line with the ending that tells how it went. With
-// `writeDds`, a DXT record goes to outputPrefix + name without its "_tc" + ".dds";
-// without, it is skipped with a warning. The
-// entry is read whole and unpacked, so a record stored with LZSS extracts like one
-// stored plain.
+// Extracts entry `index` of `package` into `output`'s folder, named after the entry, with
+// ".pcx" or ".tga", and prints its "  extract '<name>' " line with the ending that tells
+// how it went. With `writeDds`, a DXT record goes to the entry name without its "_tc" +
+// ".dds"; without, it is skipped with a warning. Every '/' and '\\' of the name becomes
+// '_'. A later entry of the same name is written as name~K (K = 2, 3, ...) with a
+// warning. The entry is read whole and unpacked, so a record stored with LZSS extracts
+// like one stored plain. Call it for every entry of the package, in directory order.
 // `packageFileName` names the package in the missing-palette message; `palette` is
 // the run's palette table, refilled for every palette texture.
-void ExtractTexture(CResFile& package, int32_t index, const std::string& outputPrefix,
-                    const std::string& packageFileName, RgbaPalette& palette, bool writeDds);
+ExtractStatus ExtractTexture(CResFile& package, int32_t index, PackageOutput& output,
+                             const std::string& packageFileName, RgbaPalette& palette, bool writeDds,
+                             std::string& errorText);

@@ -3,6 +3,7 @@
 
 #include "archive/Lzss.h"
 #include "archive/MipTexture.h"
+#include "archive/PackageStaging.h"
 #include "archive/ResFile.h"
 #include "builder/DdsTexture.h"
 #include "common/ByteReader.h"
@@ -102,6 +103,12 @@ void FuzzPackage(const uint8_t* data, size_t size)
         const bool packed = entry.method != RC_NONE;
         FUZZ_CHECK(found >= 0 && found <= index && delivered >= 0 && delivered <= 1 << 16 && (delivered == 0 ||
                    (inInput(entry.offset, entry.size) && (packed ? entry.size >= 4 : delivered == entry.size))));
+        // The head of an entry is the start of what a whole read delivers.
+        uint8_t head[128];
+        const int32_t headCount = package.mfFileReadHead(index, head, sizeof head);
+        FUZZ_CHECK(headCount >= 0 && headCount <= 128);
+        FUZZ_CHECK(delivered == 0 || (headCount == std::min(delivered, 128) &&
+                                      std::equal(head, head + headCount, whole.begin())));
         if (const uint8_t* stored = delivered > 0 ? data + entry.offset : nullptr)
             FUZZ_CHECK(Bytes(whole.begin(), whole.begin() + delivered) ==
                        (packed ? ReferenceLzssDecode(stored + 4, size_t(entry.size) - 4, delivered)
@@ -109,7 +116,7 @@ void FuzzPackage(const uint8_t* data, size_t size)
     }
     const bool compacted = package.mfOptimize(0) == 1;
     const Bytes after = ReadWholeFile(kPackage);
-    FUZZ_CHECK(!fs::exists(kOptimizeTempName) &&
+    FUZZ_CHECK(!fs::exists(StagingPathFor(kPackage)) &&
                (compacted ? package.mfGetCount() == count : after == Bytes(data, data + size)));
     int64_t position = static_cast<int64_t>(kHeaderSize) + static_cast<int64_t>(kRecordSize) * count;
     for (int32_t index = 0; compacted && index < count; ++index) {
@@ -153,11 +160,15 @@ void FuzzExtract(const uint8_t* data, size_t size)
     RgbaPalette palette{};
     CResFile package(kPackage);
     FUZZ_CHECK(package.Open(RA_READ) == 1);
-    ExtractTexture(package, package.mfGetCount() - 1, "out/", kPackage, palette, (flags & 4) != 0);
+    PackageOutput output("out");
+    std::string errorText;
+    const ExtractStatus status =
+        ExtractTexture(package, package.mfGetCount() - 1, output, kPackage, palette, (flags & 4) != 0, errorText);
     const std::vector<fs::path> written(fs::directory_iterator("out"), fs::directory_iterator{});
     const Bytes file = written.size() == 1 ? ReadWholeFile(written[0]) : Bytes();
     FUZZ_CHECK(std::distance(fs::directory_iterator("."), {}) == 2 && fs::remove_all("out") == written.size() + 1 &&
-               written.size() <= 1 && (written.empty() || record.size() >= kMipHeaderSize));
+               written.size() <= 1 && (written.empty() || record.size() >= kMipHeaderSize) &&
+               status != ExtractStatus::FolderFailed && (written.empty() || status == ExtractStatus::Done));
     if (written.empty())
         return;
     const MipTexture header = DecodeMipTexture(record.data());
@@ -175,8 +186,6 @@ void FuzzExtract(const uint8_t* data, size_t size)
     const size_t start = size_t(header.dataOffset) + (pcx && (header.ownPalette & 1) ? kRgbaPaletteSize : 0);
     FUZZ_CHECK((pcx ? header.format == TEX_INDEXED8 : header.format == TEX_RGB24 || header.format == TEX_RGBA32) &&
                start + pixelCount * pixelBytes <= record.size());
-    if (pcx && (header.width > 640 || header.height > 480))
-        return;
     const std::unique_ptr<CImage> image(pcx ? static_cast<CImage*>(new CPcxImage(file.data(), uint32_t(file.size())))
                                             : new CTgaImage(file.data(), uint32_t(file.size())));
     FUZZ_CHECK(g_ImageError == IMGERR_NONE && image->m_Width == header.width && image->m_Height == header.height);

@@ -123,11 +123,38 @@ bool ReadWholeFile(const std::string& path, size_t maxSize, FileBytes& bytes, st
     return true;
 }
 
-bool IsWritableFile(const std::string& path)
+bool PathExists(const std::string& path)
 {
     struct stat info {};
-    return stat(path.c_str(), &info) == 0 && (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0 &&
-           access(path.c_str(), W_OK) == 0;
+    return stat(path.c_str(), &info) == 0;
+}
+
+bool IsSameFile(const std::string& first, const std::string& second)
+{
+    struct stat firstInfo {};
+    struct stat secondInfo {};
+    return stat(first.c_str(), &firstInfo) == 0 && stat(second.c_str(), &secondInfo) == 0 &&
+           firstInfo.st_dev == secondInfo.st_dev && firstInfo.st_ino == secondInfo.st_ino;
+}
+
+bool IsFolder(const std::string& path)
+{
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool IsWritableFile(const std::string& path, std::string& reason)
+{
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0 || access(path.c_str(), W_OK) != 0) {
+        reason = std::strerror(errno);
+        return false;
+    }
+    if ((info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+        reason = std::strerror(EACCES);
+        return false;
+    }
+    return true;
 }
 
 bool RemoveFile(const std::string& path, std::string& errorText)
