@@ -1,5 +1,6 @@
-// LZSS encoder (binary search trees over the window) and decoder (copies straight from
-// the output, which doubles as the window).
+// LZSS encoder (binary search trees over the window, walked two at a time where they
+// are independent) and decoder (copies straight from the output, which doubles as the
+// window).
 #include "archive/Lzss.h"
 
 #include <cstddef>
@@ -7,10 +8,15 @@
 
 namespace {
 
-constexpr int32_t N = kLzssWindowSize;
+constexpr uint32_t N = kLzssWindowSize;
 constexpr int32_t F = kLzssMaxMatch;
-constexpr int32_t kNil = N;              // "no node" in the trees
+constexpr uint32_t kMask = N - 1;
+constexpr uint32_t kNil = N;             // "no node" in the trees
+constexpr uint32_t kRoots = N + 1;       // nodes N+1 .. N+256: the roots, one per first byte
+constexpr uint32_t kNodes = kRoots + 256;
+constexpr uint32_t kSpareLink = 2 * kNodes;  // written instead of a link a deletion leaves alone
 constexpr uint8_t kWindowFill = 0x20;    // initial content of positions 0..N-F-1
+constexpr bool kLittleEndian = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
 
 // Window bytes as the encoder and decoder see them before the first byte is coded:
 // positions 0..4077 hold spaces, positions 4078..4095 hold zeros.
@@ -31,178 +37,306 @@ uint64_t Load64(const uint8_t* bytes)
     return value;
 }
 
-// Compares strings 8 bytes at a time. Loaded little-endian, the lowest differing byte of
-// two words is the first differing byte of the strings; byte-swapped, the words compare
-// as the strings do. Deciding the direction from the swapped words keeps the work before
-// the descent's next branch short.
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-constexpr bool kWordCompare = true;
-#else
-constexpr bool kWordCompare = false;
-#endif
+// The 8 bytes at `bytes` as a number that orders as the strings do; the highest
+// differing bit of two such numbers lies in their first differing byte.
+uint64_t OrderedWord(const uint8_t* bytes)
+{
+    const uint64_t value = Load64(bytes);
+    return kLittleEndian ? __builtin_bswap64(value) : value;
+}
 
-// The 17 bytes after a string's first byte, loaded once per search. The first byte needs
-// no comparison: every string in a tree starts with the tree's byte.
-struct SearchKey {
-    explicit SearchKey(const uint8_t* key)
-        : bytes(key), head(Load64(key + 1)), middle(Load64(key + 9)),
-          headOrder(__builtin_bswap64(head)), middleOrder(__builtin_bswap64(middle)) {}
-    const uint8_t* bytes;
-    uint64_t head;          // bytes 1..8
-    uint64_t middle;        // bytes 9..16
-    uint64_t headOrder;     // the same, byte-swapped for ordering
-    uint64_t middleOrder;
+// Which way a search turns is a coin toss on most data: choosing without a branch beats
+// a mispredicted one. Select asks the compiler for a conditional move, which it keeps in
+// the search loop; Blend is plain arithmetic, for code where the compiler would turn the
+// conditions back into branches.
+inline uint32_t Select(bool condition, uint32_t whenSet, uint32_t whenClear)
+{
+    return __builtin_expect_with_probability(condition, 1, 0.5) ? whenSet : whenClear;
+}
+
+inline uint32_t Blend(bool condition, uint32_t whenSet, uint32_t whenClear)
+{
+    return whenClear ^ ((whenClear ^ whenSet) & (0u - static_cast<uint32_t>(condition)));
+}
+
+struct Match {
+    int32_t length;
+    uint32_t position;
 };
 
-// Number of leading equal bytes of the key and the 18-byte string at `other` (at least 1).
-// `cmp` gets a value of the sign of key[i] - other[i] (unsigned bytes) at the first
-// difference; only its sign is used.
-inline int32_t MatchLength(const SearchKey& key, const uint8_t* other, int32_t& cmp)
-{
-    if (kWordCompare) {
-        const uint64_t head = Load64(other + 1);
-        if (head != key.head) {
-            cmp = key.headOrder > __builtin_bswap64(head) ? 1 : -1;
-            return 1 + (__builtin_ctzll(head ^ key.head) >> 3);
-        }
-        const uint64_t middle = Load64(other + 9);
-        if (middle != key.middle) {
-            cmp = key.middleOrder > __builtin_bswap64(middle) ? 1 : -1;
-            return 9 + (__builtin_ctzll(middle ^ key.middle) >> 3);
-        }
-        cmp = key.bytes[17] - other[17];
-        return cmp ? 17 : F;
-    }
-    for (int32_t i = 1; i < F; ++i) {
-        cmp = key.bytes[i] - other[i];
-        if (cmp)
-            return i;
-    }
-    return F;
-}
+// One insertion's walk down its tree.
+struct Search {
+    const uint8_t* key;     // the string being inserted
+    uint64_t keyHead;       // OrderedWord of its bytes 1..8
+    uint32_t node;          // the node to compare next; kNil once the walk is over
+    uint32_t link;          // index in m_Link of the link that led to `node`
+    uint32_t duplicate;     // the node holding the same 18 bytes, or kNil
+    Match best;             // of equally long candidates the first met
+};
 
 class Encoder {
 public:
     int32_t Run(const uint8_t* src, uint8_t* dst, int32_t srcLen);
 
 private:
-    using Node = uint16_t;   // a window position 0..N-1, kNil, or a tree root N+1..N+256
-    static constexpr int kLeft = 0;
-    static constexpr int kRight = 1;
-
-    // Inserts position r into its tree. With kFindMatch, also leaves the longest match for
-    // the string at r in m_MatchLength and m_MatchPosition; insertions whose match is never
-    // used skip that bookkeeping.
-    template <bool kFindMatch>
-    void InsertNode(int32_t r);
-    void DeleteNode(int32_t p);
-    Node& Left(int32_t node) { return m_Child[node][kLeft]; }
-    Node& Right(int32_t node) { return m_Child[node][kRight]; }
-    // The link in p's parent that points to p.
-    Node& LinkTo(int32_t p)
+    uint16_t& Left(uint32_t node) { return m_Link[2 * node]; }
+    uint16_t& Right(uint32_t node) { return m_Link[2 * node + 1]; }
+    // Both links of a node in one load, the left one in the low half.
+    uint32_t Children(uint32_t node) const
     {
-        Node* children = m_Child[m_Parent[p]];
-        return children[kRight] == p ? children[kRight] : children[kLeft];
+        uint32_t pair;
+        std::memcpy(&pair, &m_Link[2 * node], sizeof pair);
+        return kLittleEndian ? pair : (pair >> 16) | (pair << 16);
     }
+    bool InTree(uint32_t node) const { return m_Parent[node] != kNil; }
+    // The last two bytes one by one: the newest string's last byte has just been stored,
+    // and a wider load across it would wait for that store.
+    bool SameString(uint32_t a, uint32_t b) const
+    {
+        return Load64(&m_Text[a]) == Load64(&m_Text[b]) && Load64(&m_Text[a + 8]) == Load64(&m_Text[b + 8]) &&
+               m_Text[a + F - 2] == m_Text[b + F - 2] && m_Text[a + F - 1] == m_Text[b + F - 1];
+    }
+    void Store(uint32_t position, uint8_t byte)
+    {
+        m_Text[position] = byte;
+        if (position < F - 1)
+            m_Text[position + N] = byte;
+    }
+
+    // Inserts position r into its tree; with kTrack the result holds the longest match
+    // for the string at r, otherwise only a replaced duplicate's.
+    template <bool kTrack>
+    Match Insert(uint32_t r);
+    template <bool kTrack>
+    Match Walk(uint32_t r);
+    // Two insertions into different trees, their walks interleaved.
+    template <bool kTrackFirst, bool kTrackSecond>
+    void InsertPair(uint32_t first, uint32_t second, Match& firstMatch, Match& secondMatch);
+    void Begin(Search& search, uint32_t r);
+    template <bool kTrack>
+    void Step(Search& search);
+    void Finish(const Search& search, uint32_t r);
+    void Replace(uint32_t p, uint32_t r);
+    void Delete(uint32_t p)
+    {
+        if (InTree(p))
+            Unlink(p);
+    }
+    void Unlink(uint32_t p);
 
     // Ring buffer plus a mirror of its first F-1 bytes so that comparisons never wrap,
-    // and slack for the 8-byte loads of MatchLength.
+    // and slack for the 8-byte loads.
     uint8_t m_Text[N + F - 1 + 8];
-    // Left and right child of every position; N+1 .. N+256 are the roots of 256 trees,
-    // one per first byte, which use their right link only.
-    Node m_Child[N + 257][2];
-    Node m_Parent[N + 1];
-    int32_t m_MatchPosition = 0;
-    int32_t m_MatchLength = 0;
+    // Left and right child of every node, then the spare: m_Link[2n] and m_Link[2n+1].
+    // The roots use their right link only; kNil's links stay kNil.
+    uint16_t m_Link[kSpareLink + 1];
+    uint16_t m_Parent[N + 1];
+    uint32_t m_Replaced = kNil;   // the node the last insertion replaced
 };
 
-template <bool kFindMatch>
-void Encoder::InsertNode(int32_t r)
+template <bool kTrack>
+inline Match Encoder::Insert(uint32_t r)
 {
-    const SearchKey key(&m_Text[r]);
-    int32_t cmp = 1;
-    int32_t p = N + 1 + key.bytes[0];
+    // After a replacement the next string often repeats the replaced node's successor
+    // (runs, repeated rows); the tree holds one node per string, so that node is the match.
+    const uint32_t next = (m_Replaced + 1) & kMask;
+    if (m_Replaced != kNil && InTree(next) && SameString(next, r)) {
+        Replace(next, r);
+        return Match{F, next};
+    }
+    return Walk<kTrack>(r);
+}
+
+template <bool kTrack>
+__attribute__((noinline)) Match Encoder::Walk(uint32_t r)
+{
+    Search search;
+    Begin(search, r);
+    while (search.node != kNil)
+        Step<kTrack>(search);
+    Finish(search, r);
+    return search.best;
+}
+
+template <bool kTrackFirst, bool kTrackSecond>
+void Encoder::InsertPair(uint32_t first, uint32_t second, Match& firstMatch, Match& secondMatch)
+{
+    Search a;
+    Search b;
+    Begin(a, first);
+    Begin(b, second);
+    while (a.node != kNil && b.node != kNil) {
+        Step<kTrackFirst>(a);
+        Step<kTrackSecond>(b);
+    }
+    while (a.node != kNil)
+        Step<kTrackFirst>(a);
+    while (b.node != kNil)
+        Step<kTrackSecond>(b);
+    Finish(a, first);
+    Finish(b, second);
+    firstMatch = a.best;
+    secondMatch = b.best;
+}
+
+void Encoder::Begin(Search& search, uint32_t r)
+{
+    search.key = &m_Text[r];
+    search.keyHead = OrderedWord(search.key + 1);
+    search.link = 2 * (kRoots + search.key[0]) + 1;
+    search.node = m_Link[search.link];
+    search.duplicate = kNil;
+    search.best = Match{0, 0};
     Left(r) = Right(r) = kNil;
-    int32_t bestLength = 0;
-    int32_t bestPosition = m_MatchPosition;
-    for (;;) {
-        // A branch, not an index computed from cmp: the descent then runs ahead speculatively.
-        Node* link;
-        if (cmp >= 0)
-            link = &Right(p);
-        else
-            link = &Left(p);
-        if (*link == kNil) {
-            *link = static_cast<Node>(r);
-            m_Parent[r] = static_cast<Node>(p);
-            if (kFindMatch) {
-                m_MatchLength = bestLength;
-                m_MatchPosition = bestPosition;
-            }
+}
+
+// Compares the key with one node: strings in a tree share their first byte, so bytes 1..8
+// decide almost always, 9..16 and 17 seldom.
+template <bool kTrack>
+inline void Encoder::Step(Search& search)
+{
+    const uint32_t p = search.node;
+    const uint64_t head = OrderedWord(&m_Text[p + 1]);
+    const uint32_t children = Children(p);
+    int32_t length;
+    bool right;
+    if (__builtin_expect(head == search.keyHead, 0)) {
+        const uint64_t keyMiddle = OrderedWord(search.key + 9);
+        const uint64_t middle = OrderedWord(&m_Text[p + 9]);
+        if (keyMiddle != middle) {
+            length = 9 + (__builtin_clzll(keyMiddle ^ middle) >> 3);
+            right = keyMiddle > middle;
+        } else if (search.key[F - 1] != m_Text[p + F - 1]) {
+            length = F - 1;
+            right = search.key[F - 1] > m_Text[p + F - 1];
+        } else {
+            search.duplicate = p;
+            search.best = Match{F, p};
+            search.node = kNil;
             return;
         }
-        p = *link;
-        const int32_t length = MatchLength(key, &m_Text[p], cmp);
-        // Of equally long candidates the first met wins. Written as selections, not a
-        // branch: whether a node improves the match is hard to predict.
-        if (kFindMatch) {
-            bestPosition = length > bestLength ? p : bestPosition;
-            bestLength = length > bestLength ? length : bestLength;
-        }
-        if (length >= F)
-            break;
+    } else {
+        length = 1 + (__builtin_clzll(head ^ search.keyHead) >> 3);
+        right = search.keyHead > head;
     }
-    if (kFindMatch) {
-        m_MatchLength = F;
-        m_MatchPosition = p;
+    if (kTrack) {
+        search.best.position = length > search.best.length ? p : search.best.position;
+        search.best.length = length > search.best.length ? length : search.best.length;
     }
-    // r holds the same 18 bytes as p: r takes p's place, so the newest copy stays.
-    m_Parent[r] = m_Parent[p];
+    search.link = 2 * p + right;
+    search.node = Select(right, children >> 16, children & 0xFFFF);
+}
+
+void Encoder::Finish(const Search& search, uint32_t r)
+{
+    if (search.duplicate != kNil) {
+        Replace(search.duplicate, r);
+        return;
+    }
+    m_Link[search.link] = static_cast<uint16_t>(r);
+    m_Parent[r] = static_cast<uint16_t>(search.link / 2);
+    m_Replaced = kNil;
+}
+
+// r holds the same 18 bytes as p: r takes p's place, so the newest copy stays.
+void Encoder::Replace(uint32_t p, uint32_t r)
+{
+    const uint32_t parent = m_Parent[p];
+    m_Parent[r] = static_cast<uint16_t>(parent);
     Left(r) = Left(p);
     Right(r) = Right(p);
-    m_Parent[Left(p)] = static_cast<Node>(r);
-    m_Parent[Right(p)] = static_cast<Node>(r);
-    LinkTo(p) = static_cast<Node>(r);
+    m_Parent[Left(p)] = static_cast<uint16_t>(r);
+    m_Parent[Right(p)] = static_cast<uint16_t>(r);
+    m_Link[2 * parent + (Right(parent) == p)] = static_cast<uint16_t>(r);
     m_Parent[p] = kNil;
+    m_Replaced = p;
 }
 
-void Encoder::DeleteNode(int32_t p)
+// With one child or none, that child (or nothing) takes p's place; with two, the
+// rightmost node of the left subtree does. Writes that a case does not make go to the
+// spare link or kNil's parent.
+__attribute__((noinline)) void Encoder::Unlink(uint32_t p)
 {
-    if (m_Parent[p] == kNil)
-        return;
-    int32_t q;
-    if (Right(p) == kNil) {
-        q = Left(p);
-    } else if (Left(p) == kNil) {
-        q = Right(p);
-    } else {
-        // The rightmost node of p's left subtree takes p's place.
-        q = Left(p);
-        if (Right(q) != kNil) {
-            do {
-                q = Right(q);
-            } while (Right(q) != kNil);
-            Right(m_Parent[q]) = Left(q);
-            m_Parent[Left(q)] = m_Parent[q];
-            Left(q) = Left(p);
-            m_Parent[Left(p)] = static_cast<Node>(q);
-        }
-        Right(q) = Right(p);
-        m_Parent[Right(p)] = static_cast<Node>(q);
+    const uint32_t parent = m_Parent[p];
+    const uint32_t left = Left(p);
+    const uint32_t right = Right(p);
+    const bool both = (left != kNil) & (right != kNil);
+    uint32_t q = Blend(left == kNil, right, left);
+    uint32_t walk = Blend(both, Right(left), kNil);
+    if (walk != kNil) {
+        do {
+            q = walk;
+            walk = Right(q);
+        } while (walk != kNil);
+        Right(m_Parent[q]) = Left(q);
+        m_Parent[Left(q)] = m_Parent[q];
+        Left(q) = static_cast<uint16_t>(left);
+        m_Parent[left] = static_cast<uint16_t>(q);
     }
-    m_Parent[q] = m_Parent[p];
-    LinkTo(p) = static_cast<Node>(q);
+    m_Link[Blend(both, 2 * q + 1, kSpareLink)] = static_cast<uint16_t>(right);
+    m_Parent[Blend(both, right, kNil)] = static_cast<uint16_t>(q);
+    m_Parent[q] = static_cast<uint16_t>(parent);
+    m_Link[2 * parent + (Right(parent) == p)] = static_cast<uint16_t>(q);
     m_Parent[p] = kNil;
 }
 
+// Groups of a flag byte and up to eight tokens; a group's flag byte is written once the
+// group is complete.
+class TokenWriter {
+public:
+    explicit TokenWriter(uint8_t* dst) : m_Dst(dst) {}
+    void Literal(uint8_t byte)
+    {
+        m_Flags |= m_Mask;
+        m_Dst[m_Out++] = byte;
+        Advance();
+    }
+    void Reference(uint32_t position, int32_t length)
+    {
+        m_Dst[m_Out++] = static_cast<uint8_t>(position);
+        m_Dst[m_Out++] = static_cast<uint8_t>(((position >> 4) & 0xF0) | (length - (kLzssThreshold + 1)));
+        Advance();
+    }
+    // Writes the last group's flag byte and returns the stream's length.
+    int32_t Close()
+    {
+        if (m_Mask == 1)
+            return static_cast<int32_t>(m_Out - 1);   // the last group is empty: no flag byte
+        m_Dst[m_FlagAt] = m_Flags;
+        return static_cast<int32_t>(m_Out);
+    }
+
+private:
+    void Advance()
+    {
+        m_Mask = static_cast<uint8_t>(m_Mask << 1);
+        if (m_Mask == 0) {
+            m_Dst[m_FlagAt] = m_Flags;
+            m_FlagAt = m_Out++;
+            m_Flags = 0;
+            m_Mask = 1;
+        }
+    }
+
+    uint8_t* m_Dst;
+    size_t m_FlagAt = 0;
+    size_t m_Out = 1;
+    uint8_t m_Flags = 0;
+    uint8_t m_Mask = 1;
+};
+
+// Every step deletes the oldest position, stores the next input byte there and inserts
+// the newest position; the search of a position where a token starts gives that token.
+// Steps do not depend on the tokens, so two steps can be taken together.
 int32_t Encoder::Run(const uint8_t* src, uint8_t* dst, int32_t srcLen)
 {
     if (!src || !dst || srcLen <= 0)
         return 0;
-    for (int32_t i = N + 1; i <= N + 256; ++i)
-        Right(i) = kNil;
-    for (int32_t i = 0; i < N; ++i)
+    for (uint32_t i = kNil; i < kNodes; ++i)
+        Left(i) = Right(i) = kNil;
+    for (uint32_t i = 0; i < N; ++i)
         m_Parent[i] = kNil;
+    m_Replaced = kNil;
     // Positions past the spaces start at zero for every call, so the output depends on
     // the input alone.
     std::memcpy(m_Text, g_InitialWindow.bytes, N);
@@ -210,72 +344,79 @@ int32_t Encoder::Run(const uint8_t* src, uint8_t* dst, int32_t srcLen)
 
     const uint8_t* in = src;
     const uint8_t* const inEnd = src + srcLen;
-    int32_t s = 0;
-    int32_t r = kLzssStartPos;
+    uint32_t s = 0;
+    uint32_t r = kLzssStartPos;
     int32_t len = 0;
     while (len < F && in < inEnd)
         m_Text[r + len++] = *in++;
-    for (int32_t i = 1; i <= F; ++i)
-        InsertNode<false>(r - i);
-    InsertNode<true>(r);
+    for (uint32_t i = 1; i <= F; ++i)
+        Insert<false>(r - i);
 
-    size_t out = 0;
-    size_t flagPos = out++;   // the group's flag byte, written once the group is known
-    uint8_t flags = 0;
-    uint8_t mask = 1;
-    do {
-        if (m_MatchLength > len)
-            m_MatchLength = len;
-        if (m_MatchLength <= kLzssThreshold) {
-            m_MatchLength = 1;
-            flags |= mask;
-            dst[out++] = m_Text[r];
-        } else {
-            dst[out++] = static_cast<uint8_t>(m_MatchPosition);
-            dst[out++] = static_cast<uint8_t>(((m_MatchPosition >> 4) & 0xF0) |
-                                              (m_MatchLength - (kLzssThreshold + 1)));
+    TokenWriter tokens(dst);
+    // Emits the token at r, its match cut to the bytes left; returns the steps it covers.
+    const auto emit = [&](Match match) {
+        if (match.length > len)
+            match.length = len;
+        if (match.length <= kLzssThreshold) {
+            tokens.Literal(m_Text[r]);
+            return 1;
         }
-        mask = static_cast<uint8_t>(mask << 1);
-        if (mask == 0) {
-            dst[flagPos] = flags;
-            flagPos = out++;
-            flags = 0;
-            mask = 1;
-        }
-        const int32_t lastMatchLength = m_MatchLength;
-        int32_t i = 0;
-        for (; i < lastMatchLength && in < inEnd; ++i) {
-            DeleteNode(s);
-            const uint8_t c = *in++;
-            m_Text[s] = c;
-            if (s < F - 1)
-                m_Text[s + N] = c;
-            s = (s + 1) & (N - 1);
-            r = (r + 1) & (N - 1);
-            // Only the step's last insertion yields the next token's match.
-            if (i + 1 == lastMatchLength)
-                InsertNode<true>(r);
+        tokens.Reference(match.position, match.length);
+        return match.length;
+    };
+    int32_t untilToken = emit(Insert<true>(r));
+
+    while (in < inEnd) {
+        const uint32_t first = (r + 1) & kMask;
+        const uint32_t second = (r + 2) & kMask;
+        const uint32_t nextOldest = (s + 1) & kMask;
+        // Together when the two insertions go into different trees and the second
+        // deletion, moved before the first insertion, leaves that one's tree alone. After
+        // a replacement the single step's shortcut is likelier to pay.
+        if (inEnd - in >= 2 && m_Replaced == kNil && m_Text[first] != m_Text[second] &&
+            (!InTree(nextOldest) || m_Text[nextOldest] != m_Text[first])) {
+            Delete(s);
+            Store(s, in[0]);
+            Delete(nextOldest);
+            Store(nextOldest, in[1]);
+            in += 2;
+            s = (s + 2) & kMask;
+            Match firstMatch;
+            Match secondMatch;
+            if (untilToken == 1)
+                InsertPair<true, true>(first, second, firstMatch, secondMatch);
+            else if (untilToken == 2)
+                InsertPair<false, true>(first, second, firstMatch, secondMatch);
             else
-                InsertNode<false>(r);
+                InsertPair<false, false>(first, second, firstMatch, secondMatch);
+            r = first;
+            if (--untilToken == 0)
+                untilToken = emit(firstMatch);
+            r = second;
+            if (--untilToken == 0)
+                untilToken = emit(secondMatch);
+            continue;
         }
-        for (; i < lastMatchLength; ++i) {
-            DeleteNode(s);
-            s = (s + 1) & (N - 1);
-            r = (r + 1) & (N - 1);
-            if (--len) {
-                if (i + 1 == lastMatchLength)
-                    InsertNode<true>(r);
-                else
-                    InsertNode<false>(r);
-            }
-        }
-    } while (len > 0);
-
-    if (mask != 1) {
-        dst[flagPos] = flags;
-        return static_cast<int32_t>(out);
+        Delete(s);
+        Store(s, *in++);
+        s = (s + 1) & kMask;
+        r = first;
+        const Match match = untilToken == 1 ? Insert<true>(r) : Insert<false>(r);
+        if (--untilToken == 0)
+            untilToken = emit(match);
     }
-    return static_cast<int32_t>(out - 1);   // the last group is empty: drop its flag byte
+    // The input is used up: the window slides on over the last bytes.
+    while (len > 0) {
+        Delete(s);
+        s = (s + 1) & kMask;
+        r = (r + 1) & kMask;
+        Match match{0, 0};
+        if (--len > 0)
+            match = Insert<true>(r);
+        if (--untilToken == 0 && len > 0)
+            untilToken = emit(match);
+    }
+    return tokens.Close();
 }
 
 // Copies one match of `length` bytes taken from window position `position` to dst[out..].

@@ -32,18 +32,17 @@ for ((i = 0; i < count; i++)); do
 done
 sync
 
-seconds() { # command...: the best wall time in seconds of three runs; $setup runs
-    local start end run best=""   # untimed before each one, then dirty pages go to disk
-    for run in 1 2 3; do
+seconds() { # command...: the median wall time in seconds of five runs; $setup runs
+    local start end run times=()   # untimed before each one, then dirty pages go to disk
+    for run in 1 2 3 4 5; do
         "${setup:-true}"
         sync
         start=$(date +%s.%N)
         "$@" >/dev/null 2>&1
         end=$(date +%s.%N)
-        best=$(awk -v a="$start" -v b="$end" -v best="$best" \
-            'BEGIN { t = b - a; if (best != "" && best < t) t = best; printf "%.3f", t }')
+        times+=("$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }')")
     done
-    echo "$best"
+    printf '%s\n' "${times[@]}" | sort -n | sed -n 3p
 }
 
 cd "$work"

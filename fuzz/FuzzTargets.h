@@ -1,5 +1,5 @@
 // The fuzz targets' bodies, shared by the libFuzzer programs and the corpus replay test,
-// and the plain LZSS decoder the archive's fast one is checked against.
+// and the plain LZSS codec the archive's fast one is checked and measured against.
 #pragma once
 
 #include <cstddef>
@@ -13,6 +13,9 @@ struct FuzzTarget {
 extern const FuzzTarget kFuzzTargets[8];
 const FuzzTarget* FindFuzzTarget(const char* name);  // null for an unknown name
 
-// Decodes an LZSS stream token by token through a 4096-byte ring (spaces below the start
-// position, zeros from it on) into at most `limit` bytes; a token cut short is dropped.
+// The LZSS codec written straight from the scheme, with LzssEncode's and LzssDecode's
+// contracts: the same streams, the same bytes out, byte by byte and without shortcuts.
+int32_t PlainLzssEncode(const uint8_t* src, uint8_t* dst, int32_t srcLen);
+int32_t PlainLzssDecode(const uint8_t* src, uint8_t* dst, int32_t srcLen, int32_t dstLen);
+// PlainLzssDecode into at most `limit` bytes; a token cut short is dropped.
 std::vector<uint8_t> ReferenceLzssDecode(const uint8_t* src, size_t srcLen, int64_t limit);
