@@ -24,7 +24,22 @@ void DumpActions::LinksEntry(const PackageVisit& visit, const DirEntry& entry)
 void DumpActions::ExtractEntry(const PackageVisit& visit, CResFile& package, int32_t index,
                                const DirEntry&)
 {
-    ExtractTexture(package, index, visit.outputPrefix, visit.packagePath, m_Palette, m_WriteDds);
+    const ExtractOutcome outcome =
+        ExtractTexture(package, index, visit.outputPrefix, visit.packagePath, m_Palette, m_Formats);
+    if (m_WithGallery)
+        m_Gallery.mfAddEntry(visit, package, index, outcome);
+}
+
+void DumpActions::ExtractPackageEnd(const PackageVisit& visit)
+{
+    if (m_WithGallery)
+        m_Gallery.mfEndPackage(visit);
+}
+
+void DumpActions::ExtractEnd()
+{
+    if (m_WithGallery)
+        m_Gallery.mfEnd();
 }
 
 void DumpActions::LinksPackageEnd(const PackageVisit&)

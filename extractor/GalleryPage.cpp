@@ -22,6 +22,8 @@ constexpr char kStyle[] =
     ".swatch{display:inline-block;width:12px;height:12px;margin-right:6px;border:1px solid #666;"
     "vertical-align:middle}\n";
 
+constexpr char kPngExtension[] = ".png";
+
 // Control pictures start at U+2400 (for U+0000); DEL's is U+2421.
 constexpr unsigned kControlPictures = 0x2400;
 constexpr unsigned kDeletePicture = 0x2421;
@@ -75,6 +77,11 @@ bool IsUtf8(const std::string& text)
     return true;
 }
 
+bool EndsWith(const std::string& text, const std::string& end)
+{
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
 std::string NumericReference(unsigned codePoint)
 {
     char text[16];
@@ -121,10 +128,12 @@ constexpr char kPageEnd[] = "</body>\n</html>\n";
 std::string Tile(const GalleryEntry& entry)
 {
     std::string tile = "<figure class=\"tile\">\n";
+    const std::string url = UrlPath(entry.imageFile);
     if (entry.imageFile.empty()) {
         tile += "<div class=\"none\">no image</div>\n";
+    } else if (!EndsWith(entry.imageFile, kPngExtension)) {
+        tile += "<div class=\"none\"><a href=\"" + url + "\">" + HtmlText(entry.imageFile) + "</a></div>\n";
     } else {
-        const std::string url = UrlPath(entry.imageFile);
         tile += "<a href=\"" + url + "\"><img src=\"" + url + "\" width=\"" + std::to_string(entry.width) +
                 "\" height=\"" + std::to_string(entry.height) + "\" alt=\"" + HtmlText(entry.name) + "\"></a>\n";
     }

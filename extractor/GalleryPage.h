@@ -18,7 +18,7 @@ struct GalleryEntry {
     bool ownPalette = false;
     bool hasAverage = false;  // the average colour is known
     uint8_t averageRed = 0, averageGreen = 0, averageBlue = 0;
-    std::string imageFile;    // file name beside the page; empty when none was written
+    std::string imageFile;    // file beside the page, shown when PNG; empty when none was written
 };
 
 struct GalleryPackage {

@@ -48,6 +48,8 @@ bool ProcessPackage(const DumpSettings& settings, DumpHooks& hooks, const std::s
         if (package.Open(RA_READ)) {
             opened = true;
             VisitEntries(settings, hooks, visit, package);
+            if (settings.extract)
+                hooks.ExtractPackageEnd(visit);
         }
         package.mfClose();
     }
@@ -82,6 +84,8 @@ bool RunDump(const DumpSettings& settings, DumpHooks& hooks, std::string& errorT
         }
     }
 
+    if (settings.extract)
+        hooks.ExtractEnd();
     if (settings.quarkLinks)
         hooks.LinksEnd();
     return true;

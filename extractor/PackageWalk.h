@@ -30,8 +30,12 @@ public:
     virtual void LinksEntry(const PackageVisit&, const DirEntry&) {}
     // Per entry, after it is listed; `index` is the entry's place in the directory.
     virtual void ExtractEntry(const PackageVisit&, CResFile&, int32_t /*index*/, const DirEntry&) {}
+    // Per package opened, after ExtractEntry for its last entry; only with +extract.
+    virtual void ExtractPackageEnd(const PackageVisit&) {}
     // Per package, after its last entry; also for a package that failed to open.
     virtual void LinksPackageEnd(const PackageVisit&) {}
+    // Once, after the search has ended, whether or not anything matched; only with +extract.
+    virtual void ExtractEnd() {}
     // Once, after the search has ended, whether or not anything matched.
     virtual void LinksEnd() {}
 };

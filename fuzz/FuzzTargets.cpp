@@ -151,7 +151,7 @@ void FuzzExtract(const uint8_t* data, size_t size)
     RgbaPalette palette{};
     CResFile package(kPackage);
     FUZZ_CHECK(package.Open(RA_READ) == 1);
-    ExtractTexture(package, package.mfGetCount() - 1, "out/", kPackage, palette, (flags & 4) != 0);
+    ExtractTexture(package, package.mfGetCount() - 1, "out/", kPackage, palette, {(flags & 4) != 0, false});
     const std::vector<fs::path> written(fs::directory_iterator("out"), fs::directory_iterator{});
     const Bytes file = written.size() == 1 ? ReadWholeFile(written[0]) : Bytes();
     FUZZ_CHECK(std::distance(fs::directory_iterator("."), {}) == 2 && fs::remove_all("out") == written.size() + 1 &&
