@@ -1,13 +1,22 @@
 // PNG files and gallery pages: the PNG writer through the project's PNG reader, the pages' text, escaping and links.
 #include "archive/MipTexture.h"
+#include "archive/PackageFormat.h"
+#include "archive/ResFile.h"
+#include "common/Banner.h"
 #include "extractor/GalleryPage.h"
 #include "extractor/PngWriter.h"
+#include "image/DxtDecode.h"
 #include "image/Image.h"
+#include "samples/ImageEncoders.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <map>
 #include <memory>
+#include <random>
+#include <set>
 
 namespace {
 
@@ -205,4 +214,136 @@ TEST(GalleryPage, PagesFetchNothingAndRunNoScript)
         for (const char* text : {"<script", "<link", "url(", "@import", "://", "<iframe", "<object", "<embed"})
             EXPECT_EQ(page.find(text), std::string::npos) << text;
     }
+}
+
+namespace {
+
+const std::string kBanner = std::string("MTX to TGA/PCX converter v1.2") + kMakerNotice + "\n \n";
+
+// Every entry of a package by name: its bytes, unpacked.
+std::map<std::string, Bytes> ReadEntries(const std::string& path)
+{
+    std::map<std::string, Bytes> entries;
+    CResFile package(path.c_str());
+    EXPECT_EQ(package.Open(RA_READ), 1) << path;
+    for (int32_t index = 0; index < package.mfGetCount(); ++index) {
+        Bytes data(static_cast<size_t>(package.mfFileSize(index)));
+        package.mfFileRead(index, data.data(), static_cast<int64_t>(data.size()));
+        entries[package.mfGetEntry(index).name] = data;
+    }
+    return entries;
+}
+
+std::string ExtractLines(const std::string& package, const std::vector<std::string>& names)
+{
+    std::string text = "\nProcess Pak file '" + package + "'...\n";
+    for (const std::string& name : names)
+        text += "  extract '" + name + "' \t(Ok.)\n";
+    return text;
+}
+
+std::set<std::string> FilesIn(const std::string& path)
+{
+    std::set<std::string> names;
+    for (const auto& item : std::filesystem::directory_iterator(path))
+        names.insert(item.path().filename().string());
+    return names;
+}
+
+// Pictures of every texture kind, written as the files Mtxmake takes: true colour as TGA, palette pictures as GIF
+// (index 3 transparent) and PCX with one palette, DXT1 as DDS.
+void WriteInputs(const ScratchDir& dir, std::mt19937& random)
+{
+    std::filesystem::create_directory(dir / "in");
+    SamplePicture picture(8, 4);
+    for (uint8_t& value : picture.rgba)
+        value = uint8_t(random());
+    for (uint8_t& value : picture.palette)
+        value = uint8_t(random());
+    for (uint8_t& index : picture.indices)
+        index = uint8_t(random() % 6);
+    WriteFileBytes(dir / "in/rgb.tga", EncodeTga(picture, {2, 24, 24, 0x20, false}));
+    WriteFileBytes(dir / "in/rgba.tga", EncodeTga(picture, {2, 32, 24, 0x28, false}));
+    WriteFileBytes(dir / "in/clear.gif", EncodeGifPicture(picture, GifGraphicControl(true, 3)));
+    WriteFileBytes(dir / "in/plain.pcx", EncodePcx(picture));
+    WriteFileBytes(dir / "in/metal.dds", EncodeDdsDxt1(picture));
+}
+
+}  // namespace
+
+// Through `+extract +png` and Mtxmake again, RGB and RGBA records come back identical and palette records as RGBA
+// with their colours and alpha 0 exactly at the transparent index; DXT records as their decoded pixels.
+TEST(MtxdumpPng, RebuildingFromPngFilesKeepsEveryPixel)
+{
+    std::mt19937 random(23);
+    for (const char* answer : {"n\n", "y\n"}) {
+        ScratchDir dir;
+        WriteInputs(dir, random);
+        ASSERT_EQ(RunTool(MTXMAKE_EXE, {"first", "in/*.*"}, dir.path(), answer).status, 0);
+        const RunResult run = RunTool(MTXDUMP_EXE, {"+Extract", "+PNG", "-out", "o", "first"}, dir.path());
+        const bool shared = answer[0] == 'y';
+        std::vector<std::string> names = {"clear", "metal_tc", "plain", "rgb", "rgba"};
+        if (shared)
+            names.insert(names.begin(), "Palette");
+        EXPECT_EQ(run.out, kBanner + ExtractLines("first.mtx", names)) << answer;
+        const std::set<std::string> files = {"clear.png", "metal.png", "plain.png", "rgb.png", "rgba.png"};
+        EXPECT_EQ(FilesIn(dir / "o/first"), files) << answer;
+        ASSERT_EQ(RunTool(MTXMAKE_EXE, {"second", "o/first/*.*"}, dir.path(), answer).status, 0);
+        const std::map<std::string, Bytes> first = ReadEntries(dir / "first.mtx");
+        const std::map<std::string, Bytes> second = ReadEntries(dir / "second.mtx");
+        EXPECT_EQ(second.at("rgb"), first.at("rgb")) << answer;
+        EXPECT_EQ(second.at("rgba"), first.at("rgba")) << answer;
+        const Bytes& sharedPalette = shared ? first.at("Palette") : Bytes();
+        for (const char* name : {"clear", "plain"}) {
+            const Bytes& record = first.at(name);
+            const bool own = GetI32(record, kMipOwnPaletteOffset) == 1;
+            const uint8_t* palette = own ? &record[kMipHeaderSize] : sharedPalette.data();
+            const uint8_t* indices = &record[kMipHeaderSize + (own ? kRgbaPaletteSize : 0)];
+            const bool clear = palette[3 * 4 + 3] == 0;  // the GIF's transparent index, kept by a shared palette
+            Bytes pixels;
+            for (size_t i = 0; i < 32; ++i) {
+                const uint8_t* colour = palette + indices[i] * 4;
+                pixels.insert(pixels.end(), colour, colour + 3);
+                if (clear)
+                    pixels.push_back(indices[i] == 3 ? 0 : 255);
+            }
+            const Bytes& rebuilt = second.at(name);
+            EXPECT_EQ(GetI32(rebuilt, kMipFormatOffset), clear ? TEX_RGBA32 : TEX_RGB24) << name << answer;
+            EXPECT_EQ(Bytes(rebuilt.begin() + long(kMipHeaderSize), rebuilt.end()), pixels) << name << answer;
+        }
+        const Bytes& dxt = first.at("metal_tc");
+        const auto decoded = DecodeDxtTopLevel("DXT1", 8, 4, &dxt[kMipHeaderSize], dxt.size() - kMipHeaderSize);
+        const Bytes& metal = second.at("metal");
+        EXPECT_EQ(Bytes(metal.begin() + long(kMipHeaderSize), metal.end()), Bytes(decoded.get(), decoded.get() + 128));
+    }
+}
+
+// `+gallery` writes the files of `+extract +png` with the same lines, a page beside them per package, and an index of
+// the pages when there are several; with `+dds` a DXT tile links its DDS file.
+TEST(MtxdumpGallery, PagesBesideThePngFilesAndAnIndexOfSeveral)
+{
+    std::mt19937 random(24);
+    ScratchDir dir;
+    WriteInputs(dir, random);
+    ASSERT_EQ(RunTool(MTXMAKE_EXE, {"walls", "in/*.*"}, dir.path(), "n\n").status, 0);
+    std::filesystem::copy_file(dir / "walls.mtx", dir / "a b.mtx");
+    const std::vector<std::string> names = {"clear", "metal_tc", "plain", "rgb", "rgba"};
+    const std::set<std::string> files = {"clear.png", "index.html", "metal.png", "plain.png", "rgb.png", "rgba.png"};
+    const RunResult run = RunTool(MTXDUMP_EXE, {"+gallery", "-out", "g", "*"}, dir.path());
+    EXPECT_EQ(run.out, kBanner + ExtractLines("a b.mtx", names) + ExtractLines("walls.mtx", names));
+    EXPECT_EQ(FilesIn(dir / "g"), (std::set<std::string>{"a b", "index.html", "walls"}));
+    EXPECT_EQ(FilesIn(dir / "g/walls"), files);
+    EXPECT_EQ(FilesIn(dir / "g/a b"), files);
+    const std::string index = ReadFileText(dir / "g/index.html");
+    EXPECT_NE(index.find("<a href=\"a%20b/index.html\">a b.mtx</a> 5 entries"), std::string::npos) << index;
+    EXPECT_NE(index.find("<a href=\"walls/index.html\">walls.mtx</a> 5 entries"), std::string::npos) << index;
+    const std::string page = ReadFileText(dir / "g/walls/index.html");
+    EXPECT_NE(page.find("<img src=\"metal.png\" width=\"8\" height=\"4\" alt=\"metal_tc\">"), std::string::npos);
+    EXPECT_NE(page.find("<span>palette, own palette</span>"), std::string::npos) << page;
+
+    const RunResult one = RunTool(MTXDUMP_EXE, {"+DDS", "+Gallery", "-out", "h", "walls"}, dir.path());
+    EXPECT_EQ(one.out, kBanner + ExtractLines("walls.mtx", names));
+    EXPECT_EQ(FilesIn(dir / "h"), std::set<std::string>{"walls"});
+    const std::string withDds = ReadFileText(dir / "h/walls/index.html");
+    EXPECT_NE(withDds.find("<div class=\"none\"><a href=\"metal.dds\">metal.dds</a></div>"), std::string::npos);
 }

@@ -75,12 +75,14 @@ TEST(Mtxdump, ArgumentsGiveTheirListingStatusAndFolders)
     const auto unknown = [](const std::string& option) { return "Unknown option \"" + option + "\""; };
     // Arguments -> standard output after the banner, exit status, a folder made and a path not made.
     const struct { Args args; std::string out; int status; std::string made = "", notMade = ""; } cases[] = {
-        {{}, usage + " (or *.*)\noptions:\n   +extract\n   +dds\n   +list\n   +quarklinks\n   -out\n", 1},
+        {{}, usage + " (or *.*)\noptions:\n   +extract\n   +dds\n   +png\n   +gallery\n   +list\n   +quarklinks\n   -out\n",
+         1},
         {{"+extract"}, usage, 1, "", "walls"}, {{"+LIST", "+quarklinks", "+dds"}, usage, 1, "", "DataMirakTxt.qrk"},
         {{"+extract", "-out"}, usage, 1}, {{"+extract", "-out", "walls"}, usage, 1, "", "walls"},
         {{"-x", "walls"}, unknown("-x"), 1}, {{"+list", "-Outdir", "walls"}, unknown("-Outdir"), 1},
         {{"-", "walls"}, unknown("-"), 1}, {{"walls"}, listed, 0, "", "walls"},
-        {{"+LIST", "+DDS", "W*.pcx", "a", "-x"}, listed, 0}, {{"+x", "walls"}, Listing("+x.mtx", {"e"}), 0},
+        {{"+LIST", "+DDS", "W*.pcx", "a", "-x"}, listed, 0}, {{"+Png", "walls"}, listed, 0, "", "walls"},
+        {{"+GALLERY", "-out", "g", "walls"}, extracted, 0, "g/walls"}, {{"+x", "walls"}, Listing("+x.mtx", {"e"}), 0},
         {{"missing/*.mtx"}, "", 0}, {{"-out", "u/v", "+list", "walls"}, listed, 0, "", "u"},
         {{"tex/*"}, Listing("a.b.mtx", {"dotted"}) + Listing("B.MTX", {"stone"}) +
                         Unopened("bad.mtx", "tex/bad.mtx") + (fifo ? Unopened("pipe.mtx", "tex/pipe.mtx") : ""), 0},
