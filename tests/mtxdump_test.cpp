@@ -75,8 +75,8 @@ TEST(Mtxdump, ArgumentsGiveTheirListingStatusAndFolders)
     const auto unknown = [](const std::string& option) { return "Unknown option \"" + option + "\""; };
     // Arguments -> standard output after the banner, exit status, a folder made and a path not made.
     const struct { Args args; std::string out; int status; std::string made = "", notMade = ""; } cases[] = {
-        {{}, usage + " (or *.*)\noptions:\n   +extract\n   +dds\n   +png\n   +gallery\n   +list\n   +quarklinks\n   -out\n",
-         1},
+        {{}, usage + " (or *.*)\noptions:\n   +extract\n   +dds\n   +png\n   +gallery\n   +list\n   +quarklinks\n"
+                     "   -out\n", 1},
         {{"+extract"}, usage, 1, "", "walls"}, {{"+LIST", "+quarklinks", "+dds"}, usage, 1, "", "DataMirakTxt.qrk"},
         {{"+extract", "-out"}, usage, 1}, {{"+extract", "-out", "walls"}, usage, 1, "", "walls"},
         {{"-x", "walls"}, unknown("-x"), 1}, {{"+list", "-Outdir", "walls"}, unknown("-Outdir"), 1},
