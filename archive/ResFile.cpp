@@ -1,6 +1,7 @@
 // CResFile construction, Open with the directory load, closing and error text.
 #include "archive/ResFile.h"
 
+#include "archive/PackageStaging.h"
 #include "host/FileIO.h"
 
 #include <cstdarg>
@@ -73,6 +74,10 @@ void CResFile::mfDropPending()
 
 void CResFile::mfCloseStream()
 {
+    if (m_Staging) {
+        m_File = nullptr;  // the staging file's own stream, thrown away with it
+        m_Staging.reset();
+    }
     if (m_File) {
         std::fclose(m_File);
         m_File = nullptr;
@@ -123,6 +128,7 @@ int32_t CResFile::Open(int32_t mode)
         return 0;
     }
     m_Mode = mode;
+    m_EmptyPackage = false;
     return (mode & RA_READ) ? mfLoadDirectory() : mfWriteFreshHeader();
 }
 
@@ -157,6 +163,7 @@ int32_t CResFile::mfLoadDirectory()
     m_Dir.clear();
     m_Capacity = 0;
     if (header.entryCount == 0) {
+        m_EmptyPackage = true;
         mfSetError("CResFile::Open - Empty resource file <%s>", m_Name);
         return 0;
     }

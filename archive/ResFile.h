@@ -3,6 +3,7 @@
 #pragma once
 
 #include "archive/PackageChain.h"
+#include "archive/PackageCompact.h"
 #include "archive/PackageFormat.h"
 
 #include <cstdint>
@@ -11,6 +12,8 @@
 #include <vector>
 
 // Access modes for Open.
+class PackageStaging;
+
 constexpr int32_t RA_READ = 1;
 constexpr int32_t RA_WRITE = 2;
 constexpr int32_t RA_CREATE = 4;
@@ -20,9 +23,6 @@ constexpr int32_t DE_PENDING = 1;  // added and not yet written
 
 constexpr size_t kResNameCapacity = 1024;
 constexpr size_t kErrorCapacity = 1024;
-
-// The staging file of mfOptimize, in the process's working directory.
-constexpr char kOptimizeTempName[] = "_Temp";
 
 // One directory entry in memory; also what a caller fills and hands to mfFileAdd.
 //
@@ -64,14 +64,41 @@ public:
     // fails with the short-read message.
     int32_t mfFileRead(int32_t index, void* dst, int64_t capacity);
     uint8_t* mfFileRead2(int32_t index, int32_t len);
+    // The first `count` bytes mfFileRead would deliver (fewer when the entry is shorter),
+    // without unpacking the rest of an LZSS entry. Returns how many, or 0 with the error
+    // text set.
+    int32_t mfFileReadHead(int32_t index, void* dst, int32_t count);
     uint8_t* mfFileRead2(const char* name, int32_t len);
 
     // Adding and flushing.
     int32_t mfFileAdd(const DirEntry* entry);
     int32_t mfFlush();
 
-    // Compaction.
+    // Starts a new, empty package that replaces the file named by the handle only when
+    // mfCommit succeeds: until then every flush goes to a staging file beside it, and
+    // closing the handle throws the staged package away. An existing package the user may
+    // not write is refused. Returns 1, or 0 with the error text set.
+    int32_t mfCreateStaged();
+    // Replaces the package with the staged one, flushed and synced, and closes the stream.
+    // Returns 1, or 0 with the error text set and the old package as it was.
+    int32_t mfCommit();
+
+    // Compaction: rewrites the package in compacted layout through a staging file. A
+    // package already in that layout is left untouched. On success the handle is open for
+    // reading on the result.
     int32_t mfOptimize(int32_t unused);
+    // True after an Open that failed only because the package holds no entries.
+    bool mfIsEmptyPackage() const { return m_EmptyPackage; }
+    // True when the handle's file may be replaced: it does not exist, or the user may
+    // write it. Otherwise false, with the error text naming `caller` and the host's reason.
+    bool mfCheckWritable(const char* caller);
+    // Replaces the package with one in compacted layout that holds `entries` in order
+    // (entries of this handle through mfStoredEntry, or bytes from elsewhere). The handle
+    // may be open for reading on the old package or not open at all when there is none.
+    // On success the handle is open for reading on the result.
+    int32_t mfRewrite(const std::vector<CompactEntry>& entries);
+    // Entry `index` as it is stored, for mfRewrite: copied without being unpacked.
+    CompactEntry mfStoredEntry(int32_t index);
 
     // Directory access.
     int32_t mfGetCount() const { return static_cast<int32_t>(m_Dir.size()); }
@@ -109,9 +136,11 @@ private:
     void mfCommitFlush(const std::vector<PlannedWrite>& writes, const uint8_t lastRecord[kRecordSize],
                        const PackageHeader& header);
     int32_t mfAbandonFlush();
-    bool mfWriteCompacted(std::FILE* staging);
+    int32_t mfWriteCompacted(const char* caller, const PackageHeader& header, const std::vector<CompactEntry>& entries,
+                             bool ownEntries);
+    bool mfIsLaidOutAs(const std::vector<uint8_t>& directory, const std::vector<CompactEntry>& entries,
+                       int64_t length);
     bool mfReadChainAgain(PackageHeader& header, std::vector<ChainLink>& links);
-    bool mfCopyStoredData(std::FILE* staging);
 
     char m_Name[kResNameCapacity];
     std::FILE* m_File = nullptr;
@@ -123,4 +152,7 @@ private:
     // always the directory's last ones.
     std::vector<std::unique_ptr<uint8_t[]>> m_PendingBytes;
     DiskState m_Disk;
+    // Set by mfCreateStaged: the staging file that m_File writes, until mfCommit.
+    std::unique_ptr<PackageStaging> m_Staging;
+    bool m_EmptyPackage = false;
 };

@@ -1,86 +1,82 @@
-// CResFile::mfOptimize: rewrites a package in compacted form (header, records back to
-// back in chain order, data back to back) into a staging file, which then replaces the
-// package in one step.
+// CResFile's whole-package writes: staged creation, compaction and rewriting in compacted
+// layout. Every one goes through a staging file beside the package, which replaces the
+// package only once it is complete and synced.
 #include "archive/ResFile.h"
 
+#include "archive/PackageStaging.h"
 #include "host/FileIO.h"
-#include "host/ReplaceFile.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
 
-namespace {
-
-constexpr size_t kCopyChunk = 1 << 20;
-// How the staging file is named in messages.
-constexpr char kTempLabel[] = "Temp";
-
-// The staging file: closed, and deleted unless it was moved over the package, when it
-// goes out of scope.
-class StagingFile {
-public:
-    ~StagingFile()
-    {
-        if (m_file)
-            std::fclose(m_file);
-        if (m_created)
-            std::remove(kOptimizeTempName);
-    }
-    bool Create()
-    {
-        m_file = std::fopen(kOptimizeTempName, "wb");
-        m_created = m_file != nullptr;
-        return m_created;
-    }
-    std::FILE* get() const { return m_file; }
-    // Flushes and closes; false when any write turns out to have failed.
-    bool Finish()
-    {
-        const bool flushed = std::fflush(m_file) == 0 && !std::ferror(m_file);
-        const bool closed = std::fclose(m_file) == 0;
-        m_file = nullptr;
-        return flushed && closed;
-    }
-    void Release() { m_created = false; }
-
-private:
-    std::FILE* m_file = nullptr;
-    bool m_created = false;
-};
-
-bool Write(std::FILE* file, const void* bytes, size_t size)
+// A package the user may not write is left exactly as it is.
+bool CResFile::mfCheckWritable(const char* caller)
 {
-    return std::fwrite(bytes, 1, size, file) == size;
+    std::string reason;
+    if (!PathExists(m_Name) || IsWritableFile(m_Name, reason))
+        return true;
+    mfSetError("CResFile::%s - Resource file <%s> is read-only (%s)", caller, m_Name, reason.c_str());
+    return false;
 }
 
-// The compacted header and records: record i at CompactedRecordOffset(i), its data behind
-// all records, in chain order.
-bool WriteCompactedDirectory(std::FILE* staging, PackageHeader header, const std::vector<ChainLink>& links)
+int32_t CResFile::mfCreateStaged()
 {
-    const int64_t count = static_cast<int64_t>(links.size());
-    header.compactFlag = kCompactedFlag;
-    header.firstRecord = static_cast<int32_t>(CompactedRecordOffset(0));
-    uint8_t headerBytes[kHeaderSize];
-    EncodeHeader(header, headerBytes);
-    bool written = Write(staging, headerBytes, kHeaderSize);
-    int64_t dataPosition = CompactedDataOffset(count);
-    for (int64_t i = 0; written && i < count; ++i) {
-        DirRecord record = links[static_cast<size_t>(i)].record;
-        record.prev = i == 0 ? kNoRecord : static_cast<int32_t>(CompactedRecordOffset(i - 1));
-        record.next = i + 1 == count ? kNoRecord : static_cast<int32_t>(CompactedRecordOffset(i + 1));
-        record.offset = static_cast<int32_t>(dataPosition);
-        dataPosition += record.size;
-        uint8_t recordBytes[kRecordSize];
-        EncodeRecord(record, recordBytes);
-        written = Write(staging, recordBytes, kRecordSize);
+    if (m_Name[0] == '\0') {
+        mfSetError("CResFile::Open - No Resource name");
+        return 0;
     }
-    return written;
+    mfDropPending();
+    mfCloseStream();
+    m_Dir.clear();
+    if (!mfCheckWritable("Open"))
+        return 0;
+    auto staging = std::make_unique<PackageStaging>(m_Name);
+    std::string reason;
+    if (!staging->Create(reason)) {
+        mfSetError("CResFile::Open - Can't create resource file <%s> (%s)", m_Name, reason.c_str());
+        return 0;
+    }
+    m_File = staging->stream();
+    m_Staging = std::move(staging);
+    m_Mode = RA_WRITE | RA_CREATE;
+    return mfWriteFreshHeader();
 }
 
-}  // namespace
+int32_t CResFile::mfCommit()
+{
+    if (!m_Staging) {
+        mfSetError("CResFile::mfCommit - Resource file <%s> is not staged", m_Name);
+        return 0;
+    }
+    if (!m_PendingBytes.empty()) {
+        mfSetError("CResFile::mfCommit - Unflushed files in resource file <%s>", m_Name);
+        return 0;
+    }
+    std::unique_ptr<PackageStaging> staging = std::move(m_Staging);
+    m_File = nullptr;
+    mfCloseStream();
+    std::string reason;
+    if (!staging->Commit(reason)) {
+        mfSetError("CResFile::mfCommit - Can't replace resource file <%s> (%s)", m_Name, reason.c_str());
+        return 0;
+    }
+    return 1;
+}
+
+CompactEntry CResFile::mfStoredEntry(int32_t index)
+{
+    const DirEntry& entry = m_Dir[static_cast<size_t>(index)];
+    CompactEntry stored;
+    std::snprintf(stored.record.name, sizeof stored.record.name, "%s", entry.name);
+    stored.record.size = entry.size;
+    stored.record.type = entry.type;
+    stored.record.method = entry.method;
+    stored.read = mfReader();
+    stored.at = entry.offset;
+    return stored;
+}
 
 int32_t CResFile::mfOptimize(int32_t /*unused*/)
 {
@@ -92,51 +88,92 @@ int32_t CResFile::mfOptimize(int32_t /*unused*/)
         mfSetError("CResFile::mfOptimize - Empty resource file <%s>", m_Name);
         return 0;
     }
-    // A package the user may not write is left exactly as it is.
-    if (!IsWritableFile(m_Name)) {
-        mfSetError("CResFile::mfOptimize - Resource file <%s> is read-only", m_Name);
+    if (!mfCheckWritable("mfOptimize"))
         return 0;
-    }
     if (!m_PendingBytes.empty()) {
         mfSetError("CResFile::mfOptimize - Unflushed files in resource file <%s>", m_Name);
         return 0;
     }
-    int64_t compactedSize = CompactedDataOffset(mfGetCount());
     for (const DirEntry& entry : m_Dir) {
         if (entry.size < 0 || entry.offset < 0) {
             mfSetError("CResFile::mfOptimize - Error read data in resource file <%s>", m_Name);
             return 0;
         }
-        compactedSize += entry.size;
     }
+    // Every byte of a record but its links and offset is carried over, so the chain is
+    // read again from the file; it must still match the directory.
+    PackageHeader header{};
+    std::vector<ChainLink> links;
+    if (!mfReadChainAgain(header, links))
+        return 0;
+    std::vector<CompactEntry> entries;
+    for (const ChainLink& link : links)
+        entries.push_back({link.record, mfReader(), link.record.offset});
+    return mfWriteCompacted("mfOptimize", header, entries, true);
+}
+
+int32_t CResFile::mfRewrite(const std::vector<CompactEntry>& entries)
+{
+    if (!mfCheckWritable("mfRewrite"))
+        return 0;
+    PackageHeader header = MakeEmptyHeader();
+    uint8_t headerBytes[kHeaderSize];
+    if (m_File && mfReadAt(0, headerBytes, kHeaderSize))
+        header = DecodeHeader(headerBytes);
+    return mfWriteCompacted("mfRewrite", header, entries, false);
+}
+
+// Writes `entries` in compacted layout through a staging file and reopens the handle for
+// reading on the result. When every entry is one of this package's own (`ownEntries`)
+// and the package already holds exactly those bytes, nothing is written.
+int32_t CResFile::mfWriteCompacted(const char* caller, const PackageHeader& header,
+                                   const std::vector<CompactEntry>& entries, bool ownEntries)
+{
     // Offsets are 32-bit: entries that share data in the package could not all fit.
-    if (compactedSize > kMaxPackageOffset) {
-        mfSetError("CResFile::mfOptimize - Resource file <%s> is too large to compact", m_Name);
+    const int64_t length = CompactedLength(entries);
+    if (length > kMaxPackageOffset) {
+        mfSetError("CResFile::%s - Resource file <%s> is too large to compact", caller, m_Name);
         return 0;
     }
-    // Creating the staging file would truncate the package itself.
-    StagingFile staging;
-    if (IsSameFile(m_Name, kOptimizeTempName) || !staging.Create()) {
-        mfSetError("CResFile::mfOptimize - Can't create resource file <%s>", kTempLabel);
+    const std::vector<uint8_t> directory = EncodeCompactedDirectory(header, entries);
+    RemoveLeftoverStagingOf(m_Name);
+    if (ownEntries && mfIsLaidOutAs(directory, entries, length))
+        return 1;
+
+    PackageStaging staging(m_Name);
+    std::string reason;
+    if (!staging.Create(reason)) {
+        mfSetError("CResFile::%s - Can't create resource file <%s> (%s)", caller, StagingPathFor(m_Name).c_str(),
+                   reason.c_str());
         return 0;
     }
-    if (!mfWriteCompacted(staging.get()))
+    switch (WriteCompactedPackage(staging.stream(), directory, entries)) {
+    case CompactWriteStatus::Done:
+        break;
+    case CompactWriteStatus::ReadFailed:
+        mfSetError("CResFile::%s - Error read data in resource file <%s>", caller, m_Name);
         return 0;
-    if (!staging.Finish()) {
-        mfSetError("CResFile::mfOptimize - Error write resource file <%s>", kTempLabel);
+    case CompactWriteStatus::WriteFailed:
+        mfSetError("CResFile::%s - Error write resource file <%s>", caller, StagingPathFor(m_Name).c_str());
+        return 0;
+    case CompactWriteStatus::OutOfMemory:
+        mfSetError("CResFile::%s - Can't allocate memory for resource file <%s>", caller, m_Name);
         return 0;
     }
     // The handle's own stream is closed first: some hosts never replace an open file.
+    const bool wasOpen = m_File != nullptr;
     mfCloseStream();
-    std::string hostError;
-    if (!MoveFileOver(m_Name, kOptimizeTempName, hostError)) {
-        mfSetError("CResFile::mfOptimize - Can't replace resource file <%s> (%s)", m_Name, hostError.c_str());
-        m_File = std::fopen(m_Name, (m_Mode & RA_WRITE) ? "r+b" : "rb");  // the old package, as before
+    if (!staging.Commit(reason)) {
+        mfSetError("CResFile::%s - Can't replace resource file <%s> (%s)", caller, m_Name, reason.c_str());
+        if (wasOpen)
+            m_File = std::fopen(m_Name, (m_Mode & RA_WRITE) ? "r+b" : "rb");  // the old package, as before
         return 0;
     }
-    staging.Release();
-
-    // The package is compacted; reopen it so that the directory holds the new offsets.
+    // Reopened so that the directory holds the new offsets; an empty package has none.
+    if (entries.empty()) {
+        mfClose();
+        return 1;
+    }
     char name[kResNameCapacity];
     std::snprintf(name, sizeof name, "%s", m_Name);
     mfClose();
@@ -144,23 +181,26 @@ int32_t CResFile::mfOptimize(int32_t /*unused*/)
     return Open(RA_READ);
 }
 
-// Writes the compacted package to `staging`: the header with compactFlag set, the chain's
-// records with new links and offsets, then every entry's stored bytes in chain order.
-bool CResFile::mfWriteCompacted(std::FILE* staging)
+// True when the open package already is `directory` followed by the entries' bytes in
+// place, so that writing it again would change nothing.
+bool CResFile::mfIsLaidOutAs(const std::vector<uint8_t>& directory, const std::vector<CompactEntry>& entries,
+                             int64_t length)
 {
-    PackageHeader header{};
-    std::vector<ChainLink> links;
-    if (!mfReadChainAgain(header, links))
+    if (!m_File || FileLength(m_File) != length)
         return false;
-    if (!WriteCompactedDirectory(staging, header, links)) {
-        mfSetError("CResFile::mfOptimize - Error write resource file <%s>", kTempLabel);
+    std::vector<uint8_t> present(directory.size());
+    if (!mfReadAt(0, present.data(), present.size()) || present != directory)
         return false;
+    // The records point at the compacted places, so each entry's bytes must come from there.
+    int64_t dataPosition = CompactedDataOffset(static_cast<int64_t>(entries.size()));
+    for (const CompactEntry& entry : entries) {
+        if (entry.at != dataPosition)
+            return false;
+        dataPosition += entry.record.size;
     }
-    return mfCopyStoredData(staging);
+    return true;
 }
 
-// Every byte of a record but its links and offset is carried over, so the chain is read
-// again from the file; it must still match the directory.
 bool CResFile::mfReadChainAgain(PackageHeader& header, std::vector<ChainLink>& links)
 {
     uint8_t headerBytes[kHeaderSize];
@@ -180,25 +220,4 @@ bool CResFile::mfReadChainAgain(PackageHeader& header, std::vector<ChainLink>& l
     if (!matches)
         mfSetError("CResFile::mfFlush - Error read directory in resource file <%s>", m_Name);
     return matches;
-}
-
-// Copies every entry's stored bytes, one bounded chunk at a time.
-bool CResFile::mfCopyStoredData(std::FILE* staging)
-{
-    std::vector<uint8_t> chunk(kCopyChunk);
-    for (const DirEntry& entry : m_Dir) {
-        for (int64_t done = 0; done < entry.size;) {
-            const size_t piece = static_cast<size_t>(std::min<int64_t>(entry.size - done, kCopyChunk));
-            if (!mfReadAt(entry.offset + done, chunk.data(), piece)) {
-                mfSetError("CResFile::mfOptimize - Error read data in resource file <%s>", m_Name);
-                return false;
-            }
-            if (!Write(staging, chunk.data(), piece)) {
-                mfSetError("CResFile::mfOptimize - Error write resource file <%s>", kTempLabel);
-                return false;
-            }
-            done += static_cast<int64_t>(piece);
-        }
-    }
-    return true;
 }

@@ -5,10 +5,12 @@
 #include "common/StringUtil.h"
 #include "host/FileIO.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <new>
 
 namespace {
 
@@ -155,4 +157,34 @@ uint8_t* CResFile::mfFileRead2(int32_t index, int32_t len)
 uint8_t* CResFile::mfFileRead2(const char* name, int32_t len)
 {
     return mfFileRead2(mfFileGetNum(name), len);
+}
+
+int32_t CResFile::mfFileReadHead(int32_t index, void* dst, int32_t count)
+{
+    if (index < 0 || index >= mfGetCount() || count < 0) {
+        mfSetError("CResFile::mfFileReadHead - error file number in resource file <%s>", m_Name);
+        return 0;
+    }
+    const DirEntry& entry = m_Dir[static_cast<size_t>(index)];
+    const auto readFailed = [&]() {
+        mfSetError("CResFile::mfFileReadHead - Error read file <%s> in resource file <%s>", entry.name, m_Name);
+        return 0;
+    };
+    if ((entry.flags & DE_PENDING) || entry.size < 0)
+        return readFailed();
+    if (entry.method == RC_NONE) {
+        const int32_t wanted = std::min(count, entry.size);
+        return mfReadAt(entry.offset, dst, static_cast<size_t>(wanted)) ? wanted : readFailed();
+    }
+    // A packed entry's first `count` bytes come from at most this many stream bytes.
+    const int64_t streamSize = std::min<int64_t>(entry.size - static_cast<int64_t>(kLzssPrefixSize),
+                                                 LzssMaxEncodedSize(count));
+    std::unique_ptr<uint8_t[]> stream(new (std::nothrow) uint8_t[static_cast<size_t>(std::max<int64_t>(streamSize, 1))]);
+    uint8_t prefix[kLzssPrefixSize];
+    if (streamSize < 0 || !stream || !mfReadAt(entry.offset, prefix, sizeof prefix) ||
+        !mfReadAt(entry.offset + static_cast<int64_t>(kLzssPrefixSize), stream.get(), static_cast<size_t>(streamSize)))
+        return readFailed();
+    const int32_t wanted = static_cast<int32_t>(std::min<uint32_t>(DecodeLzssPrefix(prefix), static_cast<uint32_t>(count)));
+    const int32_t decoded = LzssDecode(stream.get(), static_cast<uint8_t*>(dst), static_cast<int32_t>(streamSize), wanted);
+    return decoded == wanted ? decoded : readFailed();
 }

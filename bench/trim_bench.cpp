@@ -35,7 +35,7 @@ public:
     }
     ~BenchDirectory()
     {
-        for (const char* name : {"big.mtx", "copy.mtx", "peak.txt", kOptimizeTempName})
+        for (const char* name : {"big.mtx", "copy.mtx", "peak.txt", ".big.mtx.staging"})
             std::remove(File(name).c_str());
         rmdir(m_path.c_str());
     }

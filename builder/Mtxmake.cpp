@@ -1,10 +1,13 @@
-// The builder's run: package name, enumeration, DDS and image intake, one flush per file.
+// The builder's run: command line, enumeration, DDS and image intake, and the records'
+// way into a new package or into an update of an existing one.
 #include "builder/Mtxmake.h"
 
 #include "archive/MipTexture.h"
 #include "archive/ResFile.h"
 #include "builder/DdsTexture.h"
 #include "builder/MipConvert.h"
+#include "builder/PackageUpdate.h"
+#include "builder/RecordSink.h"
 #include "common/Banner.h"
 #include "common/StringUtil.h"
 #include "host/AskYesNo.h"
@@ -12,10 +15,12 @@
 #include "host/FileIO.h"
 #include "image/Image.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <tuple>
 
 const char kMtxmakeTitle[] = "Img (Gif,Jpg,Pcx,Png,Tga,DDS) to MTX package converter v1.0";
 
@@ -25,9 +30,20 @@ constexpr char kToolName[] = "Mtxmake";
 constexpr size_t kMaxTextureName = kMipNameSize - 1;
 constexpr size_t kMaxFileSize = UINT32_MAX;  // the image loader takes 32-bit sizes
 
+enum class MakeMode { Create, Update, Sync, Remove };
+
+struct MakeSettings {
+    MakeMode mode = MakeMode::Create;
+    std::string packageName;
+    std::vector<std::string> patterns;
+};
+
 void PrintUsage()
 {
-    std::printf("usage: Mtxmake packname file(s) (*.* for all files)\n");
+    std::printf("usage: Mtxmake packname file(s) (*.* for all files)\n"
+                "       Mtxmake +update packname file(s)  add new textures, replace changed ones\n"
+                "       Mtxmake +sync packname file(s)    as +update, and remove textures no file gave\n"
+                "       Mtxmake +remove packname name(s)  remove the entries whose names match\n");
 }
 
 // The message that ends the run after a failure of the package handle.
@@ -37,12 +53,56 @@ std::string PackageFailure(const CResFile& package)
     return std::string(text ? text : "") + "\n";
 }
 
-// One run's state: the package, the palette decision, and the adding of one file. Each
-// step returns false when the run must stop, with the message in fatalMessage().
+// The patterns joined as they were given, for messages about all of them.
+std::string JoinedPatterns(const std::vector<std::string>& patterns)
+{
+    std::string joined;
+    for (const std::string& pattern : patterns)
+        joined += (joined.empty() ? "" : " ") + pattern;
+    return joined;
+}
+
+// Records go straight into the new package: each is added and flushed at once, and the
+// shared "Palette" goes out with the flush of the record that follows it.
+class CreateSink : public RecordSink {
+public:
+    explicit CreateSink(CResFile& package) : m_Package(package) {}
+    void Announce(const char* line) override { std::printf("%s", line); }
+    bool Put(const char* name, int32_t type, const uint8_t* data, size_t size, const std::string& /*fileName*/,
+             std::string& fatalMessage) override
+    {
+        // Lookups find the first entry of a name, so a later one would be out of reach.
+        if (m_Package.mfFileGetNum(name) >= 0)
+            std::printf("Warning: Duplicate texture name %s\n", name);
+        DirEntry entry{};
+        std::strncpy(entry.name, name, sizeof entry.name - 1);
+        entry.size = static_cast<int32_t>(size);
+        entry.type = type;
+        entry.method = RC_NONE;
+        entry.data = data;
+        const int32_t before = m_Package.mfGetCount();
+        const bool added = m_Package.mfFileAdd(&entry) == before + 1;
+        if (added && type == RT_TEXTURE)
+            ++m_Records;
+        if (added && (type != RT_TEXTURE || m_Package.mfFlush() == 1))
+            return true;
+        fatalMessage = PackageFailure(m_Package);
+        return false;
+    }
+    int32_t records() const { return m_Records; }
+
+private:
+    CResFile& m_Package;
+    int32_t m_Records = 0;
+};
+
+// One run's record making: the palette decision and the intake of one file. Each step
+// returns false when the run must stop, with the message in fatalMessage().
 class CPackageBuilder {
 public:
-    CPackageBuilder(CResFile& package, const std::string& packageName, std::FILE* answers)
-        : m_Package(package), m_PackageName(packageName), m_Answers(answers) {}
+    CPackageBuilder(RecordSink& sink, const std::string& packageName, std::FILE* answers, const PaletteChoice& palette)
+        : m_Sink(sink), m_PackageName(packageName), m_Answers(answers), m_PaletteAsked(palette.asked),
+          m_SharedPalette(palette.shared), m_Palette(palette.palette) {}
 
     bool mfAddMatch(const std::string& directory, const FoundFile& match);
     const std::string& fatalMessage() const { return m_FatalMessage; }
@@ -52,16 +112,15 @@ private:
     bool mfAddImage(FileBytes file, const std::string& fileName);
     bool mfAskPalette(const CImage& image);
     void mfSetTextureName(MipTexture& header, const std::string& fileName, const char* suffix);
-    bool mfAddEntry(const char* name, int32_t type, const uint8_t* data, size_t size);
-    bool mfAddRecord(const char* name, RecordBuffer record, size_t size);
+    bool mfAddRecord(const char* name, RecordBuffer record, size_t size, const std::string& fileName);
     bool mfFail(std::string message);
 
-    CResFile& m_Package;
+    RecordSink& m_Sink;
     const std::string& m_PackageName;
     std::FILE* m_Answers;
-    bool m_PaletteAsked = false;
-    bool m_SharedPalette = false;
-    RgbaPalette m_Palette{};                 // the shared palette, once chosen
+    bool m_PaletteAsked;
+    bool m_SharedPalette;
+    RgbaPalette m_Palette;                 // the shared palette, once chosen
     std::string m_FatalMessage;
 };
 
@@ -91,13 +150,14 @@ bool CPackageBuilder::mfAddMatch(const std::string& directory, const FoundFile& 
 
 bool CPackageBuilder::mfAddDds(FileBytes file, const DdsSurface& surface, const std::string& fileName)
 {
-    std::printf("Add %s texture <%s>...\n", surface.code, fileName.c_str());
+    const std::string line = std::string("Add ") + surface.code + " texture <" + fileName + ">...\n";
+    m_Sink.Announce(line.c_str());
     MipTexture header{};
     mfSetTextureName(header, fileName, kDxtNameSuffix);
     size_t recordSize = 0;
     RecordBuffer record = BuildDxtRecord(file.data.get(), file.size, surface, header, recordSize);
     file.data.reset();
-    return mfAddRecord(header.name, std::move(record), recordSize);
+    return mfAddRecord(header.name, std::move(record), recordSize, fileName);
 }
 
 bool CPackageBuilder::mfAddImage(FileBytes file, const std::string& fileName)
@@ -106,7 +166,8 @@ bool CPackageBuilder::mfAddImage(FileBytes file, const std::string& fileName)
     file.data.reset();
     if (!image)
         return true;
-    std::printf("Add file <%s>...\n", fileName.c_str());
+    const std::string line = "Add file <" + fileName + ">...\n";
+    m_Sink.Announce(line.c_str());
     if (g_ImageError != IMGERR_NONE || !CanBuildMipTexture(*image))
         return true;
 
@@ -126,11 +187,11 @@ bool CPackageBuilder::mfAddImage(FileBytes file, const std::string& fileName)
     size_t recordSize = 0;
     RecordBuffer record = BuildMipTexture(*image, header, recordSize, ownPalette);
     image.reset();
-    return mfAddRecord(header.name, std::move(record), recordSize);
+    return mfAddRecord(header.name, std::move(record), recordSize, fileName);
 }
 
 // Asks the shared-palette question once; on yes, the image's palette becomes the entry
-// "Palette", written by the flush that follows the image's record.
+// "Palette", which goes into the package just before the image's record.
 bool CPackageBuilder::mfAskPalette(const CImage& image)
 {
     m_PaletteAsked = true;
@@ -139,7 +200,8 @@ bool CPackageBuilder::mfAskPalette(const CImage& image)
     if (!palette)
         return true;
     m_Palette = *palette;
-    return mfAddEntry(kPaletteEntryName, RT_PALETTE, reinterpret_cast<const uint8_t*>(palette), kRgbaPaletteSize);
+    return m_Sink.Put(kPaletteEntryName, RT_PALETTE, reinterpret_cast<const uint8_t*>(palette), kRgbaPaletteSize, "",
+                      m_FatalMessage);
 }
 
 void CPackageBuilder::mfSetTextureName(MipTexture& header, const std::string& fileName,
@@ -149,37 +211,195 @@ void CPackageBuilder::mfSetTextureName(MipTexture& header, const std::string& fi
         std::printf("Warning: Texture name of <%s> cut to <%s>\n", fileName.c_str(), header.name);
 }
 
-bool CPackageBuilder::mfAddEntry(const char* name, int32_t type, const uint8_t* data, size_t size)
-{
-    // Lookups find the first entry of a name, so a later one would be out of reach.
-    if (m_Package.mfFileGetNum(name) >= 0)
-        std::printf("Warning: Duplicate texture name %s\n", name);
-
-    DirEntry entry{};
-    std::strncpy(entry.name, name, sizeof entry.name - 1);
-    entry.size = static_cast<int32_t>(size);
-    entry.type = type;
-    entry.method = RC_NONE;
-    entry.data = data;
-    const int32_t before = m_Package.mfGetCount();
-    return m_Package.mfFileAdd(&entry) == before + 1 || mfFail(PackageFailure(m_Package));
-}
-
-// Adds a texture record and flushes at once, so the package is complete after every file.
-bool CPackageBuilder::mfAddRecord(const char* name, RecordBuffer record, size_t size)
+bool CPackageBuilder::mfAddRecord(const char* name, RecordBuffer record, size_t size, const std::string& fileName)
 {
     if (!record)
         return mfFail(kRecordAllocationFailed);
-    if (!mfAddEntry(name, RT_TEXTURE, record.get(), size))
-        return false;
-    record.reset();
-    return m_Package.mfFlush() == 1 || mfFail(PackageFailure(m_Package));
+    return m_Sink.Put(name, RT_TEXTURE, record.get(), size, fileName, m_FatalMessage);
 }
 
 bool CPackageBuilder::mfFail(std::string message)
 {
     m_FatalMessage = std::move(message);
     return false;
+}
+
+bool IsOption(const char* arg)
+{
+    return arg[0] == '+';
+}
+
+// Options may stand anywhere, in any letter case; the first other argument is the package
+// name and the rest are patterns. False when the line is no valid one, with the unknown
+// option in `badOption` when that is why.
+bool ParseMakeArguments(int argc, const char* const argv[], MakeSettings& settings, std::string& badOption)
+{
+    int modes = 0;
+    std::vector<std::string> words;
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (!IsOption(arg)) {
+            words.emplace_back(arg);
+            continue;
+        }
+        ++modes;
+        if (EqualsIgnoringCase(arg, "+update")) {
+            settings.mode = MakeMode::Update;
+        } else if (EqualsIgnoringCase(arg, "+sync")) {
+            settings.mode = MakeMode::Sync;
+        } else if (EqualsIgnoringCase(arg, "+remove")) {
+            settings.mode = MakeMode::Remove;
+        } else {
+            badOption = arg;
+            return false;
+        }
+    }
+    if (modes > 1 || words.size() < 2 || !MakePackageName(words[0].c_str(), settings.packageName))
+        return false;
+    for (size_t i = 1; i < words.size(); ++i) {
+        if (words[i].size() > kMaxPathLength)
+            return false;
+        settings.patterns.push_back(words[i]);
+    }
+    return true;
+}
+
+// One matched file and the folder it was found in.
+struct Match {
+    std::string directory;
+    FoundFile file;
+};
+
+// Every file the patterns match, each once, in one order: names compared without letter
+// case, ties in byte order, then by folder. A pattern that matches nothing is named.
+std::vector<Match> FindMatches(const std::vector<std::string>& patterns, bool& everyPatternMatched)
+{
+    std::vector<Match> matches;
+    everyPatternMatched = true;
+    for (const std::string& pattern : patterns) {
+        DirectorySearch search;
+        FoundFile found;
+        bool any = false;
+        if (search.Start(pattern)) {
+            while (search.Next(found)) {
+                matches.push_back({search.directory(), found});
+                any = true;
+            }
+        }
+        if (!any) {
+            std::printf("Warning: no file matches %s\n", pattern.c_str());
+            everyPatternMatched = false;
+        }
+    }
+    const auto key = [](const Match& match) {
+        std::string folded = match.file.name;
+        std::transform(folded.begin(), folded.end(), folded.begin(), FoldAsciiCase);
+        return std::make_tuple(folded, match.file.name, match.directory);
+    };
+    std::stable_sort(matches.begin(), matches.end(), [&](const Match& a, const Match& b) { return key(a) < key(b); });
+    const auto same = [](const Match& a, const Match& b) { return a.directory == b.directory && a.file.name == b.file.name; };
+    matches.erase(std::unique(matches.begin(), matches.end(), same), matches.end());
+    return matches;
+}
+
+bool AddAll(CPackageBuilder& builder, const std::vector<Match>& matches, std::string& fatalMessage)
+{
+    for (const Match& match : matches) {
+        if (!builder.mfAddMatch(match.directory, match.file)) {
+            fatalMessage = builder.fatalMessage();
+            return false;
+        }
+    }
+    return true;
+}
+
+int NoImage(const MakeSettings& settings)
+{
+    std::printf("Warning: no image among the files matching %s\n", JoinedPatterns(settings.patterns).c_str());
+    return 2;
+}
+
+int CreatePackage(const MakeSettings& settings, const std::vector<Match>& matches, bool everyPatternMatched,
+                  std::FILE* answers, std::string& fatalMessage)
+{
+    CResFile package(settings.packageName.c_str());
+    if (package.mfCreateStaged() != 1) {
+        fatalMessage = PackageFailure(package);
+        return 1;
+    }
+    CreateSink sink(package);
+    CPackageBuilder builder(sink, settings.packageName, answers, PaletteChoice());
+    if (!AddAll(builder, matches, fatalMessage))
+        return 1;
+    if (sink.records() == 0)
+        return NoImage(settings);  // the staged package goes with the handle
+    if (package.mfCommit() != 1) {
+        fatalMessage = PackageFailure(package);
+        return 1;
+    }
+    std::printf("\nDone produce package <%s>\n\n", settings.packageName.c_str());
+    return everyPatternMatched ? 0 : 2;
+}
+
+// Opens the package an update mode works on: the existing one for reading, or none when
+// there is no file of that name (an empty one counts as none). False, with the message,
+// when it exists but cannot be read or may not be written.
+bool OpenExisting(CResFile& package, std::string& fatalMessage)
+{
+    if (!PathExists(package.mfGetName()))
+        return true;
+    if (!package.mfCheckWritable("Open")) {
+        fatalMessage = PackageFailure(package);
+        return false;
+    }
+    if (package.Open(RA_READ) == 1 || package.mfIsEmptyPackage())
+        return true;
+    fatalMessage = PackageFailure(package);
+    return false;
+}
+
+void PrintUpdateEnd(bool changed, const std::string& packageName)
+{
+    if (changed)
+        std::printf("\nDone update package <%s>\n\n", packageName.c_str());
+    else
+        std::printf("\nNothing to change in package <%s>\n\n", packageName.c_str());
+}
+
+int UpdatePackage(const MakeSettings& settings, const std::vector<Match>& matches, bool everyPatternMatched,
+                  std::FILE* answers, std::string& fatalMessage)
+{
+    CResFile package(settings.packageName.c_str());
+    if (!OpenExisting(package, fatalMessage))
+        return 1;
+    UpdateSink sink(package);
+    PaletteChoice palette;
+    if (!PaletteChoiceOf(package, sink.hasIndexedRecords(), palette, fatalMessage))
+        return 1;
+    CPackageBuilder builder(sink, settings.packageName, answers, palette);
+    if (!AddAll(builder, matches, fatalMessage))
+        return 1;
+    if (sink.records() == 0)
+        return NoImage(settings);
+    bool changed = false;
+    if (!sink.Finish(settings.mode == MakeMode::Sync, changed, fatalMessage))
+        return 1;
+    PrintUpdateEnd(changed, settings.packageName);
+    return everyPatternMatched ? 0 : 2;
+}
+
+int RemoveEntries(const MakeSettings& settings, std::string& fatalMessage)
+{
+    CResFile package(settings.packageName.c_str());
+    if (!package.mfCheckWritable("Open") || package.Open(RA_READ) != 1) {
+        fatalMessage = PackageFailure(package);
+        return 1;
+    }
+    bool changed = false;
+    const int status = RemoveMatchingEntries(package, settings.patterns, changed, fatalMessage);
+    if (changed)
+        PrintUpdateEnd(changed, settings.packageName);
+    return status;
 }
 
 }  // namespace
@@ -214,37 +434,29 @@ bool MakeTextureName(const std::string& fileName, const char* suffix, char* name
 int RunMtxmake(int argc, const char* const argv[], std::FILE* answers, std::string& fatalMessage)
 {
     PrintBanner(kMtxmakeTitle);
-    std::string packageName;
-    if (argc < 3 || !MakePackageName(argv[1], packageName) ||
-        std::strlen(argv[2]) > kMaxPathLength) {
+    MakeSettings settings;
+    std::string badOption;
+    if (!ParseMakeArguments(argc, argv, settings, badOption)) {
+        if (!badOption.empty()) {
+            fatalMessage = "Unknown option \"" + badOption + "\"\n";
+            return 1;
+        }
         PrintUsage();
         return 1;
     }
-    const std::string pattern = argv[2];
-    std::printf("\nCreate package: <%s>...\n\n", packageName.c_str());
+    const bool creating = settings.mode == MakeMode::Create;
+    std::printf(creating ? "\nCreate package: <%s>...\n\n" : "\nUpdate package: <%s>...\n\n",
+                settings.packageName.c_str());
+    if (settings.mode == MakeMode::Remove)
+        return RemoveEntries(settings, fatalMessage);
 
-    // The files are found before the package is created, so that a pattern that matches
+    // The files are found before the package is touched, so that a pattern that matches
     // nothing leaves an existing package alone.
-    DirectorySearch search;
-    FoundFile match;
-    if (!search.Start(pattern) || !search.Next(match)) {
-        std::printf("Warning: no file matches %s\n", pattern.c_str());
+    bool everyPatternMatched = true;
+    const std::vector<Match> matches = FindMatches(settings.patterns, everyPatternMatched);
+    if (matches.empty())
         return 2;
-    }
-    CResFile package(packageName.c_str());
-    if (package.Open(RA_WRITE | RA_CREATE) != 1) {
-        fatalMessage = PackageFailure(package);
-        return 1;
-    }
-    CPackageBuilder builder(package, packageName, answers);
-    do {
-        if (!builder.mfAddMatch(search.directory(), match)) {
-            fatalMessage = builder.fatalMessage();
-            return 1;
-        }
-    } while (search.Next(match));
-
-    package.mfClose();
-    std::printf("\nDone produce package <%s>\n\n", packageName.c_str());
-    return 0;
+    if (creating)
+        return CreatePackage(settings, matches, everyPatternMatched, answers, fatalMessage);
+    return UpdatePackage(settings, matches, everyPatternMatched, answers, fatalMessage);
 }

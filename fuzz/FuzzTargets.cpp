@@ -3,6 +3,7 @@
 
 #include "archive/Lzss.h"
 #include "archive/MipTexture.h"
+#include "archive/PackageStaging.h"
 #include "archive/ResFile.h"
 #include "builder/DdsTexture.h"
 #include "common/ByteReader.h"
@@ -102,6 +103,12 @@ void FuzzPackage(const uint8_t* data, size_t size)
         const bool packed = entry.method != RC_NONE;
         FUZZ_CHECK(found >= 0 && found <= index && delivered >= 0 && delivered <= 1 << 16 && (delivered == 0 ||
                    (inInput(entry.offset, entry.size) && (packed ? entry.size >= 4 : delivered == entry.size))));
+        // The head of an entry is the start of what a whole read delivers.
+        uint8_t head[128];
+        const int32_t headCount = package.mfFileReadHead(index, head, sizeof head);
+        FUZZ_CHECK(headCount >= 0 && headCount <= 128);
+        FUZZ_CHECK(delivered == 0 || (headCount == std::min(delivered, 128) &&
+                                      std::equal(head, head + headCount, whole.begin())));
         if (const uint8_t* stored = delivered > 0 ? data + entry.offset : nullptr)
             FUZZ_CHECK(Bytes(whole.begin(), whole.begin() + delivered) ==
                        (packed ? ReferenceLzssDecode(stored + 4, size_t(entry.size) - 4, delivered)
@@ -109,7 +116,7 @@ void FuzzPackage(const uint8_t* data, size_t size)
     }
     const bool compacted = package.mfOptimize(0) == 1;
     const Bytes after = ReadWholeFile(kPackage);
-    FUZZ_CHECK(!fs::exists(kOptimizeTempName) &&
+    FUZZ_CHECK(!fs::exists(StagingPathFor(kPackage)) &&
                (compacted ? package.mfGetCount() == count : after == Bytes(data, data + size)));
     int64_t position = static_cast<int64_t>(kHeaderSize) + static_cast<int64_t>(kRecordSize) * count;
     for (int32_t index = 0; compacted && index < count; ++index) {

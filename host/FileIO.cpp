@@ -123,11 +123,30 @@ bool ReadWholeFile(const std::string& path, size_t maxSize, FileBytes& bytes, st
     return true;
 }
 
-bool IsWritableFile(const std::string& path)
+bool PathExists(const std::string& path)
 {
     struct stat info {};
-    return stat(path.c_str(), &info) == 0 && (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0 &&
-           access(path.c_str(), W_OK) == 0;
+    return stat(path.c_str(), &info) == 0;
+}
+
+bool IsFolder(const std::string& path)
+{
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool IsWritableFile(const std::string& path, std::string& reason)
+{
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0 || access(path.c_str(), W_OK) != 0) {
+        reason = std::strerror(errno);
+        return false;
+    }
+    if ((info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+        reason = std::strerror(EACCES);
+        return false;
+    }
+    return true;
 }
 
 bool RemoveFile(const std::string& path, std::string& errorText)

@@ -37,10 +37,17 @@ struct FileBytes {
 // or is longer than `maxSize`.
 bool ReadWholeFile(const std::string& path, size_t maxSize, FileBytes& bytes, std::string& errorText);
 
+// True when `path` names an existing file or directory.
+bool PathExists(const std::string& path);
+
+// True when `path` names a folder (or a link to one).
+bool IsFolder(const std::string& path);
+
 // True when the file `path` may be rewritten: the user may write it, and it is not
 // marked read-only for everyone (a file without any write permission bit counts as
-// read-only, also for a user whom the system would let write it).
-bool IsWritableFile(const std::string& path);
+// read-only, also for a user whom the system would let write it). Otherwise false, with
+// the host's reason in `reason`.
+bool IsWritableFile(const std::string& path, std::string& reason);
 
 // Deletes the file `path`; never a directory. False, with the host's error text, when
 // there is no such file or it cannot be deleted.

@@ -129,10 +129,29 @@ bool ReadWholeFile(const std::string& path, size_t maxSize, FileBytes& bytes, st
     return true;
 }
 
-bool IsWritableFile(const std::string& path)
+bool PathExists(const std::string& path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool IsFolder(const std::string& path)
 {
     const DWORD attributes = GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY));
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool IsWritableFile(const std::string& path, std::string& reason)
+{
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        reason = LastWindowsErrorText();
+        return false;
+    }
+    if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) {
+        reason = WindowsErrorText(ERROR_ACCESS_DENIED);
+        return false;
+    }
+    return true;
 }
 
 bool RemoveFile(const std::string& path, std::string& errorText)

@@ -1,20 +1,20 @@
-// Mtxtrim: compacts every MTX package below the working directory.
-#include "archive/ResFile.h"
+// Mtxtrim: compacts every MTX package below the working directory or a given folder.
 #include "common/Banner.h"
-#include "host/FileIO.h"
 #include "optimizer/OptimizeTree.h"
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
-int main()
+int main(int argc, char* argv[])
 {
     PrintBanner(kTrimTitle);
-    // A staging file left by an interrupted run; failing to delete it is no matter, and a
-    // directory of that name is never removed.
-    std::string ignored;
-    RemoveFile(kOptimizeTempName, ignored);
-    const int32_t total = OptimizeTree("", 0);
+    std::string prefix;
+    if (!TrimPrefixFor(std::vector<std::string>(argv + 1, argv + argc), prefix)) {
+        std::printf("%s", kTrimUsage);
+        return 1;
+    }
+    const int32_t total = OptimizeTree(prefix.c_str(), 0);
     std::printf("\n %d file(s) is optimized\n", total);
     return 0;
 }

@@ -3,12 +3,14 @@
 
 #include "archive/ResFile.h"
 #include "host/DirectorySearch.h"
+#include "host/FileIO.h"
 
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 const char kTrimTitle[] = "Mtxtrim v1.0";
+const char kTrimUsage[] = "usage: Mtxtrim [folder]\n";
 
 namespace {
 
@@ -29,21 +31,37 @@ bool OptimizeFile(const std::string& path)
     return true;
 }
 
+bool IsOptionLike(const std::string& arg)
+{
+    return arg.empty() || arg[0] == '-' || arg[0] == '+' || arg == "/?";
+}
+
 }  // namespace
+
+bool TrimPrefixFor(const std::vector<std::string>& args, std::string& prefix)
+{
+    if (args.empty()) {
+        prefix.clear();
+        return true;
+    }
+    const std::string& folder = args[0];
+    if (args.size() > 1 || IsOptionLike(folder) || !IsFolder(folder))
+        return false;
+    const char last = folder.back();
+    prefix = last == '/' || last == '\\' ? folder : folder + "/";
+    return true;
+}
 
 int32_t OptimizeTree(const char* prefix, int32_t count)
 {
     DirectorySearch search;
     if (!search.Start(std::string(prefix) + kMatchAll))
         return count;
-    const bool atTop = prefix[0] == '\0';
     FoundFile found;
     while (search.Next(found)) {
         // Links are never followed: a link to a parent would recurse without end, and a
         // link to a file could lead outside the tree or to a package met twice.
         if (found.name[0] == '.' || found.isSymlink)
-            continue;
-        if (atTop && found.name == kOptimizeTempName)
             continue;
         const std::string path = std::string(prefix) + found.name;
         if (found.isDirectory)

@@ -3,13 +3,22 @@
 
 #include <cstdint>
 
-// Banner title of Mtxtrim.
-extern const char kTrimTitle[];
+#include <string>
+#include <vector>
 
-// Walks the directory named by `prefix` ("" for the working directory, otherwise a
-// relative path ending in "/") depth first and compacts every file that opens as a
-// package, printing " Process: '<path>'" for each, and a warning line after a failed
-// compaction. Names beginning with ".", symbolic links and files other than regular
-// ones are skipped, and so is the staging file in the working directory. Returns `count` plus the number of packages
-// compacted successfully.
+// Banner title and usage line of Mtxtrim.
+extern const char kTrimTitle[];
+extern const char kTrimUsage[];
+
+// The walk's prefix for Mtxtrim's arguments: "" for none, the folder with a trailing "/"
+// for one folder. False for anything else (options, help requests, a second argument,
+// a path that is not a folder), which gets the usage line.
+bool TrimPrefixFor(const std::vector<std::string>& args, std::string& prefix);
+
+// Walks the directory named by `prefix` ("" for the working directory, otherwise a path
+// ending in "/") depth first and compacts every file that opens as a package, printing
+// " Process: '<path>'" for each, and a warning line after a failed compaction. Names
+// beginning with ".", symbolic links and files other than regular ones are skipped. A
+// package already compacted is not written again. Returns `count` plus the number of
+// packages compacted successfully.
 int32_t OptimizeTree(const char* prefix, int32_t count);

@@ -6,7 +6,7 @@
 #include "host/DirectorySearch.h"
 #include "host/FileIO.h"
 #include "host/MakeDirectory.h"
-#include "host/ReplaceFile.h"
+#include "host/StagedFile.h"
 #include "support/TestSupport.h"
 
 #include <cstring>
@@ -122,15 +122,15 @@ TEST(Host, FilesReadWrittenRemovedAndReplacedOrLeftAloneAndYesNoReadsOneLine)
     WorkingDirectory inside(dir.path());
     std::FILE* file = std::fopen("f", "w+b");
     const ByteSpan spans[] = {{"ab", 2}, {"", 0}, {"cde", 3}, {"fghi", 4}};
+    std::string errorText;
     const std::vector<ByteSpan> many(3000, ByteSpan{"x", 1});  // more pieces than one system call takes
     char back[16] = {};
     ASSERT_TRUE(file && WriteAt(file, 3, spans, 4) == 9 && WriteAt(file, 0, spans + 3, 1) == 4);
     EXPECT_TRUE(FileLength(file) == 12 && ReadAt(file, 0, back, 12) && std::string(back, 12) == "fghibcdefghi");
     EXPECT_FALSE(ReadAt(file, 9, back, 4) || ReadAt(file, -1, back, 1) || ReadAt(nullptr, 0, back, 1));
-    EXPECT_TRUE(WriteAt(file, -1, spans, 1) == 0 && FileLength(nullptr) == -1 && IsWritableFile("f"));
+    EXPECT_TRUE(WriteAt(file, -1, spans, 1) == 0 && FileLength(nullptr) == -1 && IsWritableFile("f", errorText));
     EXPECT_TRUE(WriteAt(file, 12, many.data(), many.size()) == 3000 && FileLength(file) == 3012);
     std::fclose(file), WriteFileBytes("empty", {});
-    std::string errorText;
     const auto fails = [&](bool done, const char* prefix = "", const char* posixText = kNoSuchFile) {
         return !done && IsHostError(errorText, prefix, posixText);
     };
@@ -146,35 +146,10 @@ TEST(Host, FilesReadWrittenRemovedAndReplacedOrLeftAloneAndYesNoReadsOneLine)
                     : read && Bytes(got.data.get(), got.data.get() + got.size) == ReadFileBytes(c.name)) << c.name;
     }
     fs::permissions("f", fs::perms::all, fs::perm_options::remove);
-    EXPECT_FALSE(IsWritableFile("f") || IsWritableFile("missing"));  // also for a user the system lets write it
+    EXPECT_FALSE(IsWritableFile("f", errorText) || IsWritableFile("missing", errorText));  // also for a user the system lets write it
     fs::permissions("f", fs::perms::owner_write, fs::perm_options::add);
     EXPECT_TRUE(RemoveFile("f", errorText) && !FileExists("f") && fails(RemoveFile("f", errorText)));
-    EXPECT_TRUE(fails(RemoveFile("sub", errorText), "", "Is a directory") && IsDirectory("sub"));
-    WorkingDirectory replacing("sub");  // an empty one; on failure both files stay as they were
-    WriteFileBytes("target", {1, 2, 3}), WriteFileBytes("staged", {4, 5});
-    EXPECT_TRUE(fails(MoveFileOver("no/t", "staged", errorText), "cannot examine no/t: ") &&
-                fails(MoveFileOver("target", "no", errorText), "cannot examine no: "));
-    EXPECT_TRUE(fails(ReplaceFileFrom("no/t", "staged", errorText), "cannot create a temporary file in no/: "));
-    EXPECT_FALSE(ReplaceFileFrom("target", ".", errorText));  // from a directory, leaving no temporary file behind
-    fs::permissions("target", fs::perms::owner_write, fs::perm_options::remove);  // Windows refuses a read-only target
-    EXPECT_TRUE(!kWindowsHost || fails(MoveFileOver("target", "staged", errorText), "cannot rename over target: ", ""));
-    fs::permissions("target", fs::perms::owner_write, fs::perm_options::add);
-    EXPECT_TRUE(ReadFileBytes("target") == (Bytes{1, 2, 3}) && ReadFileBytes("staged") == (Bytes{4, 5}) &&
-                !IsSameFile("target", "staged") && std::distance(fs::directory_iterator("."), {}) == 2);
-#ifndef _WIN32  // the target's permission bits are kept and a link to it is followed
-    struct stat info {}, staged {};
-    ASSERT_TRUE(chmod("target", 0751) == 0 && symlink("target", "link") == 0 && stat("staged", &staged) == 0);
-#endif
-    ASSERT_TRUE(MoveFileOver(kWindowsHost ? "target" : "link", "staged", errorText)) << errorText;
-    EXPECT_TRUE(ReadFileBytes("target") == (Bytes{4, 5}) && !FileExists("staged") && IsSameFile("./target", "target"));
-#ifndef _WIN32  // moved, not copied, within a file system; across to /dev/shm, which is one of its own, copied over
-    EXPECT_TRUE(stat("target", &info) == 0 && info.st_ino == staged.st_ino && (info.st_mode & 07777) == 0751);
-    ScratchDir other("/dev/shm");
-    WriteFileBytes(other / "staged", {6, 7});
-    ASSERT_TRUE(chmod("target", 0605) == 0 && MoveFileOver("link", other / "staged", errorText)) << errorText;
-    EXPECT_TRUE(lstat("link", &info) == 0 && S_ISLNK(info.st_mode) && ReadFileBytes("target") == (Bytes{6, 7}) &&
-                !FileExists(other / "staged") && stat("target", &info) == 0 && (info.st_mode & 07777) == 0605);
-#endif
+    EXPECT_TRUE(fails(RemoveFile("sub", errorText), "", "Is a directory") && IsFolder("sub") && !IsFolder("empty"));
     const struct { const char *input; bool yes; const char* rest; } answers[] = {  // only a first non-blank n means no
         {"", true, ""}, {"\n", true, ""}, {"\nn\n", true, "n\n"}, {"yes\nno", true, "no"}, {"  no\nyes", false, "yes"},
         {"\tN", false, ""}, {" \t nah\n\n", false, "\n"}, {"x no\n", true, ""}, {"-n\n", true, ""},
@@ -198,3 +173,89 @@ TEST(Host, FilesReadWrittenRemovedAndReplacedOrLeftAloneAndYesNoReadsOneLine)
 #endif
     EXPECT_EQ(testing::internal::GetCapturedStderr(), kWindowsHost ? "" : "Mtxmake: Use shared palette? [Y/n] ");
 }
+
+// Staged replacement: the target holds its old bytes or its new ones, never anything else.
+class StagedFile : public testing::Test {
+protected:
+    StagedFile() : m_inside(m_dir.path()) {}
+    // A staging file "staged" holding `bytes`, still open.
+    std::FILE* Staged(const Bytes& bytes)
+    {
+        std::FILE* stream = CreateStagingFile("staged", m_error);
+        EXPECT_NE(stream, nullptr) << m_error;
+        EXPECT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), stream), bytes.size());
+        return stream;
+    }
+    ScratchDir m_dir;
+    WorkingDirectory m_inside;
+    std::string m_error;
+};
+
+TEST_F(StagedFile, CreationRefusesAnExistingFile)
+{
+    WriteFileBytes("staged", {1});
+    EXPECT_EQ(CreateStagingFile("staged", m_error), nullptr);
+    EXPECT_EQ(ReadFileBytes("staged"), (Bytes{1}));
+}
+
+TEST_F(StagedFile, MovedOverTheTargetReplacesItsBytes)
+{
+    WriteFileBytes("target", {1, 2, 3});
+    ASSERT_TRUE(MoveStagedOver(Staged({4, 5}), "staged", "target", m_error)) << m_error;
+    EXPECT_EQ(ReadFileBytes("target"), (Bytes{4, 5}));
+    EXPECT_FALSE(FileExists("staged"));
+}
+
+TEST_F(StagedFile, AFailedMoveLeavesTheTargetAndRemovesTheStagedFile)
+{
+    fs::create_directories("target/inside");  // no file can be renamed over a folder that holds something
+    EXPECT_FALSE(MoveStagedOver(Staged({4, 5}), "staged", "target", m_error));
+    EXPECT_TRUE(IsHostError(m_error, "cannot rename over target: ", "Is a directory"));
+    EXPECT_TRUE(IsFolder("target/inside"));
+    EXPECT_FALSE(FileExists("staged"));
+}
+
+TEST_F(StagedFile, ALeftoverIsRemovedButAFileStillBeingWrittenStays)
+{
+    std::FILE* live = Staged({1});
+    RemoveStagingLeftover("staged");
+    EXPECT_TRUE(FileExists("staged"));
+    DiscardStagingFile(live, "staged");
+    EXPECT_FALSE(FileExists("staged"));
+    WriteFileBytes("left", {2});
+    RemoveStagingLeftover("left");
+    EXPECT_FALSE(FileExists("left"));
+}
+
+TEST_F(StagedFile, AScratchFileLeavesNothingBehind)
+{
+    std::FILE* scratch = CreateScratchFile("", m_error);
+    ASSERT_NE(scratch, nullptr) << m_error;
+    const ByteSpan span{"abc", 3};
+    EXPECT_EQ(WriteAt(scratch, 0, &span, 1), 3u);
+    char back[3] = {};
+    EXPECT_TRUE(ReadAt(scratch, 0, back, 3));
+    EXPECT_EQ(std::string(back, 3), "abc");
+    std::fclose(scratch);
+    EXPECT_EQ(std::distance(fs::directory_iterator("."), fs::directory_iterator()), 0);
+}
+
+#ifndef _WIN32  // permission bits and symbolic links
+TEST_F(StagedFile, TheNewFileGetsTheTargetsPermissionBits)
+{
+    WriteFileBytes("target", {1});
+    ASSERT_EQ(chmod("target", 0751), 0);
+    ASSERT_TRUE(MoveStagedOver(Staged({2}), "staged", "target", m_error)) << m_error;
+    struct stat info {};
+    ASSERT_EQ(stat("target", &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0751u);
+}
+
+TEST_F(StagedFile, LinksResolveToTheFileTheyName)
+{
+    WriteFileBytes("target", {1});
+    ASSERT_EQ(symlink("target", "link"), 0);
+    EXPECT_EQ(fs::path(ResolveLinks("link")).filename(), "target");
+    EXPECT_EQ(ResolveLinks("target"), "target");
+}
+#endif

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <functional>
@@ -19,28 +20,9 @@ std::string Err(const CResFile& package) { return package.mfGetError() ? package
 // A call's result, then the error text the handle holds after it.
 std::string Outcome(int64_t result, const CResFile& package) { return std::to_string(result) + " " + Err(package); }
 Bytes Set(Bytes bytes, size_t at, int32_t value) { return SetI32(bytes, at, value), bytes; }
+const std::string kAccessDenied = kWindowsHost ? "Access denied." : "Permission denied";
+const std::string kFileExists = kWindowsHost ? "File exists." : "File exists";
 
-// What compacting `package` must give: its header with compactFlag 1, the chain's records
-// (every byte but the links and offset carried over) back to back, then their data.
-Bytes Compacted(const Bytes& package)
-{
-    std::vector<size_t> records;
-    for (int32_t at = GetI32(package, 16); at >= 0; at = GetI32(package, static_cast<size_t>(at) + 72))
-        records.push_back(static_cast<size_t>(at));
-    const auto count = static_cast<int32_t>(records.size());
-    Bytes out = Set(Set(Bytes(package.begin(), package.begin() + 20), 8, 1), 16, 20), data;
-    for (int32_t i = 0; i < count; ++i) {
-        const size_t at = records[static_cast<size_t>(i)], record = out.size();
-        const auto stored = package.begin() + GetI32(package, at + 68);
-        out.insert(out.end(), package.begin() + static_cast<long>(at), package.begin() + static_cast<long>(at) + 88);
-        SetI32(out, record + 68, 20 + 88 * count + static_cast<int32_t>(data.size()));
-        SetI32(out, record + 72, i + 1 < count ? 20 + 88 * (i + 1) : -1);
-        SetI32(out, record + 76, i > 0 ? 20 + 88 * (i - 1) : -1);
-        data.insert(data.end(), stored, stored + GetI32(package, at + 64));
-    }
-    out.insert(out.end(), data.begin(), data.end());
-    return out;
-}
 // A package of the flushed layout with dead space, some empty entries and its chain in an order of its own.
 Bytes RandomPackage(std::mt19937& random, size_t maxSize)
 {
@@ -86,10 +68,12 @@ TEST(Compaction, KeepsEveryEntryInChainOrderOrFailsLeavingThePackageAsItWas)
     }
     const Bytes good = MakePackageBytes({{"a", Packed(Bytes(200, 1)), 2, RC_LZSS}, {"b", Bytes(9, 2)}}, 100);
     const std::string in = " in resource file <" + path + ">", opt = "0 CResFile::mfOptimize - ";
-    const std::string readData = opt + "Error read data" + in, fullDisk = opt + "Error write resource file <Temp>";
+    const std::string staging = scratch / ".p.mtx.staging";
+    const std::string readData = opt + "Error read data" + in, fullDisk = opt + "Error write resource file <" + staging + ">";
     std::shared_ptr<void> limit;  // a file-size limit the case sets for the compaction alone
     const struct { Bytes package; std::function<void(CResFile&)> prepare; std::string outcome; } cases[] = {
-        {good, [](CResFile&) { fs::create_directory("_Temp"); }, opt + "Can't create resource file <Temp>"},
+        {good, [&](CResFile&) { fs::create_directory(staging); },  // a folder is no leftover to remove
+         opt + "Can't create resource file <" + staging + "> (" + kFileExists + ")"},
         {Set(good, 20 + 68, 10000), {}, readData}, {Set(good, 20 + 68, -1), {}, readData},
         {Set(good, 20 + 64, -1), {}, readData}, {Set(good, 20 + 64, INT32_MAX - 196 - 9), {}, readData},  // just fits
         {Set(good, 20 + 64, INT32_MAX - 196 - 8), {}, opt + "Resource file <" + path + "> is too large to compact"},
@@ -113,18 +97,16 @@ TEST(Compaction, KeepsEveryEntryInChainOrderOrFailsLeavingThePackageAsItWas)
         EXPECT_EQ(outcome, c.outcome);
         EXPECT_EQ(ReadFileBytes(path), before);
         EXPECT_EQ(package.mfGetCount(), 2);  // the handle keeps the old directory
-        EXPECT_EQ(std::distance(fs::directory_iterator("."), fs::directory_iterator()), 1 + IsDirectory("_Temp"));
-        fs::remove("_Temp");
+        EXPECT_EQ(std::distance(fs::directory_iterator("."), fs::directory_iterator()), 1 + IsDirectory(staging));
+        fs::remove(staging);
     }
-    // A package named like the staging file is not truncated; an unflushed handle is refused.
-    WriteFileBytes("_Temp", good);
-    CResFile temp("_Temp");
-    ASSERT_EQ(temp.Open(RA_READ | RA_WRITE), 1);
-    EXPECT_EQ(Outcome(temp.mfOptimize(0), temp), opt + "Can't create resource file <Temp>");
-    EXPECT_EQ(ReadFileBytes("_Temp"), good);
+    // An unflushed handle is refused.
+    WriteFileBytes(path, good);
+    CResFile extended(path.c_str());
+    ASSERT_EQ(extended.Open(RA_READ | RA_WRITE), 1);
     const DirEntry entry{{'n'}, 1, 0, 0, 2, RC_NONE, good.data(), 0};
-    ASSERT_EQ(temp.mfFileAdd(&entry), 3);
-    EXPECT_EQ(Outcome(temp.mfOptimize(0), temp), opt + "Unflushed files in resource file <_Temp>");
+    ASSERT_EQ(extended.mfFileAdd(&entry), 3);
+    EXPECT_EQ(Outcome(extended.mfOptimize(0), extended), opt + "Unflushed files" + in);
 }
 
 #ifdef MTXTRIM_EXE
@@ -136,36 +118,83 @@ std::string TrimOutput(const std::string& lines, int total)
            " file(s) is optimized\n";
 }
 
+// A package with dead space behind its packed entry.
+Bytes LoosePackage(const char* name)
+{
+    return MakePackageBytes({{name, Packed(ToBytes("texture bytes")), 2, RC_LZSS}, {"b", ToBytes("more")}}, 16);
+}
+
 TEST(Mtxtrim, WalksTheTreeAndCountsOnlySuccessfulCompactions)
 {
     ScratchDir scratch;
-    const auto package = [](const char* name) {
-        return MakePackageBytes({{name, Packed(ToBytes("texture bytes")), 2, RC_LZSS}, {"b", ToBytes("more")}}, 16);
-    };
     for (const char* folder : {"sub", "sub/deeper", ".hidden", "_Temp.d"})
         fs::create_directory(scratch / folder);
     const struct { std::string name; Bytes bytes; bool compacts; } files[] = {
-        {"a.mtx", package("a"), true}, {"sub/b.any", package("b"), true}, {"sub/_Temp", package("c"), true},
-        {"sub/deeper/d", package("d"), true}, {"_Temp.d/e.mtx", Set(package("e"), 20 + 64, 0), true},
-        {".x.mtx", package("x"), false}, {".hidden/h.mtx", package("h"), false}, {"notes.txt", ToBytes("text"), false},
-        {"empty.mtx", MakePackageBytes({}), false}, {"bad.mtx", Set(package("f"), 20 + 68, 99999), false},
-        {"locked.mtx", package("l"), false}};
+        {"a.mtx", LoosePackage("a"), true}, {"sub/b.any", LoosePackage("b"), true},
+        {"sub/_Temp", LoosePackage("c"), true}, {"sub/deeper/d", LoosePackage("d"), true},
+        {"_Temp.d/e.mtx", Set(LoosePackage("e"), 20 + 64, 0), true}, {".x.mtx", LoosePackage("x"), false},
+        {".hidden/h.mtx", LoosePackage("h"), false}, {"notes.txt", ToBytes("text"), false},
+        {"_Temp", ToBytes("a user's notes"), false}, {"empty.mtx", MakePackageBytes({}), false},
+        {"bad.mtx", Set(LoosePackage("f"), 20 + 68, 99999), false}, {"locked.mtx", LoosePackage("l"), false}};
     for (const auto& [name, bytes, compacts] : files)
         WriteFileBytes(scratch / name, bytes);
     fs::permissions(scratch / "locked.mtx", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-    WriteFileBytes(scratch / "_Temp", package("t"));  // left by an interrupted run
-    MakeFifo(scratch / "pipe.mtx");                  // opening it would block
-    const std::string expected = TrimOutput(" Process: '_Temp.d/e.mtx'\n Process: 'a.mtx'\n Process: 'bad.mtx'\n"
+    WriteFileBytes(scratch / ".a.mtx.staging", LoosePackage("s"));  // left by a killed run
+    MakeFifo(scratch / "pipe.mtx");                                   // opening it would block
+    const RunResult run = RunTool(MTXTRIM_EXE, {}, scratch.path());
+    EXPECT_EQ(run.out, TrimOutput(" Process: '_Temp.d/e.mtx'\n Process: 'a.mtx'\n Process: 'bad.mtx'\n"
         "Warning: CResFile::mfOptimize - Error read data in resource file <bad.mtx>\n Process: 'locked.mtx'\n"
-        "Warning: CResFile::mfOptimize - Resource file <locked.mtx> is read-only\n Process: 'sub/_Temp'\n"
-        " Process: 'sub/b.any'\n Process: 'sub/deeper/d'\n", 5);
-    for (const std::vector<std::string>& args : {std::vector<std::string>{}, {"ignored", "*.mtx"}}) {
+        "Warning: CResFile::mfOptimize - Resource file <locked.mtx> is read-only (" + kAccessDenied + ")\n"
+        " Process: 'sub/_Temp'\n Process: 'sub/b.any'\n Process: 'sub/deeper/d'\n", 5));
+    EXPECT_EQ(run.status, 0);
+    for (const auto& [name, bytes, compacts] : files)
+        EXPECT_EQ(ReadFileBytes(scratch / name), compacts ? Compacted(bytes) : bytes) << name;
+    EXPECT_FALSE(FileExists(scratch / ".a.mtx.staging"));
+}
+
+TEST(Mtxtrim, AFolderArgumentLimitsTheWalkToIt)
+{
+    ScratchDir scratch;
+    fs::create_directories(scratch / "sub/deeper");
+    WriteFileBytes(scratch / "a.mtx", LoosePackage("a"));
+    WriteFileBytes(scratch / "sub/deeper/d.mtx", LoosePackage("d"));
+    const RunResult run = RunTool(MTXTRIM_EXE, {"sub"}, scratch.path());
+    EXPECT_EQ(run.out, TrimOutput(" Process: 'sub/deeper/d.mtx'\n", 1));
+    EXPECT_EQ(ReadFileBytes(scratch / "sub/deeper/d.mtx"), Compacted(LoosePackage("d")));
+    EXPECT_EQ(ReadFileBytes(scratch / "a.mtx"), LoosePackage("a"));
+}
+
+TEST(Mtxtrim, AnAlreadyCompactPackageIsNotWrittenAgain)
+{
+    ScratchDir scratch;
+    const Bytes compact = Compacted(LoosePackage("a"));
+    WriteFileBytes(scratch / "a.mtx", compact);
+    const auto lastWrite = fs::last_write_time(scratch / "a.mtx") - std::chrono::hours(1);
+    fs::last_write_time(scratch / "a.mtx", lastWrite);
+    const uint64_t identity = FileIdentity(scratch / "a.mtx");
+    const RunResult run = RunTool(MTXTRIM_EXE, {}, scratch.path());
+    EXPECT_EQ(run.out, TrimOutput(" Process: 'a.mtx'\n", 1));
+    EXPECT_EQ(ReadFileBytes(scratch / "a.mtx"), compact);
+    EXPECT_EQ(fs::last_write_time(scratch / "a.mtx"), lastWrite);
+    EXPECT_EQ(FileIdentity(scratch / "a.mtx"), identity);
+}
+
+TEST(Mtxtrim, AnythingButOneFolderGetsTheUsageAndTouchesNothing)
+{
+    ScratchDir scratch;
+    WriteFileBytes(scratch / "a.mtx", LoosePackage("a"));
+    WriteFileBytes(scratch / "notes.txt", ToBytes("text"));
+    const std::vector<std::string> cases[] = {{"-h"}, {"--help"}, {"/?"}, {"-x"}, {"+x"}, {"."}, {".", "."},
+                                              {"notes.txt"}, {"missing"}};
+    for (const auto& args : cases) {
+        SCOPED_TRACE(args.size() == 1 ? args[0] : "two folders");
         const RunResult run = RunTool(MTXTRIM_EXE, args, scratch.path());
-        EXPECT_EQ(run.out, expected);
-        EXPECT_EQ(run.status, 0);
-        for (const auto& [name, bytes, compacts] : files)
-            EXPECT_EQ(ReadFileBytes(scratch / name), compacts ? Compacted(bytes) : bytes) << name;
-        EXPECT_FALSE(FileExists(scratch / "_Temp"));
+        const bool oneFolder = args.size() == 1 && args[0] == ".";
+        EXPECT_EQ(run.status, oneFolder ? 0 : 1);
+        EXPECT_EQ(run.out, oneFolder ? TrimOutput(" Process: './a.mtx'\n", 1) : std::string("Mtxtrim v1.0") +
+                                           kMakerNotice + "\n \nusage: Mtxtrim [folder]\n");
+        EXPECT_EQ(ReadFileBytes(scratch / "a.mtx"), oneFolder ? Compacted(LoosePackage("a")) : LoosePackage("a"));
+        WriteFileBytes(scratch / "a.mtx", LoosePackage("a"));
     }
 }
 
@@ -191,7 +220,7 @@ TEST(Mtxtrim, KilledAtAnyWriteLeavesTheOldOrTheNewPackage)
         const RunResult run = RunTool(MTXTRIM_EXE, {}, scratch.path());
         EXPECT_EQ(run.out, TrimOutput(" Process: 'sub/big.mtx'\n", 1));
         EXPECT_EQ(ReadFileBytes(path), compacted);
-        EXPECT_FALSE(FileExists(scratch / "_Temp"));
+        EXPECT_FALSE(FileExists(scratch / "sub/.big.mtx.staging"));
     }
 }
 #endif

@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -22,7 +24,13 @@ namespace {
 const std::string kBanner = std::string("Img (Gif,Jpg,Pcx,Png,Tga,DDS) to MTX package converter v1.0") +
                             kMakerNotice + "\n \n";
 
+// The system's reasons as each host words them.
+const std::string kNoSuchFolder = kWindowsHost ? "Path not found." : "No such file or directory";
+const std::string kAccessDenied = kWindowsHost ? "Access denied." : "Permission denied";
+
 std::string Created(const std::string& package) { return kBanner + "\nCreate package: <" + package + ">...\n\n"; }
+std::string Updated(const std::string& package) { return kBanner + "\nUpdate package: <" + package + ">...\n\n"; }
+const std::string kUpdateDone = "\nDone update package <pak.mtx>\n\n";
 std::string Done(const std::string& package) { return "\nDone produce package <" + package + ">\n\n"; }
 
 using Entry = std::tuple<std::string, int32_t, Bytes>;  // name, RT_TEXTURE or RT_PALETTE, data
@@ -188,22 +196,32 @@ TEST(Mtxmake, BuildsEveryInputKindAsksForThePaletteOnceAndSkipsTheRest)
 
 TEST(Mtxmake, CommandLinesPackageNamesAndFailures)
 {
-    const std::string usage = "usage: Mtxmake packname file(s) (*.* for all files)\n";
+    const std::string usage = "usage: Mtxmake packname file(s) (*.* for all files)\n"
+                              "       Mtxmake +update packname file(s)  add new textures, replace changed ones\n"
+                              "       Mtxmake +sync packname file(s)    as +update, and remove textures no file gave\n"
+                              "       Mtxmake +remove packname name(s)  remove the entries whose names match\n";
     const std::string longest = std::string(123, 'p') + ".mtx", stars = std::string(126, 'x') + "*";
+    const std::string added = "Add file <tile.tga>...\n", noImage = "Warning: no image among the files matching ";
     // The package as printed (none when refused first) and what follows "Create package".
     const struct { std::vector<std::string> args; std::string package, tail; int status; } cases[] = {
         {{}, "", usage, 1}, {{"pak"}, "", usage, 1}, {{"", "*.*"}, "", usage, 1}, {{".mtx", "*.*"}, "", usage, 1},
         {{std::string(128, 'p'), "*.*"}, "", usage, 1}, {{"pak", "x" + stars}, "", usage, 1},
         {{std::string(124, 'p'), "*.*"}, "", usage, 1},  // 128 characters with ".mtx"
-        {{longest, "*.txt"}, longest, Done(longest), 0},
+        {{"+update", "+sync", "pak", "*.tga"}, "", usage, 1},
+        {{"pak", "+bogus", "*.tga"}, "", "Unknown option \"+bogus\"\n", 1},
+        {{longest, "*.tga"}, longest, added + Done(longest), 0},
         {{"pak", stars}, "pak.mtx", "Warning: no file matches " + stars + "\n", 2},
         {{"walls", "texturs/*.*"}, "walls.mtx", "Warning: no file matches texturs/*.*\n", 2},
-        {{"pak", "*.txt"}, "pak.mtx", Done("pak.mtx"), 0}, {{"pak.mtx", "*.txt"}, "pak.mtx", Done("pak.mtx"), 0},
-        {{"pak.old", "*.txt"}, "pak.mtx", Done("pak.mtx"), 0}, {{"my.pak.mtx", "*.txt"}, "my.mtx", Done("my.mtx"), 0},
-        {{"..\\pak", "*.txt"}, "..\\pak", Done("..\\pak"), 0},
-        {{"../pak", "*.txt"}, "../pak.mtx", Done("../pak.mtx"), 0},
+        {{"pak", "*.txt"}, "pak.mtx", noImage + "*.txt\n", 2},
+        {{"pak", "*.txt", "notes.*"}, "pak.mtx", noImage + "*.txt notes.*\n", 2},
+        {{"pak", "*.tga"}, "pak.mtx", added + Done("pak.mtx"), 0},
+        {{"pak.mtx", "*.tga"}, "pak.mtx", added + Done("pak.mtx"), 0},
+        {{"pak.old", "*.tga"}, "pak.mtx", added + Done("pak.mtx"), 0},
+        {{"my.pak.mtx", "*.tga"}, "my.mtx", added + Done("my.mtx"), 0},
+        {{"..\\pak", "*.tga"}, "..\\pak", added + Done("..\\pak"), 0},
+        {{"../pak", "*.tga"}, "../pak.mtx", added + Done("../pak.mtx"), 0},
         {{"missing/pak", "*.*"}, "missing/pak.mtx",
-         "CResFile::Open - Can't create resource file <missing/pak.mtx>\n", 1},
+         "CResFile::Open - Can't create resource file <missing/pak.mtx> (" + kNoSuchFolder + ")\n", 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args.empty() ? "no arguments" : c.args[0]);
@@ -211,15 +229,216 @@ TEST(Mtxmake, CommandLinesPackageNamesAndFailures)
         std::filesystem::create_directory(dir / "work");
         WriteFileBytes(dir / "work/notes.txt", ToBytes("no image"));
         WriteFileBytes(dir / "work/walls.mtx", ToBytes("not even a package"));
+        WriteFileBytes(dir / "work/tile.tga", EncodeTga(Picture(1, 1, 1), {}));
         const RunResult run = RunTool(MTXMAKE_EXE, c.args, dir / "work");
         EXPECT_EQ(run.status, c.status);
         EXPECT_EQ(run.out, (c.package.empty() ? kBanner : Created(c.package)) + c.tail);
-        // Only a finished run leaves a package, here one without entries; nothing else changes.
-        EXPECT_TRUE(c.status != 0 || ReadFileBytes(dir / ("work/" + c.package)) == MakePackageBytes({}));
+        // Only a finished run leaves a package; nothing else changes and no staging file stays.
         EXPECT_EQ(ReadFileBytes(dir / "work/walls.mtx"), ToBytes("not even a package"));
-        EXPECT_EQ(std::distance(std::filesystem::recursive_directory_iterator(dir.path()), {}), c.status == 0 ? 4 : 3);
+        EXPECT_EQ(std::distance(std::filesystem::recursive_directory_iterator(dir.path()), {}), c.status == 0 ? 5 : 4);
     }
 }
+
+// The update modes against packages the tests lay out themselves: a.tga and b.tga are
+// true-colour files, g.gif an indexed one.
+class MtxmakeUpdate : public testing::Test {
+protected:
+    MtxmakeUpdate()
+    {
+        WriteFileBytes(m_dir / "a.tga", EncodeTga(m_a, {}));
+        WriteFileBytes(m_dir / "b.tga", EncodeTga(m_b, {}));
+        WriteFileBytes(m_dir / "g.gif", EncodeGifPicture(m_indexed, GifGraphicControl(true, 2)));
+    }
+    RunResult Make(const std::vector<std::string>& args, const std::string& answers = "")
+    {
+        return RunTool(MTXMAKE_EXE, args, m_dir.path(), answers);
+    }
+    void WritePackage(const std::vector<TestEntry>& entries) { WriteFileBytes(m_dir / "pak.mtx", MakePackageBytes(entries)); }
+    Bytes Package() { return ReadFileBytes(m_dir / "pak.mtx"); }
+    // The record a file gives, its name set.
+    static Bytes Named(Bytes record, const std::string& name)
+    {
+        std::copy(name.begin(), name.end(), record.begin());
+        return record;
+    }
+    Bytes RecordA() const { return Named(PictureRecord(m_a, TEX_RGB24), "a"); }
+    Bytes RecordB() const { return Named(PictureRecord(m_b, TEX_RGB24), "b"); }
+    Bytes RecordG(bool ownPalette) const { return Named(PictureRecord(m_indexed, TEX_INDEXED8, 2, ownPalette), "g"); }
+
+    ScratchDir m_dir;
+    SamplePicture m_a = Picture(2, 1, 1), m_b = Picture(1, 2, 2), m_indexed = Picture(3, 2, 3);
+};
+
+TEST_F(MtxmakeUpdate, AddsNewFilesBehindTheEntriesItKeepsAsStored)
+{
+    const TestEntry packed{"old", Packed(ToBytes("packed bytes")), RT_TEXTURE, RC_LZSS};
+    WritePackage({packed});
+    const RunResult run = Make({"+update", "pak", "*.tga"});
+    EXPECT_EQ(run.out, Updated("pak.mtx") + "Add file <a.tga>...\nAdd file <b.tga>...\n" + kUpdateDone);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(Package(), Compacted(MakePackageBytes({packed, {"a", RecordA()}, {"b", RecordB()}})));
+}
+
+TEST_F(MtxmakeUpdate, StartsAnEmptyPackageWhenThereIsNone)
+{
+    const RunResult run = Make({"+update", "pak", "a.tga"});
+    EXPECT_EQ(run.out, Updated("pak.mtx") + "Add file <a.tga>...\n" + kUpdateDone);
+    EXPECT_EQ(Package(), Compacted(MakePackageBytes({{"a", RecordA()}})));
+}
+
+TEST_F(MtxmakeUpdate, ReplacesAChangedRecordInItsPlace)
+{
+    WritePackage({{"A", Bytes(5, 1)}, {"z", Bytes{9}}});
+    const RunResult run = Make({"pak", "a.tga", "+Update"});  // an option anywhere, in any letter case
+    EXPECT_EQ(run.out, Updated("pak.mtx") + "Replace file <a.tga>...\n" + kUpdateDone);
+    EXPECT_EQ(Package(), Compacted(MakePackageBytes({{"a", RecordA()}, {"z", Bytes{9}}})));
+}
+
+TEST_F(MtxmakeUpdate, AnUnchangedPackageIsNotWrittenAgain)
+{
+    WritePackage({{"a", RecordA()}, {"old", Packed(Bytes(300, 4)), RT_TEXTURE, RC_LZSS}});
+    const auto lastWrite = std::filesystem::last_write_time(m_dir / "pak.mtx") - std::chrono::hours(1);
+    std::filesystem::last_write_time(m_dir / "pak.mtx", lastWrite);
+    const auto inode = FileIdentity(m_dir / "pak.mtx");
+    const Bytes before = Package();
+    const RunResult run = Make({"+update", "pak", "a.tga"});
+    EXPECT_EQ(run.out, Updated("pak.mtx") + "Keep file <a.tga>...\n\nNothing to change in package <pak.mtx>\n\n");
+    EXPECT_EQ(Package(), before);
+    EXPECT_EQ(std::filesystem::last_write_time(m_dir / "pak.mtx"), lastWrite);
+    EXPECT_EQ(FileIdentity(m_dir / "pak.mtx"), inode);
+}
+
+TEST_F(MtxmakeUpdate, SyncRemovesTexturesNoFileGaveAndThePaletteNoRecordUses)
+{
+    const Bytes sharedIndexed = MakeRecordBytes(1, 1, TEX_INDEXED8, {0});
+    WritePackage({{"Palette", Bytes(1024, 7), RT_PALETTE}, {"gone", sharedIndexed}, {"a", RecordA()},
+                  {"notes", ToBytes("not a texture"), 9}});
+    const RunResult run = Make({"+sync", "pak", "a.tga"});
+    EXPECT_EQ(run.out, Updated("pak.mtx") + "Keep file <a.tga>...\nRemove entry <Palette>...\nRemove entry <gone>...\n" +
+                           kUpdateDone);
+    EXPECT_EQ(Package(), Compacted(MakePackageBytes({{"a", RecordA()}, {"notes", ToBytes("not a texture"), 9}})));
+}
+
+TEST_F(MtxmakeUpdate, SyncKeepsThePaletteWhileARecordUsesIt)
+{
+    const Bytes palette = Expanded(m_indexed.palette, 2);
+    WritePackage({{"Palette", palette, RT_PALETTE}, {"gone", RecordA()}});
+    const RunResult run = Make({"+sync", "pak", "g.gif"});
+    EXPECT_EQ(run.out, Updated("pak.mtx") + "Add file <g.gif>...\nRemove entry <gone>...\n" + kUpdateDone);
+    EXPECT_EQ(Package(), Compacted(MakePackageBytes({{"Palette", palette, RT_PALETTE}, {"g", RecordG(false)}})));
+}
+
+TEST_F(MtxmakeUpdate, ThePackagesPaletteIsSharedWithoutAQuestion)
+{
+    const Bytes palette = Expanded(m_indexed.palette, 2);
+    WritePackage({{"Palette", palette, RT_PALETTE}});
+    const RunResult run = Make({"+update", "pak", "g.gif"}, "n\n");  // a question would take the no
+    EXPECT_EQ(run.out, Updated("pak.mtx") + "Add file <g.gif>...\n" + kUpdateDone);
+    EXPECT_EQ(Package(), Compacted(MakePackageBytes({{"Palette", palette, RT_PALETTE}, {"g", RecordG(false)}})));
+}
+
+TEST_F(MtxmakeUpdate, IndexedRecordsWithoutAPaletteMakeImagesKeepTheirOwn)
+{
+    const Bytes ownIndexed = MakeRecordBytes(1, 1, TEX_INDEXED8, Bytes(1025, 0), 1);
+    WritePackage({{"x", ownIndexed}});
+    const RunResult run = Make({"+update", "pak", "g.gif"}, "y\n");  // a question would take the yes
+    EXPECT_EQ(run.out, Updated("pak.mtx") + "Add file <g.gif>...\n" + kUpdateDone);
+    EXPECT_EQ(Package(), Compacted(MakePackageBytes({{"x", ownIndexed}, {"g", RecordG(true)}})));
+}
+
+TEST_F(MtxmakeUpdate, AQuestionIsAskedWhenThePackageHasNoIndexedRecord)
+{
+    WritePackage({{"a", RecordA()}});
+    const RunResult run = Make({"+update", "pak", "g.gif"}, "y\n");
+    EXPECT_EQ(run.out, Updated("pak.mtx") + "Add file <g.gif>...\n" + kUpdateDone);
+    EXPECT_EQ(Package(), Compacted(MakePackageBytes({{"a", RecordA()},
+                                                     {"Palette", Expanded(m_indexed.palette, 2), RT_PALETTE},
+                                                     {"g", RecordG(false)}})));
+}
+
+TEST_F(MtxmakeUpdate, RemoveDropsTheEntriesWhoseNamesMatch)
+{
+    WritePackage({{"wall1", Bytes{1}}, {"sky", Bytes{2}}, {"Wall2", Bytes{3}}});
+    const RunResult run = Make({"+remove", "pak", "WALL*"});
+    EXPECT_EQ(run.out, Updated("pak.mtx") + "Remove entry <wall1>...\nRemove entry <Wall2>...\n" + kUpdateDone);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(Package(), Compacted(MakePackageBytes({{"sky", Bytes{2}}})));
+}
+
+TEST_F(MtxmakeUpdate, RemoveWithoutAMatchWarnsAndLeavesThePackage)
+{
+    WritePackage({{"sky", Bytes{2}}});
+    const Bytes before = Package();
+    const RunResult run = Make({"+remove", "pak", "wall?"});
+    EXPECT_EQ(run.out, Updated("pak.mtx") + "Warning: no entry matches wall?\n");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(Package(), before);
+}
+
+TEST_F(MtxmakeUpdate, NoImageAmongTheFilesLeavesThePackage)
+{
+    WritePackage({{"a", RecordA()}});
+    const Bytes before = Package();
+    WriteFileBytes(m_dir / "notes.txt", ToBytes("text"));
+    const RunResult run = Make({"+sync", "pak", "*.txt"});
+    EXPECT_EQ(run.out, Updated("pak.mtx") + "Warning: no image among the files matching *.txt\n");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(Package(), before);
+}
+
+TEST_F(MtxmakeUpdate, AReadOnlyPackageIsLeftAloneWithTheSystemsReason)
+{
+    WritePackage({{"a", Bytes{1}}});
+    const Bytes before = Package();
+    std::filesystem::permissions(m_dir / "pak.mtx", std::filesystem::perms::owner_write |
+                                 std::filesystem::perms::group_write | std::filesystem::perms::others_write,
+                                 std::filesystem::perm_options::remove);
+    const std::string refusal = "CResFile::Open - Resource file <pak.mtx> is read-only (" + kAccessDenied + ")\n";
+    const struct { std::vector<std::string> args; std::string start; } cases[] = {
+        {{"pak", "a.tga"}, Created("pak.mtx")}, {{"+update", "pak", "a.tga"}, Updated("pak.mtx")},
+        {{"+sync", "pak", "a.tga"}, Updated("pak.mtx")}, {{"+remove", "pak", "a"}, Updated("pak.mtx")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args[0]);
+        const RunResult run = Make(c.args);
+        EXPECT_EQ(run.out, c.start + refusal);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(Package(), before);
+    }
+}
+
+#ifndef _WIN32  // file-size limits and signals are POSIX's
+// A run killed at every 512-byte step of its staged write leaves the old package or the
+// finished new one, and the next run leaves no staging file behind.
+TEST_F(MtxmakeUpdate, AKillAtAnyWriteLeavesTheOldOrTheNewPackage)
+{
+    for (int i = 0; i < 12; ++i)
+        WriteFileBytes(m_dir / ("t" + std::to_string(i) + ".tga"), EncodeTga(Picture(9, 7, i), {}));
+    const Bytes old = MakePackageBytes({{"a", Bytes(700, 1)}, {"t3", Bytes(40, 2)}});
+    for (const char* mode : {"+create", "+update"}) {
+        SCOPED_TRACE(mode);
+        std::vector<std::string> args = {"pak", "t*.tga"};
+        if (mode == std::string("+update"))
+            args.insert(args.begin(), mode);
+        WriteFileBytes(m_dir / "pak.mtx", old);
+        ASSERT_EQ(Make(args).status, 0);
+        const Bytes finished = Package();
+        for (size_t limit = 0; limit <= finished.size() + 512; limit += 512) {
+            WriteFileBytes(m_dir / "pak.mtx", old);
+            const std::string shell = "ulimit -f " + std::to_string(limit / 512) + "; exec \"$0\" \"$@\"";
+            std::vector<std::string> limited = {"-c", shell, MTXMAKE_EXE};
+            limited.insert(limited.end(), args.begin(), args.end());
+            const int status = RunTool("/bin/sh", limited, m_dir.path()).status;
+            const Bytes now = Package();
+            EXPECT_TRUE(now == old || now == finished) << limit;
+            EXPECT_EQ(status, now == finished ? 0 : 128 + SIGXFSZ) << limit;
+            ASSERT_EQ(Make(args).status, 0);
+            EXPECT_EQ(Package(), finished) << limit;
+            EXPECT_FALSE(FileExists(m_dir / ".pak.mtx.staging")) << limit;
+        }
+    }
+}
+#endif
 
 TEST(BuildMipTexture, RefusesImagesWithoutFormatPixelsOrPaletteAndAveragesOfAHugeWhiteImageDoNotWrap)
 {

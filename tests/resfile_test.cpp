@@ -153,6 +153,48 @@ void AppendFlushed(Bytes& file, int32_t& tail, const std::vector<TestEntry>& bat
     }
 }
 
+// The first bytes of entries stored as they are and packed, as mfFileReadHead delivers them.
+class ResFileReadHead : public testing::Test {
+protected:
+    ResFileReadHead()
+    {
+        WriteFileBytes(m_dir / "p.mtx", MakePackageBytes({{"plain", m_text}, {"packed", Packed(m_text), 2, RC_LZSS}}));
+        EXPECT_EQ(m_package.Open(RA_READ), 1);
+    }
+    // The first `count` bytes of entry `index`, as many as were delivered.
+    Bytes Head(int32_t index, int32_t count)
+    {
+        Bytes head(static_cast<size_t>(count));
+        head.resize(static_cast<size_t>(m_package.mfFileReadHead(index, head.data(), count)));
+        return head;
+    }
+    ScratchDir m_dir;
+    Bytes m_text = ToBytes("abcabcabcabc, then some words that do not repeat, and abcabc once more");
+    CResFile m_package{(m_dir / "p.mtx").c_str()};
+};
+
+TEST_F(ResFileReadHead, DeliversTheFirstBytesOfAStoredEntry)
+{
+    EXPECT_EQ(Head(0, 20), Bytes(m_text.begin(), m_text.begin() + 20));
+}
+
+TEST_F(ResFileReadHead, DeliversTheFirstBytesOfAPackedEntry)
+{
+    EXPECT_EQ(Head(1, 20), Bytes(m_text.begin(), m_text.begin() + 20));
+}
+
+TEST_F(ResFileReadHead, DeliversNoMoreThanTheEntryHolds)
+{
+    EXPECT_EQ(Head(0, 500), m_text);
+    EXPECT_EQ(Head(1, 500), m_text);
+}
+
+TEST_F(ResFileReadHead, RefusesAnEntryThatDoesNotExist)
+{
+    EXPECT_EQ(Head(2, 4), Bytes{});
+    EXPECT_EQ(Err(m_package), "CResFile::mfFileReadHead - error file number in resource file <" + m_dir / "p.mtx" + ">");
+}
+
 TEST(ResFileFlush, RandomBatchesWriteExactBytesAndReadBack)
 {
     std::mt19937 random(1207);

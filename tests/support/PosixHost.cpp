@@ -96,3 +96,9 @@ testing::AssertionResult IsHostError(const std::string& text, const std::string&
         return testing::AssertionSuccess();
     return testing::AssertionFailure() << "\"" << text << "\" is not \"" << prefix << posixText << "\"";
 }
+
+uint64_t FileIdentity(const std::string& path)
+{
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 ? static_cast<uint64_t>(info.st_ino) : 0;
+}

@@ -117,13 +117,14 @@ void SetI32(Bytes& bytes, size_t offset, int32_t value)
 Bytes MakeRecordBytes(int32_t width, int32_t height, int32_t format, const Bytes& body,
                       int32_t ownPalette, int32_t dataOffset)
 {
-    Bytes record(kMipHeaderSize, 0);
+    Bytes record(kMipHeaderSize + body.size(), 0);
+    for (size_t i = 0; i < body.size(); ++i)  // a plain loop: GCC 12's bounds warning misreads std::copy here
+        record[kMipHeaderSize + i] = body[i];
     SetI32(record, kMipWidthOffset, width);
     SetI32(record, kMipHeightOffset, height);
     SetI32(record, kMipDataOffsetOffset, dataOffset);
     SetI32(record, kMipFormatOffset, format);
     SetI32(record, kMipOwnPaletteOffset, ownPalette);
-    record.insert(record.end(), body.begin(), body.end());
     return record;
 }
 
@@ -156,6 +157,30 @@ Bytes MakePackageBytes(const std::vector<TestEntry>& entries, size_t gap)
             out.insert(out.end(), gap, 0xEE);
         previous = static_cast<int32_t>(recordAt);
     }
+    return out;
+}
+
+// What compacting `package` must give: its header with compactFlag 1, the chain's records
+// (every byte but the links and offset carried over) back to back, then their data.
+Bytes Compacted(const Bytes& package)
+{
+    std::vector<size_t> records;
+    for (int32_t at = GetI32(package, 16); at >= 0; at = GetI32(package, static_cast<size_t>(at) + 72))
+        records.push_back(static_cast<size_t>(at));
+    const auto count = static_cast<int32_t>(records.size());
+    Bytes out(package.begin(), package.begin() + 20), data;
+    SetI32(out, 8, 1);
+    SetI32(out, 16, count > 0 ? 20 : -1);
+    for (int32_t i = 0; i < count; ++i) {
+        const size_t at = records[static_cast<size_t>(i)], record = out.size();
+        const auto stored = package.begin() + GetI32(package, at + 68);
+        out.insert(out.end(), package.begin() + static_cast<long>(at), package.begin() + static_cast<long>(at) + 88);
+        SetI32(out, record + 68, 20 + 88 * count + static_cast<int32_t>(data.size()));
+        SetI32(out, record + 72, i + 1 < count ? 20 + 88 * (i + 1) : -1);
+        SetI32(out, record + 76, i > 0 ? 20 + 88 * (i - 1) : -1);
+        data.insert(data.end(), stored, stored + GetI32(package, at + 64));
+    }
+    out.insert(out.end(), data.begin(), data.end());
     return out;
 }
 

@@ -62,6 +62,10 @@ struct RunResult {
 RunResult RunTool(const std::string& exe, const std::vector<std::string>& args,
                   const std::string& cwd, const std::string& input = "");
 
+// What tells one file from another on its volume (the inode, or Windows' file index); 0
+// when the file cannot be examined.
+uint64_t FileIdentity(const std::string& path);
+
 // Makes a fifo at `path`; false on hosts without them (Windows).
 bool MakeFifo(const std::string& path);
 
@@ -97,6 +101,10 @@ struct TestEntry {
 // its data, records chained in order. `gap` dead bytes follow the data of every entry
 // but the last, as flushing leaves them behind packed entries.
 Bytes MakePackageBytes(const std::vector<TestEntry>& entries, size_t gap = 0);
+
+// What compacting `package` must give: its header with compactFlag 1, the chain's records
+// (every byte but the links and offset carried over) back to back, then their data.
+Bytes Compacted(const Bytes& package);
 
 // An RC_LZSS entry's stored bytes: unpacked length, then the stream.
 Bytes Packed(const Bytes& data);

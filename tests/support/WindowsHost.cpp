@@ -120,3 +120,14 @@ testing::AssertionResult IsHostError(const std::string& text, const std::string&
         return testing::AssertionSuccess();
     return testing::AssertionFailure() << "\"" << text << "\" is not \"" << prefix << "\" and a text";
 }
+
+uint64_t FileIdentity(const std::string& path)
+{
+    const HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool known = file != INVALID_HANDLE_VALUE && GetFileInformationByHandle(file, &info);
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    return known ? (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow : 0;
+}
