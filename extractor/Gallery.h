@@ -8,6 +8,7 @@
 #include "extractor/PackageWalk.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 constexpr char kGalleryPageName[] = "index.html";
