@@ -1,16 +1,32 @@
 // Directory chain walk.
 #include "archive/PackageChain.h"
 
+#include "archive/ReadWindow.h"
+
+namespace {
+
+// Records close behind one another (back to back when compacted, a small entry apart when
+// built) come through one window read; one farther from the last is read on its own.
+constexpr size_t kWindowSize = 64 << 10;
+constexpr int64_t kNearRecords = static_cast<int64_t>(kWindowSize / 4);
+
+}  // namespace
+
 ChainStatus WalkChain(const ReadAtFunction& readAt, int32_t firstRecord, size_t maxRecords,
                       std::vector<ChainLink>& links)
 {
     links.clear();
+    ReadWindow window(readAt, kWindowSize);
+    int64_t previous = firstRecord;
     for (int32_t position = firstRecord; position >= 0;) {
         if (links.size() == maxRecords)
             return ChainStatus::TooLong;
         uint8_t bytes[kRecordSize];
-        if (!readAt(position, bytes, kRecordSize))
+        const int64_t stride = position - previous;
+        const bool near = stride >= 0 && stride <= kNearRecords;
+        if (!(near ? window.Read(position, bytes, kRecordSize) : readAt(position, bytes, kRecordSize)))
             return ChainStatus::ReadFailed;
+        previous = position;
         links.push_back({position, DecodeRecord(bytes)});
         position = links.back().record.next;
     }

@@ -2,6 +2,7 @@
 #include "archive/ResFile.h"
 
 #include "archive/PackageStaging.h"
+#include "archive/ReadWindow.h"
 #include "host/FileIO.h"
 
 #include <cstdarg>
@@ -78,6 +79,7 @@ void CResFile::mfCloseStream()
         m_File = nullptr;  // the staging file's own stream, thrown away with it
         m_Staging.reset();
     }
+    m_StoredWindow.reset();
     if (m_File) {
         std::fclose(m_File);
         m_File = nullptr;

@@ -13,6 +13,7 @@
 
 // Access modes for Open.
 class PackageStaging;
+class ReadWindow;
 
 constexpr int32_t RA_READ = 1;
 constexpr int32_t RA_WRITE = 2;
@@ -56,7 +57,8 @@ public:
     // Lookup and reading.
     int32_t mfFileGetNum(const char* name);
     // The number of bytes mfFileRead delivers for an entry (the unpacked length of an
-    // LZSS entry), or -1 with the error text set.
+    // LZSS entry), or -1 with the error text set; -1 also for a written entry whose
+    // stored bytes the file does not hold.
     int64_t mfFileSize(int32_t index);
     int32_t mfFileRead(int32_t index, void* dst);
     int32_t mfFileRead(const char* name, void* dst);
@@ -155,4 +157,6 @@ private:
     // Set by mfCreateStaged: the staging file that m_File writes, until mfCommit.
     std::unique_ptr<PackageStaging> m_Staging;
     bool m_EmptyPackage = false;
+    // The read-ahead through which mfStoredEntry's readers copy stored bytes.
+    std::shared_ptr<ReadWindow> m_StoredWindow;
 };

@@ -4,12 +4,20 @@
 #include "archive/ResFile.h"
 
 #include "archive/PackageStaging.h"
+#include "archive/ReadWindow.h"
 #include "host/FileIO.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
+
+namespace {
+
+// Stored bytes are copied in chain order, which in most packages is file order.
+constexpr size_t kStoredWindowSize = 1 << 20;
+
+}  // namespace
 
 // A package the user may not write is left exactly as it is.
 bool CResFile::mfCheckWritable(const char* caller)
@@ -73,7 +81,10 @@ CompactEntry CResFile::mfStoredEntry(int32_t index)
     stored.record.size = entry.size;
     stored.record.type = entry.type;
     stored.record.method = entry.method;
-    stored.read = mfReader();
+    if (!m_StoredWindow)
+        m_StoredWindow = std::make_shared<ReadWindow>(mfReader(), kStoredWindowSize);
+    std::shared_ptr<ReadWindow> window = m_StoredWindow;
+    stored.read = [window](int64_t offset, void* dst, size_t count) { return window->Read(offset, dst, count); };
     stored.at = entry.offset;
     return stored;
 }
@@ -107,8 +118,10 @@ int32_t CResFile::mfOptimize(int32_t /*unused*/)
     if (!mfReadChainAgain(header, links))
         return 0;
     std::vector<CompactEntry> entries;
-    for (const ChainLink& link : links)
-        entries.push_back({link.record, mfReader(), link.record.offset});
+    for (int32_t i = 0; i < mfGetCount(); ++i) {
+        entries.push_back(mfStoredEntry(i));
+        entries.back().record = links[static_cast<size_t>(i)].record;  // every byte of it carried over
+    }
     return mfWriteCompacted("mfOptimize", header, entries, true);
 }
 

@@ -56,11 +56,15 @@ int64_t CResFile::mfFileSize(int32_t index)
         return -1;
     }
     const DirEntry& entry = m_Dir[static_cast<size_t>(index)];
-    uint8_t prefix[kLzssPrefixSize];
-    if (entry.method != RC_LZSS)
+    const bool pending = (entry.flags & DE_PENDING) != 0;
+    // A written entry counts only when the file holds all its stored bytes, so that no
+    // caller sizes a buffer by a record's claim alone.
+    const bool inFile = !pending && entry.size >= 0 && mfBytesAvailable(entry.offset) >= entry.size;
+    if (entry.method != RC_LZSS && (pending || inFile))
         return entry.size;
+    uint8_t prefix[kLzssPrefixSize];
     // The unpacked length counts only as far as the stored stream could produce it.
-    if (entry.size >= static_cast<int32_t>(kLzssPrefixSize) && !(entry.flags & DE_PENDING) &&
+    if (entry.method == RC_LZSS && inFile && entry.size >= static_cast<int32_t>(kLzssPrefixSize) &&
         mfReadAt(entry.offset, prefix, sizeof prefix)) {
         const int64_t unpacked = DecodeLzssPrefix(prefix);
         if (unpacked <= LzssMaxDecodedSize(entry.size - static_cast<int64_t>(kLzssPrefixSize)))
@@ -179,12 +183,15 @@ int32_t CResFile::mfFileReadHead(int32_t index, void* dst, int32_t count)
     // A packed entry's first `count` bytes come from at most this many stream bytes.
     const int64_t streamSize = std::min<int64_t>(entry.size - static_cast<int64_t>(kLzssPrefixSize),
                                                  LzssMaxEncodedSize(count));
-    std::unique_ptr<uint8_t[]> stream(new (std::nothrow) uint8_t[static_cast<size_t>(std::max<int64_t>(streamSize, 1))]);
+    const size_t bufferSize = static_cast<size_t>(std::max<int64_t>(streamSize, 1));
+    std::unique_ptr<uint8_t[]> stream(new (std::nothrow) uint8_t[bufferSize]);
     uint8_t prefix[kLzssPrefixSize];
     if (streamSize < 0 || !stream || !mfReadAt(entry.offset, prefix, sizeof prefix) ||
         !mfReadAt(entry.offset + static_cast<int64_t>(kLzssPrefixSize), stream.get(), static_cast<size_t>(streamSize)))
         return readFailed();
-    const int32_t wanted = static_cast<int32_t>(std::min<uint32_t>(DecodeLzssPrefix(prefix), static_cast<uint32_t>(count)));
-    const int32_t decoded = LzssDecode(stream.get(), static_cast<uint8_t*>(dst), static_cast<int32_t>(streamSize), wanted);
+    const uint32_t unpacked = DecodeLzssPrefix(prefix);
+    const int32_t wanted = static_cast<int32_t>(std::min<uint32_t>(unpacked, static_cast<uint32_t>(count)));
+    const int32_t decoded =
+        LzssDecode(stream.get(), static_cast<uint8_t*>(dst), static_cast<int32_t>(streamSize), wanted);
     return decoded == wanted ? decoded : readFailed();
 }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Wall time of Mtxmake on 2,000 64x64 24-bit TGA files against `tar cf` of the same
-# files, then of `Mtxdump +extract` of that package against `tar xf` of the archive.
+# files, then of `Mtxdump +extract` of that package against `tar xf` of the archive, and
+# of `Mtxmake +update` after one file changed against the fresh build.
 # Builds the tools in a Release tree first (build-release/, or $MTX_BUILD).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -32,9 +33,10 @@ done
 sync
 
 seconds() { # command...: the best wall time in seconds of three runs; $setup runs
-    local start end run best=""   # untimed before each one
+    local start end run best=""   # untimed before each one, then dirty pages go to disk
     for run in 1 2 3; do
         "${setup:-true}"
+        sync
         start=$(date +%s.%N)
         "$@" >/dev/null 2>&1
         end=$(date +%s.%N)
@@ -55,6 +57,14 @@ extracted=$(find extracted -type f | wc -l)
 untar_time=$(setup=fresh_outputs seconds tar xf bench.tar -C untarred)
 untarred=$(find untarred -type f | wc -l)
 
+# One file changes; +update brings a copy of the fresh package up to date, given either
+# the changed file or the whole folder (which it reads and compares file by file).
+cp bench.mtx before.mtx
+head -c $((side * side * 3)) /dev/urandom | dd of=in/tex00007.tga bs=1 seek=18 conv=notrunc status=none
+fresh_package() { cp before.mtx bench.mtx; }
+update_one_time=$(setup=fresh_package seconds "$build/builder/Mtxmake" +update bench in/tex00007.tga)
+update_all_time=$(setup=fresh_package seconds "$build/builder/Mtxmake" +update bench 'in/*.tga')
+
 printf 'files:    %d TGA files of %dx%d (%d bytes each)\n' "$count" "$side" "$side" $((18 + side * side * 3))
 printf 'Mtxmake:  %.3f s  (%d entries, %d bytes)\n' "$make_time" "$entries" "$(wc -c <bench.mtx)"
 printf 'tar cf:   %.3f s  (%d bytes)\n' "$tar_time" "$(wc -c <bench.tar)"
@@ -62,3 +72,5 @@ awk -v m="$make_time" -v t="$tar_time" 'BEGIN { printf "ratio:    %.2f\n", m / t
 printf 'Mtxdump +extract: %.3f s  (%d files)\n' "$extract_time" "$extracted"
 printf 'tar xf:   %.3f s  (%d files)\n' "$untar_time" "$untarred"
 awk -v m="$extract_time" -v t="$untar_time" 'BEGIN { printf "ratio:    %.2f\n", m / t }'
+printf 'Mtxmake +update, the changed file: %.3f s\n' "$update_one_time"
+printf 'Mtxmake +update, the whole folder: %.3f s\n' "$update_all_time"

@@ -3,6 +3,7 @@
 #include "builder/Mtxmake.h"
 
 #include "archive/MipTexture.h"
+#include "archive/PackageStaging.h"
 #include "archive/ResFile.h"
 #include "builder/DdsTexture.h"
 #include "builder/MipConvert.h"
@@ -29,6 +30,16 @@ namespace {
 constexpr char kToolName[] = "Mtxmake";
 constexpr size_t kMaxTextureName = kMipNameSize - 1;
 constexpr size_t kMaxFileSize = UINT32_MAX;  // the image loader takes 32-bit sizes
+
+// Why a matched file gives no record.
+constexpr char kNotAnImage[] = "not an image this tool reads";
+constexpr char kUnknownDxt[] = "a DDS file whose block format is not DXT1, DXT3 or DXT5";
+constexpr char kNoPixels[] = "an image without pixels";
+
+// What the answers to the palette question do, for hosts that show it in a box.
+constexpr char kPaletteYes[] =
+    "Yes: palette images share this image's palette, stored once; one whose colours differ keeps its own.";
+constexpr char kPaletteNo[] = "No: every palette image keeps its own palette, 1 KB more each.";
 
 enum class MakeMode { Create, Update, Sync, Remove };
 
@@ -68,6 +79,11 @@ class CreateSink : public RecordSink {
 public:
     explicit CreateSink(CResFile& package) : m_Package(package) {}
     void Announce(const char* line) override { std::printf("%s", line); }
+    bool PaletteRule(PaletteChoice& choice, std::string& /*fatalMessage*/) override
+    {
+        choice = PaletteChoice();  // a new package leaves it to the user
+        return true;
+    }
     bool Put(const char* name, int32_t type, const uint8_t* data, size_t size, const std::string& /*fileName*/,
              std::string& fatalMessage) override
     {
@@ -100,17 +116,17 @@ private:
 // returns false when the run must stop, with the message in fatalMessage().
 class CPackageBuilder {
 public:
-    CPackageBuilder(RecordSink& sink, const std::string& packageName, std::FILE* answers, const PaletteChoice& palette)
-        : m_Sink(sink), m_PackageName(packageName), m_Answers(answers), m_PaletteAsked(palette.asked),
-          m_SharedPalette(palette.shared), m_Palette(palette.palette) {}
+    CPackageBuilder(RecordSink& sink, const std::string& packageName, std::FILE* answers)
+        : m_Sink(sink), m_PackageName(packageName), m_Answers(answers) {}
 
     bool mfAddMatch(const std::string& directory, const FoundFile& match);
     const std::string& fatalMessage() const { return m_FatalMessage; }
 
 private:
     bool mfAddDds(FileBytes file, const DdsSurface& surface, const std::string& fileName);
-    bool mfAddImage(FileBytes file, const std::string& fileName);
-    bool mfAskPalette(const CImage& image);
+    bool mfAddImage(FileBytes file, const std::string& fileName, const char* rejection);
+    bool mfAskPalette(const CImage& image, const std::string& fileName);
+    bool mfSkip(const std::string& fileName, const char* reason);
     void mfSetTextureName(MipTexture& header, const std::string& fileName, const char* suffix);
     bool mfAddRecord(const char* name, RecordBuffer record, size_t size, const std::string& fileName);
     bool mfFail(std::string message);
@@ -118,9 +134,9 @@ private:
     RecordSink& m_Sink;
     const std::string& m_PackageName;
     std::FILE* m_Answers;
-    bool m_PaletteAsked;
-    bool m_SharedPalette;
-    RgbaPalette m_Palette;                 // the shared palette, once chosen
+    bool m_PaletteAsked = false;           // decided, by the user or by the package
+    bool m_SharedPalette = false;
+    RgbaPalette m_Palette{};               // the shared palette, once chosen
     std::string m_FatalMessage;
 };
 
@@ -134,18 +150,20 @@ bool CPackageBuilder::mfAddMatch(const std::string& directory, const FoundFile& 
     FileBytes file;
     std::string hostError;
     if (!ReadWholeFile(path, kMaxFileSize, file, hostError))
-        return true;
+        return mfSkip(match.name, hostError.c_str());
     DdsSurface surface;
-    switch (ReadDdsSurface(file.data.get(), file.size, surface)) {
-    case DdsKind::Dxt:
+    const DdsKind dds = ReadDdsSurface(file.data.get(), file.size, surface);
+    if (dds == DdsKind::Dxt)
         return mfAddDds(std::move(file), surface, match.name);
-    case DdsKind::UnknownCode:
-        std::printf(" Unknown DXT format\n");
-        break;
-    case DdsKind::NotDds:
-        break;
-    }
-    return mfAddImage(std::move(file), match.name);
+    // A DDS file of another block format is still offered to the image decoders.
+    return mfAddImage(std::move(file), match.name, dds == DdsKind::UnknownCode ? kUnknownDxt : kNotAnImage);
+}
+
+// Every matched file that gives no record says so, with the reason, on a line of its own.
+bool CPackageBuilder::mfSkip(const std::string& fileName, const char* reason)
+{
+    std::printf("Skip file <%s>: %s\n", fileName.c_str(), reason);
+    return true;
 }
 
 bool CPackageBuilder::mfAddDds(FileBytes file, const DdsSurface& surface, const std::string& fileName)
@@ -160,24 +178,29 @@ bool CPackageBuilder::mfAddDds(FileBytes file, const DdsSurface& surface, const 
     return mfAddRecord(header.name, std::move(record), recordSize, fileName);
 }
 
-bool CPackageBuilder::mfAddImage(FileBytes file, const std::string& fileName)
+bool CPackageBuilder::mfAddImage(FileBytes file, const std::string& fileName, const char* rejection)
 {
     std::unique_ptr<CImage> image(LoadImageMemory(file.data.get(), static_cast<uint32_t>(file.size)));
     file.data.reset();
-    if (!image)
-        return true;
+    if (!image) {
+        // A PNG that failed past its signature names its fault; other files no decoder took.
+        return mfSkip(fileName, g_ImageError == IMGERR_NOMEMORY ? g_ImageErrorText : rejection);
+    }
+    if (!CanBuildMipTexture(*image))
+        return mfSkip(fileName, kNoPixels);
     const std::string line = "Add file <" + fileName + ">...\n";
     m_Sink.Announce(line.c_str());
-    if (g_ImageError != IMGERR_NONE || !CanBuildMipTexture(*image))
-        return true;
 
     const bool indexed = image->m_Format == IMG_PCX || image->m_Format == IMG_GIF;
-    if (indexed && !m_PaletteAsked && !mfAskPalette(*image))
+    if (indexed && !m_PaletteAsked && !mfAskPalette(*image, fileName))
         return false;
-    const bool ownPalette = indexed && !m_SharedPalette;
-    // The record keeps the image's indices, which the shared palette then colours.
-    if (indexed && m_SharedPalette && UsesOtherColours(*image, m_Palette))
-        std::printf("Warning: Colours of <%s> differ from the shared palette\n", fileName.c_str());
+    // An image whose own colours differ from the shared palette where its pixels use it
+    // keeps its own palette, so that it is drawn in its own colours.
+    bool ownPalette = indexed && !m_SharedPalette;
+    if (indexed && m_SharedPalette && UsesOtherColours(*image, m_Palette)) {
+        std::printf("Warning: Colours of <%s> differ from the shared palette; it keeps its own\n", fileName.c_str());
+        ownPalette = true;
+    }
 
     MipTexture header{};
     header.width = image->m_Width;
@@ -190,12 +213,22 @@ bool CPackageBuilder::mfAddImage(FileBytes file, const std::string& fileName)
     return mfAddRecord(header.name, std::move(record), recordSize, fileName);
 }
 
-// Asks the shared-palette question once; on yes, the image's palette becomes the entry
-// "Palette", which goes into the package just before the image's record.
-bool CPackageBuilder::mfAskPalette(const CImage& image)
+// Decides once how palette images are stored: as the package says, or by asking. On yes,
+// the image's palette becomes the entry "Palette", which goes into the package just
+// before the image's record.
+bool CPackageBuilder::mfAskPalette(const CImage& image, const std::string& fileName)
 {
     m_PaletteAsked = true;
-    m_SharedPalette = AskYesNo(kToolName, "Use shared palette", m_Answers);
+    PaletteChoice choice;
+    if (!m_Sink.PaletteRule(choice, m_FatalMessage))
+        return false;
+    if (choice.decided) {
+        m_SharedPalette = choice.shared;
+        m_Palette = choice.palette;
+        return true;
+    }
+    const std::string explanation = "The first palette image is " + fileName + ".\n\n" + kPaletteYes + "\n" + kPaletteNo;
+    m_SharedPalette = AskYesNo(kToolName, "Use shared palette", explanation.c_str(), m_Answers);
     const RgbaPalette* palette = m_SharedPalette ? ExpandPalette(image.m_pPalette, image.m_TransIndex) : nullptr;
     if (!palette)
         return true;
@@ -297,7 +330,9 @@ std::vector<Match> FindMatches(const std::vector<std::string>& patterns, bool& e
         return std::make_tuple(folded, match.file.name, match.directory);
     };
     std::stable_sort(matches.begin(), matches.end(), [&](const Match& a, const Match& b) { return key(a) < key(b); });
-    const auto same = [](const Match& a, const Match& b) { return a.directory == b.directory && a.file.name == b.file.name; };
+    const auto same = [](const Match& a, const Match& b) {
+        return a.directory == b.directory && a.file.name == b.file.name;
+    };
     matches.erase(std::unique(matches.begin(), matches.end(), same), matches.end());
     return matches;
 }
@@ -328,7 +363,7 @@ int CreatePackage(const MakeSettings& settings, const std::vector<Match>& matche
         return 1;
     }
     CreateSink sink(package);
-    CPackageBuilder builder(sink, settings.packageName, answers, PaletteChoice());
+    CPackageBuilder builder(sink, settings.packageName, answers);
     if (!AddAll(builder, matches, fatalMessage))
         return 1;
     if (sink.records() == 0)
@@ -373,10 +408,7 @@ int UpdatePackage(const MakeSettings& settings, const std::vector<Match>& matche
     if (!OpenExisting(package, fatalMessage))
         return 1;
     UpdateSink sink(package);
-    PaletteChoice palette;
-    if (!PaletteChoiceOf(package, sink.hasIndexedRecords(), palette, fatalMessage))
-        return 1;
-    CPackageBuilder builder(sink, settings.packageName, answers, palette);
+    CPackageBuilder builder(sink, settings.packageName, answers);
     if (!AddAll(builder, matches, fatalMessage))
         return 1;
     if (sink.records() == 0)
@@ -444,6 +476,8 @@ int RunMtxmake(int argc, const char* const argv[], std::FILE* answers, std::stri
         PrintUsage();
         return 1;
     }
+    // A staging file a killed run left beside the package goes first, whatever this run does.
+    RemoveLeftoverStagingOf(settings.packageName);
     const bool creating = settings.mode == MakeMode::Create;
     std::printf(creating ? "\nCreate package: <%s>...\n\n" : "\nUpdate package: <%s>...\n\n",
                 settings.packageName.c_str());

@@ -43,33 +43,42 @@ bool IsPaletteEntry(const DirEntry& entry)
 
 }  // namespace
 
-bool PaletteChoiceOf(CResFile& package, bool hasIndexedRecords, PaletteChoice& choice, std::string& fatalMessage)
-{
-    choice = PaletteChoice();
-    const int32_t paletteIndex = package.mfFileGetNum(kPaletteEntryName);
-    if (paletteIndex < 0) {
-        choice.asked = hasIndexedRecords;
-        return true;
-    }
-    if (package.mfFileSize(paletteIndex) != static_cast<int64_t>(kRgbaPaletteSize) ||
-        package.mfFileRead(paletteIndex, &choice.palette, kRgbaPaletteSize) != static_cast<int32_t>(kRgbaPaletteSize)) {
-        fatalMessage = PackageFailure(package);
-        return false;
-    }
-    choice.asked = true;
-    choice.shared = true;
-    return true;
-}
-
 UpdateSink::UpdateSink(CResFile& package) : m_Package(package), m_Old(static_cast<size_t>(package.mfGetCount()))
 {
-    for (int32_t i = 0; i < package.mfGetCount(); ++i) {
+}
+
+void UpdateSink::ReadOldHeaders()
+{
+    if (m_HeadersRead)
+        return;
+    m_HeadersRead = true;
+    for (int32_t i = 0; i < m_Package.mfGetCount(); ++i) {
         MipTexture header{};
-        if (!ReadRecordHeader(package, i, header))
+        if (!ReadRecordHeader(m_Package, i, header))
             continue;
         m_Old[static_cast<size_t>(i)].usesSharedPalette = UsesSharedPalette(header);
         m_HasIndexedRecords = m_HasIndexedRecords || header.format == TEX_INDEXED8;
     }
+}
+
+bool UpdateSink::PaletteRule(PaletteChoice& choice, std::string& fatalMessage)
+{
+    choice = PaletteChoice();
+    const int32_t paletteIndex = m_Package.mfFileGetNum(kPaletteEntryName);
+    if (paletteIndex < 0) {
+        ReadOldHeaders();
+        choice.decided = m_HasIndexedRecords;
+        return true;
+    }
+    const int32_t paletteSize = static_cast<int32_t>(kRgbaPaletteSize);
+    if (m_Package.mfFileSize(paletteIndex) != paletteSize ||
+        m_Package.mfFileRead(paletteIndex, &choice.palette, paletteSize) != paletteSize) {
+        fatalMessage = PackageFailure(m_Package);
+        return false;
+    }
+    choice.decided = true;
+    choice.shared = true;
+    return true;
 }
 
 UpdateSink::~UpdateSink()
@@ -129,7 +138,8 @@ bool UpdateSink::SameBytes(int32_t index, const uint8_t* data, size_t size)
     if (m_Package.mfFileSize(index) != static_cast<int64_t>(size))
         return false;
     std::unique_ptr<uint8_t[]> present(new (std::nothrow) uint8_t[size]);
-    return present && m_Package.mfFileRead(index, present.get(), static_cast<int64_t>(size)) == static_cast<int32_t>(size) &&
+    const int32_t expected = static_cast<int32_t>(size);
+    return present && m_Package.mfFileRead(index, present.get(), static_cast<int64_t>(size)) == expected &&
            std::memcmp(present.get(), data, size) == 0;
 }
 
@@ -165,6 +175,8 @@ bool UpdateSink::Spool(const char* name, int32_t type, const uint8_t* data, size
 
 bool UpdateSink::Finish(bool sync, bool& changed, std::string& fatalMessage)
 {
+    if (sync)
+        ReadOldHeaders();
     std::vector<bool> removed(m_Old.size(), false);
     bool sharedPaletteUsed = false;
     for (size_t i = 0; i < m_Old.size(); ++i) {
@@ -231,6 +243,6 @@ int RemoveMatchingEntries(CResFile& package, const std::vector<std::string>& pat
         return 1;
     }
     changed = true;
-    const bool everyPatternMatched = std::find(patternMatched.begin(), patternMatched.end(), false) == patternMatched.end();
+    const bool everyPatternMatched = std::count(patternMatched.begin(), patternMatched.end(), false) == 0;
     return everyPatternMatched ? 0 : 2;
 }

@@ -10,36 +10,26 @@
 #include <string>
 #include <vector>
 
-// How palette images are to be stored, as the existing package decides it.
-struct PaletteChoice {
-    bool asked = false;    // no question is to be asked
-    bool shared = false;   // indexed records use `palette`, stored as "Palette"
-    RgbaPalette palette{};
-};
-
-// The palette rule for images added to `package`: its "Palette" is used as after a yes;
-// indexed records without one mean each image keeps its own palette; otherwise the
-// question is asked. False, with the message, when the "Palette" cannot be read.
-bool PaletteChoiceOf(CResFile& package, bool hasIndexedRecords, PaletteChoice& choice, std::string& fatalMessage);
-
 // Takes records in file order and compares each with the existing entry of its name:
 // "Add file", "Keep file" or "Replace file". New bytes wait in a scratch file beside
 // the package until Finish writes the result.
 class UpdateSink : public RecordSink {
 public:
     // `package` is open for reading on the existing package, or not open when there is none.
+    // Its records' headers are read only when palette images or +sync need them.
     explicit UpdateSink(CResFile& package);
     ~UpdateSink() override;
     UpdateSink(const UpdateSink&) = delete;
     UpdateSink& operator=(const UpdateSink&) = delete;
 
     void Announce(const char* line) override;
+    // The package's "Palette" is used as after a yes; indexed records without one mean
+    // each image keeps its own palette; otherwise the user is asked.
+    bool PaletteRule(PaletteChoice& choice, std::string& fatalMessage) override;
     bool Put(const char* name, int32_t type, const uint8_t* data, size_t size, const std::string& fileName,
              std::string& fatalMessage) override;
     // Texture records taken, whatever was decided for them.
     int32_t records() const { return m_Records; }
-    // Whether the package held indexed records before the update.
-    bool hasIndexedRecords() const { return m_HasIndexedRecords; }
     // Removes, when `sync` is set, every texture entry no record matched and then a
     // "Palette" that no indexed record uses, and replaces the package when anything
     // changed. Sets `changed`. False, with the message, when the package could not be written.
@@ -52,6 +42,7 @@ private:
         bool replaced = false;
         CompactEntry replacement;
     };
+    void ReadOldHeaders();
     bool SameBytes(int32_t index, const uint8_t* data, size_t size);
     bool Spool(const char* name, int32_t type, const uint8_t* data, size_t size, CompactEntry& entry,
                std::string& fatalMessage);
@@ -65,6 +56,7 @@ private:
     int64_t m_SpoolEnd = 0;
     int32_t m_Records = 0;
     bool m_Changed = false;
+    bool m_HeadersRead = false;       // the fields below are known
     bool m_HasIndexedRecords = false;
 };
 

@@ -5,10 +5,12 @@
 
 #include <cstdio>
 
-void DumpActions::LinksBegin()
+bool DumpActions::LinksBegin()
 {
-    if (!m_Links.mfOpen(kQuarkLinkFileName))
-        std::printf("Warning: Couldn't create link file '%s'\n", kQuarkLinkFileName);
+    if (m_Links.mfOpen(kQuarkLinkFileName))
+        return true;
+    std::printf("Warning: Couldn't create link file '%s'\n", kQuarkLinkFileName);
+    return false;
 }
 
 void DumpActions::LinksPackageBegin(const PackageVisit& visit)
@@ -21,25 +23,26 @@ void DumpActions::LinksEntry(const PackageVisit& visit, const DirEntry& entry)
     m_Links.mfEntry(visit.baseName, entry.name);
 }
 
-void DumpActions::ExtractEntry(const PackageVisit& visit, CResFile& package, int32_t index,
-                               const DirEntry&)
+ExtractStatus DumpActions::ExtractEntry(const PackageVisit& visit, CResFile& package, int32_t index,
+                                        PackageOutput& output, std::string& errorText)
 {
-    const ExtractOutcome outcome =
-        ExtractTexture(package, index, visit.outputPrefix, visit.packagePath, m_Palette, m_Formats);
+    ExtractOutcome outcome;
+    const ExtractStatus status =
+        ExtractTexture(package, index, output, visit.packagePath, m_Palette, m_Formats, outcome, errorText);
     if (m_WithGallery)
-        m_Gallery.mfAddEntry(visit, package, index, outcome);
+        m_Gallery.mfAddEntry(package, index, outcome);
+    return status;
 }
 
-void DumpActions::ExtractPackageEnd(const PackageVisit& visit)
+ExtractStatus DumpActions::ExtractPackageEnd(const PackageVisit& visit, PackageOutput& output,
+                                             std::string& errorText)
 {
-    if (m_WithGallery)
-        m_Gallery.mfEndPackage(visit);
+    return m_WithGallery ? m_Gallery.mfEndPackage(visit, output, errorText) : ExtractStatus::Done;
 }
 
-void DumpActions::ExtractEnd()
+bool DumpActions::ExtractEnd()
 {
-    if (m_WithGallery)
-        m_Gallery.mfEnd();
+    return !m_WithGallery || m_Gallery.mfEnd();
 }
 
 void DumpActions::LinksPackageEnd(const PackageVisit&)
@@ -47,8 +50,10 @@ void DumpActions::LinksPackageEnd(const PackageVisit&)
     m_Links.mfEndPackage();
 }
 
-void DumpActions::LinksEnd()
+bool DumpActions::LinksEnd()
 {
-    if (!m_Links.mfClose())
-        std::printf("Warning: Couldn't write link file '%s'\n", kQuarkLinkFileName);
+    if (m_Links.mfClose())
+        return true;
+    std::printf("Warning: Couldn't write link file '%s'\n", kQuarkLinkFileName);
+    return false;
 }

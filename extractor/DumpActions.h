@@ -17,15 +17,16 @@ public:
 
     // Creates the link file; when it cannot be created, a warning is printed and the
     // run goes on without it.
-    void LinksBegin() override;
+    bool LinksBegin() override;
     void LinksPackageBegin(const PackageVisit& visit) override;
     void LinksEntry(const PackageVisit& visit, const DirEntry& entry) override;
-    void ExtractEntry(const PackageVisit& visit, CResFile& package, int32_t index,
-                      const DirEntry& entry) override;
-    void ExtractPackageEnd(const PackageVisit& visit) override;
-    void ExtractEnd() override;
+    ExtractStatus ExtractEntry(const PackageVisit& visit, CResFile& package, int32_t index, PackageOutput& output,
+                               std::string& errorText) override;
+    ExtractStatus ExtractPackageEnd(const PackageVisit& visit, PackageOutput& output,
+                                    std::string& errorText) override;
+    bool ExtractEnd() override;
     void LinksPackageEnd(const PackageVisit& visit) override;
-    void LinksEnd() override;
+    bool LinksEnd() override;
 
 private:
     CQuarkLinks m_Links;

@@ -23,8 +23,7 @@ bool EndsInSeparator(const std::string& path)
 DumpParseResult ParseDumpArguments(const std::vector<std::string>& args, DumpSettings& settings)
 {
     DumpParseResult result;
-    bool havePattern = false;
-    for (size_t i = 0; i < args.size() && !havePattern; ++i) {
+    for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (IsOption(arg, "+extract")) {
             settings.extract = true;
@@ -49,11 +48,10 @@ DumpParseResult ParseDumpArguments(const std::vector<std::string>& args, DumpSet
             result.badOption = arg;
             return result;
         } else {
-            settings.pattern = arg;
-            havePattern = true;
+            settings.patterns.push_back(arg);
         }
     }
-    if (!havePattern) {
+    if (settings.patterns.empty()) {
         result.status = DumpParseStatus::NoPattern;
         return result;
     }

@@ -16,12 +16,12 @@ struct DumpSettings {
     bool list = false;          // also on when neither +extract nor +list is given
     bool quarkLinks = false;
     std::string outputDirectory;  // when extracting and not empty, it ends in a separator
-    std::string pattern;          // the pattern argument as given
+    std::vector<std::string> patterns;  // the pattern arguments as given, in order
 };
 
 enum class DumpParseStatus {
     Ok,
-    NoPattern,      // options only, or "-out" without its directory
+    NoPattern,      // options only, or a last "-out" without its directory
     UnknownOption,  // an argument beginning with '-' that is not "-out"
 };
 
@@ -30,9 +30,9 @@ struct DumpParseResult {
     std::string badOption;  // the argument, for UnknownOption
 };
 
-// Scans the arguments (program name excluded) from the first on; the first argument
-// that is no option and does not begin with '-' is the pattern, and everything after
-// it is ignored. Options are compared without regard to letter case.
+// Scans all the arguments (program name excluded). Options may come anywhere and are
+// compared without regard to letter case; every other argument that does not begin with
+// '-' is a pattern.
 DumpParseResult ParseDumpArguments(const std::vector<std::string>& args, DumpSettings& settings);
 
 // The search pattern for a pattern argument: its extension replaced by ".mtx".

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <vector>
+#include <string>
 
 namespace {
 
@@ -25,20 +25,58 @@ struct EntryBytes {
     size_t size = 0;
 };
 
-void PrintCantLoad(const char* entryName)
+// What one entry's extraction needs besides its record: where its file goes, and the
+// caller's error text for a folder that cannot be made.
+struct EntryJob {
+    PackageOutput& output;
+    const char* entryName;
+    int32_t ordinal;  // the entry's place among the package's entries of its name
+    std::string& errorText;
+    ExtractOutcome& outcome;  // gets the name of the file written
+    bool png;                 // PNG files instead of PCX and TGA files
+};
+
+ExtractStatus CantLoad(const char* entryName)
 {
     std::printf("Warning: Can't load texture '%s'\n", entryName);
+    return ExtractStatus::Failed;
 }
 
-// Ends the entry's line: "(Ok.)" when its file was written, a warning when not.
-// Returns the file's name when it was written, else an empty one.
-std::string PrintWritten(bool written, const std::string& fileName)
+// An entry name as a file name stem: every '/' and '\\' turned into '_', so that no name
+// leads outside the package's folder.
+std::string FileStem(const std::string& entryName)
 {
-    if (written)
-        std::printf("\t(Ok.)\n");
-    else
-        std::printf("Warning: Can't write file '%s'\n", fileName.c_str());
-    return written ? fileName : std::string();
+    std::string stem = entryName;
+    for (char& c : stem) {
+        if (c == '/' || c == '\\')
+            c = '_';
+    }
+    return stem;
+}
+
+// Names the entry's file, makes the package's folder and writes the file with `write`
+// (given the path; false when it could not write), then ends the entry's line. A size
+// the format cannot hold writes nothing and makes no folder.
+template <class Write>
+ExtractStatus WriteOut(const EntryJob& job, const std::string& stem, const char* extension, bool fits,
+                       Write write)
+{
+    const OutputFile file = job.output.NameFile(stem, extension, job.ordinal);
+    if (!fits) {
+        std::printf("Warning: Can't write file '%s' (too large for its format)\n", file.path.c_str());
+        return ExtractStatus::Failed;
+    }
+    if (!job.output.MakeFolder(job.errorText))
+        return ExtractStatus::FolderFailed;
+    if (!write(file.path)) {
+        std::printf("Warning: Can't write file '%s'\n", file.path.c_str());
+        return ExtractStatus::Failed;
+    }
+    std::printf("\t(Ok.)\n");
+    job.outcome.fileName = file.name;
+    if (file.renamed)
+        std::printf("Warning: Duplicate texture name %s written as %s\n", job.entryName, file.name.c_str());
+    return ExtractStatus::Done;
 }
 
 bool ReadEntry(CResFile& package, int32_t index, EntryBytes& bytes)
@@ -85,28 +123,25 @@ const uint8_t* RecordData(const EntryBytes& record, const MipTexture& header, in
 }
 
 // Palette record: own palette from the record or the package's shared one, then PCX or PNG.
-std::string ExtractIndexed(CResFile& package, const EntryBytes& record, const char* entryName,
-                           const MipTexture& header, const std::string& outputPrefix,
-                           const std::string& packageFileName, RgbaPalette& palette, bool writePng)
+ExtractStatus ExtractIndexed(CResFile& package, const EntryBytes& record, const MipTexture& header,
+                             const EntryJob& job, const std::string& packageFileName, RgbaPalette& palette)
 {
     const bool ownPalette = (header.ownPalette & kOwnPaletteBit) != 0;
     if (!ownPalette && !LoadSharedPalette(package, palette)) {
         std::printf("(Can't find palette in pak '%s')\n", packageFileName.c_str());
-        return {};
+        return ExtractStatus::Failed;
     }
     const uint8_t* data = RecordData(record, header, ownPalette ? static_cast<int64_t>(kRgbaPaletteSize) : 0);
-    if (!data) {
-        PrintCantLoad(entryName);
-        return {};
-    }
+    if (!data)
+        return CantLoad(job.entryName);
     if (ownPalette) {
         std::memcpy(&palette, data, kRgbaPaletteSize);
         data += kRgbaPaletteSize;
     }
-    if (writePng) {
-        const std::string fileName = ExtractFileName(outputPrefix, entryName, ".png");
+    if (job.png) {
         const PngPicture picture{header.width, header.height, PngColour::Palette, data, &palette};
-        return PrintWritten(WritePng(fileName, picture), fileName);
+        return WriteOut(job, FileStem(job.entryName), ".png", true,
+                        [&](const std::string& path) { return WritePng(path, picture); });
     }
     uint8_t pcxPalette[kPcxPaletteSize];
     for (size_t i = 0; i < kRgbaPaletteEntries; ++i) {
@@ -114,74 +149,77 @@ std::string ExtractIndexed(CResFile& package, const EntryBytes& record, const ch
         pcxPalette[i * kRgbBytes + 1] = palette.entries[i].green;
         pcxPalette[i * kRgbBytes + 2] = palette.entries[i].blue;
     }
-    const std::string fileName = ExtractFileName(outputPrefix, entryName, ".pcx");
-    return PrintWritten(WritePcx(fileName, data, pcxPalette, header.width, header.height), fileName);
+    return WriteOut(job, FileStem(job.entryName), ".pcx", PcxCanHold(header.width, header.height),
+                    [&](const std::string& path) {
+                        return WritePcx(path, data, pcxPalette, header.width, header.height);
+                    });
 }
 
 // RGB or RGBA record: as stored for the PNG writer, or as R, G, B, A for the TGA writers.
-std::string ExtractTrueColour(const EntryBytes& record, const char* entryName, const MipTexture& header,
-                              const std::string& outputPrefix, bool writePng)
+ExtractStatus ExtractTrueColour(const EntryBytes& record, const MipTexture& header, const EntryJob& job)
 {
     const uint8_t* data = RecordData(record, header, 0);
-    if (!data) {
-        PrintCantLoad(entryName);
-        return {};
-    }
-    if (writePng) {
-        const std::string fileName = ExtractFileName(outputPrefix, entryName, ".png");
+    if (!data)
+        return CantLoad(job.entryName);
+    if (job.png) {
         const PngColour colour = header.format == TEX_RGBA32 ? PngColour::Rgba : PngColour::Rgb;
-        return PrintWritten(WritePng(fileName, {header.width, header.height, colour, data}), fileName);
+        const PngPicture picture{header.width, header.height, colour, data};
+        return WriteOut(job, FileStem(job.entryName), ".png", true,
+                        [&](const std::string& path) { return WritePng(path, picture); });
     }
-    const std::string fileName = ExtractFileName(outputPrefix, entryName, ".tga");
-    if (header.format == TEX_RGBA32)
-        return PrintWritten(WriteTga32(data, header.width, header.height, fileName), fileName);
-    const size_t pixelCount = static_cast<size_t>(header.width) * static_cast<size_t>(header.height);
-    std::vector<uint8_t> pixels(pixelCount * kRgbaBytes);
-    for (size_t i = 0; i < pixelCount; ++i) {
-        std::memcpy(&pixels[i * kRgbaBytes], data + i * kRgbBytes, kRgbBytes);
-        pixels[i * kRgbaBytes + 3] = kOpaqueAlpha;
+    const bool fits = TgaCanHold(header.width, header.height);
+    if (header.format == TEX_RGBA32) {
+        return WriteOut(job, FileStem(job.entryName), ".tga", fits, [&](const std::string& path) {
+            return WriteTga32(data, header.width, header.height, path);
+        });
     }
-    return PrintWritten(WriteTga24(pixels.data(), header.width, header.height, fileName), fileName);
+    return WriteOut(job, FileStem(job.entryName), ".tga", fits, [&](const std::string& path) {
+        const size_t pixelCount = static_cast<size_t>(header.width) * static_cast<size_t>(header.height);
+        const std::unique_ptr<uint8_t[]> pixels(new (std::nothrow) uint8_t[pixelCount * kRgbaBytes]);
+        if (!pixels)
+            return false;
+        for (size_t i = 0; i < pixelCount; ++i) {
+            std::memcpy(&pixels[i * kRgbaBytes], data + i * kRgbBytes, kRgbBytes);
+            pixels[i * kRgbaBytes + 3] = kOpaqueAlpha;
+        }
+        return WriteTga24(pixels.get(), header.width, header.height, path);
+    });
 }
 
-// The entry name without the "_tc" the builder gives DXT entries: DXT files are named
-// like the DDS file the entry was made from.
+// The file stem of a DXT record: its entry name without the "_tc" the builder adds, so
+// the file is named like the DDS file the builder makes this entry from.
 std::string DxtFileStem(const char* entryName)
 {
     std::string stem = entryName;
     const size_t suffixLength = sizeof kDxtNameSuffix - 1;
     if (stem.size() > suffixLength && stem.compare(stem.size() - suffixLength, suffixLength, kDxtNameSuffix) == 0)
         stem.resize(stem.size() - suffixLength);
-    return stem;
+    return FileStem(stem);
 }
 
 // DXT record: its body as stored, behind a DDS header that describes it.
-std::string ExtractDxt(const EntryBytes& record, const char* entryName, const MipTexture& header,
-                       const std::string& outputPrefix)
+ExtractStatus ExtractDxt(const EntryBytes& record, const MipTexture& header, const EntryJob& job)
 {
     const size_t bodySize = record.size - kMipHeaderSize;
     DdsSurfaceHeader surface;
-    if (!DescribeDxtSurface(DxtFormatName(header.format), header.width, header.height, bodySize, surface)) {
-        PrintCantLoad(entryName);
-        return {};
-    }
-    const std::string fileName = ExtractFileName(outputPrefix, DxtFileStem(entryName).c_str(), ".dds");
-    return PrintWritten(WriteDds(fileName, surface, record.data.get() + kMipHeaderSize, bodySize), fileName);
+    if (!DescribeDxtSurface(DxtFormatName(header.format), header.width, header.height, bodySize, surface))
+        return CantLoad(job.entryName);
+    // The DDS header holds every size a record can have.
+    return WriteOut(job, DxtFileStem(job.entryName), ".dds", true, [&](const std::string& path) {
+        return WriteDds(path, surface, record.data.get() + kMipHeaderSize, bodySize);
+    });
 }
 
 // DXT record: its top level decoded and written as an RGBA PNG. The record stores no
 // average colour, so the outcome gets the decoded pixels' one.
-void ExtractDxtPng(const EntryBytes& record, const char* entryName, const std::string& outputPrefix,
-                   ExtractOutcome& outcome)
+ExtractStatus ExtractDxtPng(const EntryBytes& record, const EntryJob& job)
 {
-    MipTexture& header = outcome.header;
-    const std::unique_ptr<uint8_t[]> pixels = DecodeDxtTopLevel(
-        DxtFormatName(header.format), header.width, header.height, record.data.get() + kMipHeaderSize,
-        record.size - kMipHeaderSize);
-    if (!pixels) {
-        PrintCantLoad(entryName);
-        return;
-    }
+    MipTexture& header = job.outcome.header;
+    const std::unique_ptr<uint8_t[]> pixels =
+        DecodeDxtTopLevel(DxtFormatName(header.format), header.width, header.height,
+                          record.data.get() + kMipHeaderSize, record.size - kMipHeaderSize);
+    if (!pixels)
+        return CantLoad(job.entryName);
     const size_t pixelCount = static_cast<size_t>(header.width) * static_cast<size_t>(header.height);
     uint64_t sums[kRgbBytes] = {};
     for (size_t pixel = 0; pixel < pixelCount; ++pixel) {
@@ -191,38 +229,28 @@ void ExtractDxtPng(const EntryBytes& record, const char* entryName, const std::s
     header.averageRed = static_cast<int32_t>(sums[0] / pixelCount);
     header.averageGreen = static_cast<int32_t>(sums[1] / pixelCount);
     header.averageBlue = static_cast<int32_t>(sums[2] / pixelCount);
-    outcome.knownAverage = true;
-    const std::string fileName = ExtractFileName(outputPrefix, DxtFileStem(entryName).c_str(), ".png");
+    job.outcome.knownAverage = true;
     const PngPicture picture{header.width, header.height, PngColour::Rgba, pixels.get()};
-    outcome.fileName = PrintWritten(WritePng(fileName, picture), fileName);
+    return WriteOut(job, DxtFileStem(job.entryName), ".png", true,
+                    [&](const std::string& path) { return WritePng(path, picture); });
 }
 
 }  // namespace
 
-std::string ExtractFileName(const std::string& outputPrefix, const char* entryName,
-                            const char* extension)
-{
-    std::string fileName = outputPrefix;
-    for (const char* c = entryName; *c; ++c)
-        fileName += (*c == '/' || *c == '\\') ? '_' : *c;
-    return fileName + extension;
-}
-
-ExtractOutcome ExtractTexture(CResFile& package, int32_t index, const std::string& outputPrefix,
-                              const std::string& packageFileName, RgbaPalette& palette,
-                              const ExtractFormats& formats)
+ExtractStatus ExtractTexture(CResFile& package, int32_t index, PackageOutput& output,
+                             const std::string& packageFileName, RgbaPalette& palette,
+                             const ExtractFormats& formats, ExtractOutcome& outcome, std::string& errorText)
 {
     char entryName[kNameSize];
     std::memcpy(entryName, package.mfGetEntry(index).name, kNameSize);
     entryName[kNameSize - 1] = '\0';
     std::printf("  extract '%s' ", entryName);
+    outcome = ExtractOutcome();
+    const EntryJob job{output, entryName, output.CountEntry(entryName), errorText, outcome, formats.png};
 
-    ExtractOutcome outcome;
     EntryBytes record;
-    if (!ReadEntry(package, index, record) || record.size < kMipHeaderSize) {
-        PrintCantLoad(entryName);
-        return outcome;
-    }
+    if (!ReadEntry(package, index, record) || record.size < kMipHeaderSize)
+        return CantLoad(entryName);
     const MipTexture header = outcome.header = DecodeMipTexture(record.data.get());
     outcome.texture = true;
     outcome.knownAverage = BytesPerPixel(header.format) != 0;
@@ -231,25 +259,20 @@ ExtractOutcome ExtractTexture(CResFile& package, int32_t index, const std::strin
     case TEX_DXT3:
     case TEX_DXT5:
         if (formats.dds)
-            outcome.fileName = ExtractDxt(record, entryName, header, outputPrefix);
-        else if (formats.png)
-            ExtractDxtPng(record, entryName, outputPrefix, outcome);
-        else
-            std::printf("Warning: Compressed texture -- ignored\n");
-        break;
+            return ExtractDxt(record, header, job);
+        if (formats.png)
+            return ExtractDxtPng(record, job);
+        std::printf("Warning: Compressed texture -- ignored\n");
+        return ExtractStatus::Done;
     case TEX_INDEXED8:
-        outcome.fileName = ExtractIndexed(package, record, entryName, header, outputPrefix, packageFileName,
-                                          palette, formats.png);
-        break;
+        return ExtractIndexed(package, record, header, job, packageFileName, palette);
     case TEX_RGB24:
     case TEX_RGBA32:
-        outcome.fileName = ExtractTrueColour(record, entryName, header, outputPrefix, formats.png);
-        break;
+        return ExtractTrueColour(record, header, job);
     default:
         // Not a texture format (the "Palette" entry lands here): nothing to write.
         outcome.texture = false;
         std::printf("\t(Ok.)\n");
-        break;
+        return ExtractStatus::Done;
     }
-    return outcome;
 }

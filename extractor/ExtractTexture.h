@@ -5,15 +5,17 @@
 
 #include "archive/ResFile.h"
 #include "archive/MipTexture.h"
+#include "extractor/OutputDirectory.h"
 
 #include <cstdint>
 #include <string>
-#include <string>
 
-// The output file name of an entry: prefix + entry name + extension, with every '/'
-// and '\\' of the entry name turned into '_' so that no name leads outside the prefix.
-std::string ExtractFileName(const std::string& outputPrefix, const char* entryName,
-                            const char* extension);
+// What became of one entry.
+enum class ExtractStatus {
+    Done,          // its file was written, or it has none to write
+    Failed,        // it could not be loaded or its file not written; the line says why
+    FolderFailed,  // the package's folder could not be made; `errorText` says why
+};
 
 // The bit of a record's ownPalette field that says its body starts with a palette.
 constexpr int32_t kOwnPaletteBit = 1;
@@ -29,19 +31,20 @@ struct ExtractOutcome {
     bool texture = false;       // the entry holds a record header with a texture format
     MipTexture header{};        // that header
     bool knownAverage = false;  // the header's average colour is known: stored, or (DXT) computed
-    std::string fileName;       // the file written; empty when none was
+    std::string fileName;       // the file written, its name in the package's folder; empty when none was
 };
 
-// Extracts entry `index` of `package` to outputPrefix + name + ".pcx" or ".tga" and
-// prints its "  extract '<name>' " line with the ending that tells how it went. With
-// `formats.dds`, a DXT record goes to outputPrefix + name without its "_tc" + ".dds";
-// without, it is skipped with a warning. The
-// entry is read whole and unpacked, so a record stored with LZSS extracts like one
-// stored plain.
+// Extracts entry `index` of `package` into `output`'s folder, named after the entry, with
+// ".pcx" or ".tga", and prints its "  extract '<name>' " line with the ending that tells
+// how it went. With `formats.dds`, a DXT record goes to the entry name without its "_tc" +
+// ".dds"; without, it is skipped with a warning. Every '/' and '\\' of the name becomes
+// '_'. A later entry of the same name is written as name~K (K = 2, 3, ...) with a
+// warning. The entry is read whole and unpacked, so a record stored with LZSS extracts
+// like one stored plain. Call it for every entry of the package, in directory order.
 // `packageFileName` names the package in the missing-palette message; `palette` is
-// the run's palette table, refilled for every palette texture. With `formats.png`,
-// every texture goes to outputPrefix + name + ".png" instead (a DXT record decoded,
-// unless `formats.dds`).
-ExtractOutcome ExtractTexture(CResFile& package, int32_t index, const std::string& outputPrefix,
-                              const std::string& packageFileName, RgbaPalette& palette,
-                              const ExtractFormats& formats);
+// the run's palette table, refilled for every palette texture. With `formats.png`, every
+// texture goes to a ".png" file instead (a DXT record decoded, unless `formats.dds`).
+// `outcome` tells what the entry held and which file it gave.
+ExtractStatus ExtractTexture(CResFile& package, int32_t index, PackageOutput& output,
+                             const std::string& packageFileName, RgbaPalette& palette,
+                             const ExtractFormats& formats, ExtractOutcome& outcome, std::string& errorText);

@@ -8,31 +8,32 @@
 
 namespace {
 
+constexpr char kPageStem[] = "index";
+constexpr char kPageExtension[] = ".html";
+
 uint8_t ColourLevel(int32_t stored)
 {
     return static_cast<uint8_t>(std::clamp(stored, 0, 255));
 }
 
 // Writes a page; prints the writers' warning and returns false when it could not be written.
-bool WritePage(const std::string& fileName, const std::string& page)
+bool WritePage(const std::string& path, const std::string& page)
 {
-    if (WriteWholeFile(fileName, reinterpret_cast<const uint8_t*>(page.data()), page.size()))
+    if (WriteWholeFile(path, reinterpret_cast<const uint8_t*>(page.data()), page.size()))
         return true;
-    std::printf("Warning: Can't write file '%s'\n", fileName.c_str());
+    std::printf("Warning: Can't write file '%s'\n", path.c_str());
     return false;
 }
 
 }  // namespace
 
-void CGallery::mfAddEntry(const PackageVisit& visit, CResFile& package, int32_t index,
-                          const ExtractOutcome& outcome)
+void CGallery::mfAddEntry(CResFile& package, int32_t index, const ExtractOutcome& outcome)
 {
     GalleryEntry entry;
     entry.name = package.mfGetEntry(index).name;
     entry.texture = outcome.texture;
     if (!outcome.texture) {
-        const int64_t size = package.mfFileSize(index);
-        entry.size = static_cast<uint64_t>(std::max<int64_t>(size, 0));
+        entry.size = static_cast<uint64_t>(std::max<int64_t>(package.mfFileSize(index), 0));
         m_Package.entries.push_back(entry);
         return;
     }
@@ -45,22 +46,24 @@ void CGallery::mfAddEntry(const PackageVisit& visit, CResFile& package, int32_t 
     entry.averageRed = ColourLevel(header.averageRed);
     entry.averageGreen = ColourLevel(header.averageGreen);
     entry.averageBlue = ColourLevel(header.averageBlue);
-    // The page lies in the folder of the files, so it names them without the prefix.
-    if (!outcome.fileName.empty())
-        entry.imageFile = outcome.fileName.substr(std::min(visit.outputPrefix.size(), outcome.fileName.size()));
+    entry.imageFile = outcome.fileName;
     m_Package.entries.push_back(entry);
 }
 
-void CGallery::mfEndPackage(const PackageVisit& visit)
+ExtractStatus CGallery::mfEndPackage(const PackageVisit& visit, PackageOutput& output, std::string& errorText)
 {
     m_Package.fileName = visit.foundName;
-    if (WritePage(visit.outputPrefix + kGalleryPageName, GalleryPackagePage(m_Package)))
-        m_Pages.push_back({visit.foundName, visit.baseName, m_Package.entries.size()});
-    m_Package = {};
+    const GalleryPackage package = std::exchange(m_Package, GalleryPackage());
+    if (!output.MakeFolder(errorText))
+        return ExtractStatus::FolderFailed;
+    if (!WritePage(output.NameFile(kPageStem, kPageExtension, 1).path, GalleryPackagePage(package)))
+        return ExtractStatus::Failed;
+    m_Pages.push_back({visit.foundName, visit.baseName, package.entries.size()});
+    return ExtractStatus::Done;
 }
 
-void CGallery::mfEnd()
+bool CGallery::mfEnd()
 {
-    if (m_Pages.size() > 1)
-        WritePage(m_OutputDirectory + kGalleryPageName, GalleryIndexPage(m_Pages));
+    return m_Pages.size() < 2 ||
+           WritePage(m_OutputDirectory + kPageStem + kPageExtension, GalleryIndexPage(m_Pages));
 }

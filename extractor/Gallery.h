@@ -5,26 +5,28 @@
 #include "archive/ResFile.h"
 #include "extractor/ExtractTexture.h"
 #include "extractor/GalleryPage.h"
+#include "extractor/OutputDirectory.h"
 #include "extractor/PackageWalk.h"
 
 #include <string>
 #include <utility>
 #include <vector>
 
-constexpr char kGalleryPageName[] = "index.html";
-
 class CGallery {
 public:
     // `outputDirectory`: the run's output folder, empty or ending in a separator.
     explicit CGallery(std::string outputDirectory) : m_OutputDirectory(std::move(outputDirectory)) {}
 
-    // Adds the entry at `index` to the open package's page, in directory order.
-    void mfAddEntry(const PackageVisit& visit, CResFile& package, int32_t index, const ExtractOutcome& outcome);
-    // Writes the package's page as its output prefix + kGalleryPageName; a page that
-    // cannot be written gets the writers' warning.
-    void mfEndPackage(const PackageVisit& visit);
-    // Writes the output folder's index page when more than one package page was written.
-    void mfEnd();
+    // Adds the entry at `index` of the open package to its page, in directory order.
+    void mfAddEntry(CResFile& package, int32_t index, const ExtractOutcome& outcome);
+    // Writes the package's page as "index.html" in its folder, which is made if no file
+    // went there yet. Failed, after the writers' warning, when the page could not be
+    // written; FolderFailed, with the reason in `errorText`, when the folder could not
+    // be made.
+    ExtractStatus mfEndPackage(const PackageVisit& visit, PackageOutput& output, std::string& errorText);
+    // Writes the output folder's "index.html" when more than one package page was
+    // written; false, after the writers' warning, when it could not be written.
+    bool mfEnd();
 
 private:
     std::string m_OutputDirectory;

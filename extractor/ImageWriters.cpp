@@ -12,32 +12,27 @@
 
 namespace {
 
-constexpr uint8_t kPcxManufacturer = 10;
-constexpr uint8_t kPcxVersion = 5;
-constexpr uint8_t kPcxRleEncoding = 1;
-constexpr uint8_t kPcxBitsPerPixel = 8;
 constexpr uint8_t kPcxPlanes = 1;
 constexpr uint16_t kPcxPaletteInfo = 2;
-constexpr uint8_t kPcxRunFlag = 0xC0;       // top two bits mark a run count
-constexpr uint8_t kPcxRunOfOne = 0xC1;
-constexpr uint8_t kPcxPaletteMarker = 12;
-constexpr size_t kPcxSlack = 1000;          // header and palette trailer room
+constexpr uint8_t kPcxRunOfOne = kPcxRunFlag | 1;
+constexpr size_t kPcxSlack = 1000;  // header and palette trailer room
 
-constexpr uint8_t kTgaTrueColour = 2;
-constexpr uint8_t kTga24Descriptor = 0x20;  // origin top left, no attribute bits
-constexpr uint8_t kTga32Descriptor = 0x28;  // origin top left, 8 attribute bits
+constexpr uint8_t kTgaAttributeBits = 8;  // the alpha byte of 32-bit pixels
 constexpr size_t kTgaSlack = 500;
+
+bool SidesWithin(int32_t width, int32_t height, int32_t maxSide)
+{
+    return width >= 1 && height >= 1 && width <= maxSide && height <= maxSide;
+}
 
 struct FreeDeleter {
     void operator()(void* block) const { std::free(block); }
 };
 using Buffer = std::unique_ptr<uint8_t, FreeDeleter>;
 
-// Number of pixels of a width × height image; 0 when either is not positive.
+// Number of pixels of an image whose sides were found positive.
 uint64_t PixelCount(int32_t width, int32_t height)
 {
-    if (width <= 0 || height <= 0)
-        return 0;
     return static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
 }
 
@@ -70,6 +65,8 @@ namespace {
 bool WriteTga(const uint8_t* pixels, int32_t width, int32_t height, const std::string& fileName,
               bool withAlpha)
 {
+    if (!TgaCanHold(width, height))
+        return false;
     const uint64_t bytesPerPixel = withAlpha ? 4 : 3;
     const uint64_t pixelCount = PixelCount(width, height);
     Buffer buffer = AllocateOutput(pixelCount, bytesPerPixel, kTgaSlack);
@@ -83,7 +80,7 @@ bool WriteTga(const uint8_t* pixels, int32_t width, int32_t height, const std::s
     header.u16(static_cast<uint32_t>(width));
     header.u16(static_cast<uint32_t>(height));
     header.u8(static_cast<uint32_t>(bytesPerPixel * 8));
-    header.u8(withAlpha ? kTga32Descriptor : kTga24Descriptor);
+    header.u8(withAlpha ? kTgaOriginTop | kTgaAttributeBits : kTgaOriginTop);
     size_t used = kTgaHeaderSize;
     for (uint64_t i = 0; i < pixelCount; ++i) {
         const uint8_t* pixel = pixels + i * 4;
@@ -98,9 +95,21 @@ bool WriteTga(const uint8_t* pixels, int32_t width, int32_t height, const std::s
 
 }  // namespace
 
+bool PcxCanHold(int32_t width, int32_t height)
+{
+    return SidesWithin(width, height, kPcxMaxSide);
+}
+
+bool TgaCanHold(int32_t width, int32_t height)
+{
+    return SidesWithin(width, height, kTgaMaxSide);
+}
+
 bool WritePcx(const std::string& fileName, const uint8_t* indices, const uint8_t* palette,
               int32_t width, int32_t height)
 {
+    if (!PcxCanHold(width, height))
+        return false;
     const uint64_t pixelCount = PixelCount(width, height);
     Buffer buffer = AllocateOutput(pixelCount, 2, kPcxSlack);
     if (!buffer)

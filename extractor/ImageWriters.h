@@ -1,17 +1,21 @@
 // The extractor's image writers: 8-bit PCX for palette textures, uncompressed 24- and
-// 32-bit TGA for true-colour textures, DDS for block-compressed ones. Each builds the whole file in one buffer and
-// writes it with one write. Each returns false when the file could not be created or
-// fully written; no partial file is left behind then.
+// 32-bit TGA for true-colour textures, DDS for block-compressed ones. Each builds the whole
+// file in one buffer and writes it with one write. Each returns false when the file could
+// not be created or fully written, or when its header cannot hold the image's size; no
+// partial file is left behind then.
 #pragma once
 
 #include "image/DdsFormat.h"
+#include "image/PcxFormat.h"
+#include "image/TgaFormat.h"
 
 #include <cstdint>
 #include <string>
 
-constexpr size_t kPcxHeaderSize = 128;
-constexpr size_t kPcxPaletteSize = 768;  // 256 entries of red, green, blue
-constexpr size_t kTgaHeaderSize = 18;
+// Whether the format's header can describe a width × height image: each side from 1 to
+// the format's largest. (The DDS header holds every size a record can have.)
+bool PcxCanHold(int32_t width, int32_t height);
+bool TgaCanHold(int32_t width, int32_t height);
 
 // `indices`: width × height bytes, rows top first, no padding. `palette`: 768 bytes.
 // The PCX body is run-length encoded with runs of one: bytes of 192 and up are

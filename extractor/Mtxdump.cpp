@@ -20,13 +20,14 @@ int main(int argc, char** argv)
     const DumpParseResult parsed =
         ParseDumpArguments(std::vector<std::string>(argv + 1, argv + argc), settings);
     if (parsed.status == DumpParseStatus::UnknownOption)
-        FatalError("Unknown option \"%s\"", parsed.badOption.c_str());
+        FatalError("Unknown option \"%s\"\n", parsed.badOption.c_str());
     if (parsed.status != DumpParseStatus::Ok)
         FatalError("%s", kDumpShortUsage);
 
     DumpActions actions(settings);
+    DumpResult result;
     std::string errorText;
-    if (!RunDump(settings, actions, errorText))
+    if (!RunDump(settings, actions, result, errorText))
         FatalError("%s", errorText.c_str());
-    return 0;
+    return DumpExitStatus(result);
 }

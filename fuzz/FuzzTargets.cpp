@@ -187,14 +187,20 @@ void FuzzExtract(const uint8_t* data, size_t size)
     RgbaPalette palette{};
     CResFile package(kPackage);
     FUZZ_CHECK(package.Open(RA_READ) == 1);
-    ExtractTexture(package, package.mfGetCount() - 1, "out/", kPackage, palette, {(flags & 4) != 0, (flags & 8) != 0});
+    PackageOutput output("out");
+    std::string errorText;
+    ExtractOutcome outcome;
+    const ExtractStatus status = ExtractTexture(package, package.mfGetCount() - 1, output, kPackage, palette,
+                                                {(flags & 4) != 0, (flags & 8) != 0}, outcome, errorText);
     const std::vector<fs::path> written(fs::directory_iterator("out"), fs::directory_iterator{});
     const Bytes file = written.size() == 1 ? ReadWholeFile(written[0]) : Bytes();
     FUZZ_CHECK(std::distance(fs::directory_iterator("."), {}) == 2 && fs::remove_all("out") == written.size() + 1 &&
-               written.size() <= 1 && (written.empty() || record.size() >= kMipHeaderSize));
+               written.size() <= 1 && (written.empty() || record.size() >= kMipHeaderSize) &&
+               status != ExtractStatus::FolderFailed && (written.empty() || status == ExtractStatus::Done));
     if (written.empty())
         return;
     const MipTexture header = DecodeMipTexture(record.data());
+    FUZZ_CHECK(outcome.texture && outcome.fileName == written[0].filename().string());
     if (written[0].extension() == ".png")
         return CheckExtractedPng(file, record, header, palette);
     if (written[0].extension() == ".dds") {
@@ -211,8 +217,6 @@ void FuzzExtract(const uint8_t* data, size_t size)
     const size_t start = size_t(header.dataOffset) + (pcx && (header.ownPalette & 1) ? kRgbaPaletteSize : 0);
     FUZZ_CHECK((pcx ? header.format == TEX_INDEXED8 : header.format == TEX_RGB24 || header.format == TEX_RGBA32) &&
                start + pixelCount * pixelBytes <= record.size());
-    if (pcx && (header.width > 640 || header.height > 480))
-        return;
     const std::unique_ptr<CImage> image(pcx ? static_cast<CImage*>(new CPcxImage(file.data(), uint32_t(file.size())))
                                             : new CTgaImage(file.data(), uint32_t(file.size())));
     FUZZ_CHECK(g_ImageError == IMGERR_NONE && image->m_Width == header.width && image->m_Height == header.height);

@@ -4,7 +4,7 @@
 
 #include <unistd.h>
 
-bool AskYesNo(const char* caption, const char* question, std::FILE* input)
+bool AskYesNo(const char* caption, const char* question, const char* /*explanation*/, std::FILE* input)
 {
     if (isatty(fileno(input))) {
         // Progress lines written so far appear before the question.

@@ -7,12 +7,15 @@
 
 #include <io.h>
 
-bool AskYesNo(const char* caption, const char* question, std::FILE* input)
+#include <string>
+
+bool AskYesNo(const char* caption, const char* question, const char* explanation, std::FILE* input)
 {
     DWORD mode = 0;
     if (GetConsoleMode(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(input))), &mode)) {
         std::fflush(stdout);
-        return MessageBoxA(nullptr, question, caption, MB_YESNO | MB_ICONEXCLAMATION) != IDNO;
+        const std::string text = std::string(question) + "?\n\n" + explanation;
+        return MessageBoxA(nullptr, text.c_str(), caption, MB_YESNO | MB_ICONQUESTION) != IDNO;
     }
     return ReadYesNoAnswer(input);
 }

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 const char kPathSeparators[] = "/";
+const char kPathSeparator = '/';
 const bool kHostHasDrives = false;
 
 namespace {

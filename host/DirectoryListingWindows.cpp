@@ -9,6 +9,7 @@
 #include <cstring>
 
 const char kPathSeparators[] = "/\\";
+const char kPathSeparator = '\\';
 const bool kHostHasDrives = true;
 
 namespace {

@@ -67,6 +67,11 @@ bool WildcardMatch(const char* pattern, const char* name)
     return false;
 }
 
+bool IsPathSeparator(char c)
+{
+    return c != '\0' && std::strchr(kPathSeparators, c) != nullptr;
+}
+
 std::string PatternDirectory(const std::string& pattern)
 {
     const size_t separator = pattern.find_last_of(kPathSeparators);

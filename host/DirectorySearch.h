@@ -19,6 +19,13 @@ struct FoundFile {
 // the part before it matches, so "*.*" matches every name.
 bool WildcardMatch(const char* pattern, const char* name);
 
+// The separator the host writes between folders in paths it makes: '/' on POSIX hosts,
+// '\\' on Windows.
+extern const char kPathSeparator;
+
+// True for a character that ends a folder name in a path on this host.
+bool IsPathSeparator(char c);
+
 // The directory part of a pattern, with its trailing separator, or "" for the working
 // directory. On Windows a drive prefix "X:" with no separator after it is the directory.
 std::string PatternDirectory(const std::string& pattern);

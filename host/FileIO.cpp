@@ -129,6 +129,14 @@ bool PathExists(const std::string& path)
     return stat(path.c_str(), &info) == 0;
 }
 
+bool IsSameFile(const std::string& first, const std::string& second)
+{
+    struct stat firstInfo {};
+    struct stat secondInfo {};
+    return stat(first.c_str(), &firstInfo) == 0 && stat(second.c_str(), &secondInfo) == 0 &&
+           firstInfo.st_dev == secondInfo.st_dev && firstInfo.st_ino == secondInfo.st_ino;
+}
+
 bool IsFolder(const std::string& path)
 {
     struct stat info {};

@@ -40,6 +40,9 @@ bool ReadWholeFile(const std::string& path, size_t maxSize, FileBytes& bytes, st
 // True when `path` names an existing file or directory.
 bool PathExists(const std::string& path);
 
+// True when both paths name the same existing file (after following links).
+bool IsSameFile(const std::string& first, const std::string& second);
+
 // True when `path` names a folder (or a link to one).
 bool IsFolder(const std::string& path);
 

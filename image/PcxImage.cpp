@@ -3,6 +3,7 @@
 #include "image/PcxImage.h"
 
 #include "common/ByteReader.h"
+#include "image/PcxFormat.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -10,34 +11,22 @@
 
 namespace {
 
-constexpr size_t kHeaderSize = 128;
-constexpr uint8_t kManufacturer = 10;
-constexpr uint8_t kVersion = 5;
-constexpr uint8_t kEncodingRle = 1;
-constexpr uint8_t kBitsPerPixel = 8;
-constexpr size_t kXmaxOffset = 8;
-constexpr size_t kPlanesOffset = 65;
-constexpr int32_t kMaxWidth = 640;
-constexpr int32_t kMaxHeight = 480;
-
-// A byte with both top bits set starts a run: its low six bits count, the next byte
-// is the value. Any other byte is a single value.
-constexpr uint8_t kRunMarker = 0xC0;
-constexpr uint8_t kRunLengthMask = 0x3F;
-constexpr uint64_t kMaxRunPixels = kRunLengthMask;  // the most a two-byte run gives
+constexpr uint64_t kMaxRunPixels = kPcxRunLengthMask;  // the most a two-byte run gives
+static_assert(kPcxPaletteSize == kPaletteSize, "the PCX palette is the image's palette");
 
 const char kNotPcxText[] = "not a PCX file";
 // The header passed, but the data cannot hold the palette or the rows it announces.
 const char kTruncatedText[] = "truncated PCX file";
 const char kNoMemoryText[] = "Not enough memory";
+const char kTooLargeText[] = "Image too large";
 
 struct PcxHeader {
     uint8_t manufacturer;
     uint8_t version;
     uint8_t encoding;
     uint8_t bitsPerPixel;
-    int16_t xmax;
-    int16_t ymax;
+    uint16_t xmax;
+    uint16_t ymax;
     uint8_t planes;
     uint16_t bytesPerLine;
 };
@@ -50,23 +39,22 @@ bool ReadHeader(const uint8_t* data, uint32_t size, PcxHeader& header)
     header.version = reader.u8();
     header.encoding = reader.u8();
     header.bitsPerPixel = reader.u8();
-    reader.seek(kXmaxOffset);  // Xmin and Ymin are taken as 0
-    header.xmax = static_cast<int16_t>(reader.u16());
-    header.ymax = static_cast<int16_t>(reader.u16());
-    reader.seek(kPlanesOffset);
+    reader.seek(kPcxXmaxOffset);  // Xmin and Ymin are taken as 0
+    header.xmax = reader.u16();
+    header.ymax = reader.u16();
+    reader.seek(kPcxPlanesOffset);
     header.planes = reader.u8();
     header.bytesPerLine = reader.u16();
-    reader.seek(kHeaderSize);
+    reader.seek(kPcxHeaderSize);
     return reader.ok();
 }
 
 bool IsSupported(const PcxHeader& header)
 {
-    // Xmax and Ymax with bit 15 set read as negative: no pixels, rejected too.
-    return header.manufacturer == kManufacturer && header.version == kVersion &&
-           header.encoding == kEncodingRle && header.bitsPerPixel == kBitsPerPixel &&
-           header.xmax >= 0 && header.xmax < kMaxWidth && header.ymax >= 0 &&
-           header.ymax < kMaxHeight && header.planes <= 1;
+    // Every side the extractor's writer can write is read.
+    return header.manufacturer == kPcxManufacturer && header.version == kPcxVersion &&
+           header.encoding == kPcxRleEncoding && header.bitsPerPixel == kPcxBitsPerPixel &&
+           header.xmax < kPcxMaxSide && header.ymax < kPcxMaxSide && header.planes <= 1;
 }
 
 // The most pixels `count` encoded bytes can produce.
@@ -84,7 +72,7 @@ CPcxImage::CPcxImage(const uint8_t* data, uint32_t size)
         SetImageError(IMGERR_BADFORMAT, kNotPcxText);
         return;
     }
-    if (size < kHeaderSize + kPaletteSize) {
+    if (size < kPcxHeaderSize + kPcxPaletteSize) {
         SetImageError(IMGERR_BADFORMAT, kTruncatedText);
         return;
     }
@@ -94,10 +82,10 @@ CPcxImage::CPcxImage(const uint8_t* data, uint32_t size)
     const int32_t rowLength = std::max<int32_t>(width, header.bytesPerLine);
 
     ByteReader whole(data, size);
-    whole.seek(kHeaderSize);
-    const size_t bodySize = size - kHeaderSize - kPaletteSize;
+    whole.seek(kPcxHeaderSize);
+    const size_t bodySize = size - kPcxHeaderSize - kPcxPaletteSize;
     const uint8_t* body = whole.take(bodySize);
-    const uint8_t* palette = whole.take(kPaletteSize);
+    const uint8_t* palette = whole.take(kPcxPaletteSize);
     if (static_cast<uint64_t>(rowLength) * static_cast<uint64_t>(height) >
         MaxEncodedPixels(bodySize)) {
         SetImageError(IMGERR_BADFORMAT, kTruncatedText);
@@ -105,13 +93,17 @@ CPcxImage::CPcxImage(const uint8_t* data, uint32_t size)
     }
 
     m_Format = IMG_PCX;
-    m_pPalette = static_cast<uint8_t*>(std::malloc(kPaletteSize));
-    // The header allows at most 640 x 480 pixels, so only a lack of memory fails here.
-    if (!m_pPalette || !mfSetSize(width, height)) {
+    m_pPalette = static_cast<uint8_t*>(std::malloc(kPcxPaletteSize));
+    if (!m_pPalette) {
         SetImageError(IMGERR_BADFORMAT, kNoMemoryText);
         return;
     }
-    std::memcpy(m_pPalette, palette, kPaletteSize);
+    // The planes' cap, shared by every decoder, is below what the header allows.
+    if (!mfSetSize(width, height)) {
+        SetImageError(IMGERR_BADFORMAT, kTooLargeText);
+        return;
+    }
+    std::memcpy(m_pPalette, palette, kPcxPaletteSize);
 
     // Rows the data never reaches stay as mfSetSize cleared them.
     ByteReader reader(body, bodySize);
@@ -122,8 +114,8 @@ CPcxImage::CPcxImage(const uint8_t* data, uint32_t size)
         while (x < rowLength) {
             uint8_t value = reader.u8();
             int32_t runLength = 1;
-            if ((value & kRunMarker) == kRunMarker) {
-                runLength = value & kRunLengthMask;
+            if ((value & kPcxRunFlag) == kPcxRunFlag) {
+                runLength = value & kPcxRunLengthMask;
                 value = reader.u8();
             }
             if (!reader.ok())

@@ -3,6 +3,7 @@
 #include "image/TgaImage.h"
 
 #include "common/ByteReader.h"
+#include "image/TgaFormat.h"
 
 #include <algorithm>
 #include <cstring>
@@ -12,7 +13,6 @@ namespace {
 
 constexpr uint32_t kColorMapEntries = 16384;
 constexpr uint32_t kMaxColorMapEnd = kColorMapEntries - 2;
-constexpr uint8_t kOriginTopFlag = 0x20;
 constexpr int kInterlaceShift = 6;
 constexpr uint8_t kInterlaceTwoWay = 1;
 constexpr uint8_t kInterlaceFourWay = 2;
@@ -22,7 +22,7 @@ constexpr uint64_t kMaxPacketPixels = kPacketCountMask + 1;
 
 enum {
     TGA_MAPPED = 1,
-    TGA_TRUECOLOR = 2,
+    TGA_TRUECOLOR = kTgaTrueColour,
     TGA_GRAY = 3,
     TGA_RLE_MAPPED = 9,
     TGA_RLE_TRUECOLOR = 10,
@@ -337,7 +337,7 @@ CTgaImage::CTgaImage(const uint8_t* data, uint32_t size)
 
     // Stored rows go top-down or bottom-up, and with interlace every second or fourth
     // row, pass after pass. Pixels the data never reaches stay cleared.
-    const bool topFirst = (header.descriptor & kOriginTopFlag) != 0;
+    const bool topFirst = (header.descriptor & kTgaOriginTop) != 0;
     const uint8_t interlace = header.descriptor >> kInterlaceShift;
     const uint32_t step = interlace == kInterlaceFourWay ? 4 : interlace == kInterlaceTwoWay ? 2 : 1;
     uint32_t trueRow = 0;

@@ -6,6 +6,12 @@
 #include <string>
 #include <vector>
 
+namespace {
+
+constexpr int kExitSomeFailed = 3;
+
+}  // namespace
+
 int main(int argc, char* argv[])
 {
     PrintBanner(kTrimTitle);
@@ -14,7 +20,8 @@ int main(int argc, char* argv[])
         std::printf("%s", kTrimUsage);
         return 1;
     }
-    const int32_t total = OptimizeTree(prefix.c_str(), 0);
+    int32_t failures = 0;
+    const int32_t total = OptimizeTree(prefix.c_str(), 0, failures);
     std::printf("\n %d file(s) is optimized\n", total);
-    return 0;
+    return failures > 0 ? kExitSomeFailed : 0;
 }

@@ -1,6 +1,7 @@
 // Mtxtrim's depth-first walk over the working directory.
 #include "optimizer/OptimizeTree.h"
 
+#include "archive/PackageStaging.h"
 #include "archive/ResFile.h"
 #include "host/DirectorySearch.h"
 #include "host/FileIO.h"
@@ -16,19 +17,22 @@ namespace {
 
 constexpr char kMatchAll[] = "*.*";
 
-// Compacts one file if it is a package; true when it was compacted.
-bool OptimizeFile(const std::string& path)
+enum class TrimOutcome { Compacted, Failed, NotAPackage };
+
+// Compacts one file if it is a package.
+TrimOutcome OptimizeFile(const std::string& path)
 {
     CResFile package(path.c_str());
     package.Open(RA_READ);
     if (package.mfGetError())
-        return false;  // not a package, or not a readable one: skipped silently
+        return TrimOutcome::NotAPackage;  // or not a readable one: skipped silently
+    RemoveLeftoverStagingOf(path);
     std::printf(" Process: '%s'\n", path.c_str());
     if (!package.mfOptimize(0)) {
         std::printf("Warning: %s\n", package.mfGetError());
-        return false;
+        return TrimOutcome::Failed;
     }
-    return true;
+    return TrimOutcome::Compacted;
 }
 
 bool IsOptionLike(const std::string& arg)
@@ -48,11 +52,17 @@ bool TrimPrefixFor(const std::vector<std::string>& args, std::string& prefix)
     if (args.size() > 1 || IsOptionLike(folder) || !IsFolder(folder))
         return false;
     const char last = folder.back();
-    prefix = last == '/' || last == '\\' ? folder : folder + "/";
+    prefix = IsPathSeparator(last) ? folder : folder + kPathSeparator;
     return true;
 }
 
 int32_t OptimizeTree(const char* prefix, int32_t count)
+{
+    int32_t failures = 0;
+    return OptimizeTree(prefix, count, failures);
+}
+
+int32_t OptimizeTree(const char* prefix, int32_t count, int32_t& failures)
 {
     DirectorySearch search;
     if (!search.Start(std::string(prefix) + kMatchAll))
@@ -64,12 +74,24 @@ int32_t OptimizeTree(const char* prefix, int32_t count)
         if (found.name[0] == '.' || found.isSymlink)
             continue;
         const std::string path = std::string(prefix) + found.name;
-        if (found.isDirectory)
-            count = OptimizeTree((path + "/").c_str(), count);
+        if (found.isDirectory) {
+            count = OptimizeTree((path + kPathSeparator).c_str(), count, failures);
+            continue;
+        }
         // Only regular files are opened (a pipe would block the run), and a path longer
         // than the handle's name buffer is never opened cut short.
-        else if (found.isRegular && path.size() < kResNameCapacity && OptimizeFile(path))
+        if (!found.isRegular || path.size() >= kResNameCapacity)
+            continue;
+        switch (OptimizeFile(path)) {
+        case TrimOutcome::Compacted:
             ++count;
+            break;
+        case TrimOutcome::Failed:
+            ++failures;
+            break;
+        case TrimOutcome::NotAPackage:
+            break;
+        }
     }
     return count;
 }

@@ -16,9 +16,11 @@ extern const char kTrimUsage[];
 bool TrimPrefixFor(const std::vector<std::string>& args, std::string& prefix);
 
 // Walks the directory named by `prefix` ("" for the working directory, otherwise a path
-// ending in "/") depth first and compacts every file that opens as a package, printing
+// ending in a separator; the walk joins folders with kPathSeparator) depth first and compacts every file that opens as a package, printing
 // " Process: '<path>'" for each, and a warning line after a failed compaction. Names
 // beginning with ".", symbolic links and files other than regular ones are skipped. A
 // package already compacted is not written again. Returns `count` plus the number of
 // packages compacted successfully.
 int32_t OptimizeTree(const char* prefix, int32_t count);
+// The same, adding the packages whose compaction failed to `failures`.
+int32_t OptimizeTree(const char* prefix, int32_t count, int32_t& failures);

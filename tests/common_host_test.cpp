@@ -146,7 +146,8 @@ TEST(Host, FilesReadWrittenRemovedAndReplacedOrLeftAloneAndYesNoReadsOneLine)
                     : read && Bytes(got.data.get(), got.data.get() + got.size) == ReadFileBytes(c.name)) << c.name;
     }
     fs::permissions("f", fs::perms::all, fs::perm_options::remove);
-    EXPECT_FALSE(IsWritableFile("f", errorText) || IsWritableFile("missing", errorText));  // also for a user the system lets write it
+    // Read-only also for a user the system lets write it.
+    EXPECT_FALSE(IsWritableFile("f", errorText) || IsWritableFile("missing", errorText));
     fs::permissions("f", fs::perms::owner_write, fs::perm_options::add);
     EXPECT_TRUE(RemoveFile("f", errorText) && !FileExists("f") && fails(RemoveFile("f", errorText)));
     EXPECT_TRUE(fails(RemoveFile("sub", errorText), "", "Is a directory") && IsFolder("sub") && !IsFolder("empty"));
@@ -158,7 +159,7 @@ TEST(Host, FilesReadWrittenRemovedAndReplacedOrLeftAloneAndYesNoReadsOneLine)
     for (const auto& c : answers) {
         std::FILE* piped = std::tmpfile();
         ASSERT_TRUE(piped && std::fputs(c.input, piped) >= 0 && std::fseek(piped, 0, SEEK_SET) == 0);
-        EXPECT_EQ(AskYesNo("Mtxmake", "Use shared palette", piped), c.yes) << c.input;
+        EXPECT_EQ(AskYesNo("Mtxmake", "Use shared palette", "", piped), c.yes) << c.input;
         char rest[8] = {};
         EXPECT_STREQ((std::fread(rest, 1, sizeof rest - 1, piped), rest), c.rest) << c.input;
         std::fclose(piped);
@@ -168,7 +169,7 @@ TEST(Host, FilesReadWrittenRemovedAndReplacedOrLeftAloneAndYesNoReadsOneLine)
     ASSERT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
     std::FILE* terminal = std::fopen(ptsname(master), "r");
     ASSERT_TRUE(terminal && write(master, "n\n", 2) == 2);
-    EXPECT_FALSE(AskYesNo("Mtxmake", "Use shared palette", terminal));
+    EXPECT_FALSE(AskYesNo("Mtxmake", "Use shared palette", "", terminal));
     std::fclose(terminal), close(master);
 #endif
     EXPECT_EQ(testing::internal::GetCapturedStderr(), kWindowsHost ? "" : "Mtxmake: Use shared palette? [Y/n] ");

@@ -69,7 +69,8 @@ TEST(Compaction, KeepsEveryEntryInChainOrderOrFailsLeavingThePackageAsItWas)
     const Bytes good = MakePackageBytes({{"a", Packed(Bytes(200, 1)), 2, RC_LZSS}, {"b", Bytes(9, 2)}}, 100);
     const std::string in = " in resource file <" + path + ">", opt = "0 CResFile::mfOptimize - ";
     const std::string staging = scratch / ".p.mtx.staging";
-    const std::string readData = opt + "Error read data" + in, fullDisk = opt + "Error write resource file <" + staging + ">";
+    const std::string readData = opt + "Error read data" + in;
+    const std::string fullDisk = opt + "Error write resource file <" + staging + ">";
     std::shared_ptr<void> limit;  // a file-size limit the case sets for the compaction alone
     const struct { Bytes package; std::function<void(CResFile&)> prepare; std::string outcome; } cases[] = {
         {good, [&](CResFile&) { fs::create_directory(staging); },  // a folder is no leftover to remove
@@ -111,9 +112,12 @@ TEST(Compaction, KeepsEveryEntryInChainOrderOrFailsLeavingThePackageAsItWas)
 
 #ifdef MTXTRIM_EXE
 
-// Mtxtrim's output around `lines`, each ending in a line feed.
-std::string TrimOutput(const std::string& lines, int total)
+// Mtxtrim's output around `lines`, each ending in a line feed; Windows prints its paths
+// with backslashes.
+std::string TrimOutput(std::string lines, int total)
 {
+    if (kWindowsHost)
+        std::replace(lines.begin(), lines.end(), '/', '\\');
     return std::string("Mtxtrim v1.0") + kMakerNotice + "\n \n" + lines + "\n " + std::to_string(total) +
            " file(s) is optimized\n";
 }
@@ -146,7 +150,7 @@ TEST(Mtxtrim, WalksTheTreeAndCountsOnlySuccessfulCompactions)
         "Warning: CResFile::mfOptimize - Error read data in resource file <bad.mtx>\n Process: 'locked.mtx'\n"
         "Warning: CResFile::mfOptimize - Resource file <locked.mtx> is read-only (" + kAccessDenied + ")\n"
         " Process: 'sub/_Temp'\n Process: 'sub/b.any'\n Process: 'sub/deeper/d'\n", 5));
-    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.status, 3);  // two packages could not be compacted
     for (const auto& [name, bytes, compacts] : files)
         EXPECT_EQ(ReadFileBytes(scratch / name), compacts ? Compacted(bytes) : bytes) << name;
     EXPECT_FALSE(FileExists(scratch / ".a.mtx.staging"));

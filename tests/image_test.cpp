@@ -190,6 +190,12 @@ TEST(ImageDecoders, HandMadeFilesAndEveryRejectionText)
     const Bytes pcx = Pcx(0, 0, 1, {5});
     auto pcxWith = [&](size_t at, uint8_t value) { Bytes file = pcx; file[at] = value; return file; };
     const char *notPcx = "not a PCX file", *pcxCut = "truncated PCX file";
+    const auto runs = [](size_t count) {  // runs of 63 pixels of index 7
+        Bytes body;
+        for (size_t i = 0; i < count; ++i)
+            body.insert(body.end(), {0xFF, 7});
+        return body;
+    };
     ExpectOutcomes(Make<CPcxImage>, {
         {Pcx(4, 1, 5, {0xC5, 9, 0xC5, 3}), "", {9, 9, 9, 9, 9, 3, 3, 3, 3, 3}},
         {Pcx(2, 1, 3, {0xC5, 9, 1, 2, 3}), "", {9, 9, 9, 1, 2, 3}},  // surplus of a run dropped
@@ -200,8 +206,11 @@ TEST(ImageDecoders, HandMadeFilesAndEveryRejectionText)
         {Pcx(63, 0, 64, {0xFF, 1}), "", Bytes(63, 1) + Bytes{0}},    // three bytes give 64 pixels at most
         {Pcx(64, 0, 65, {0xFF, 1}), pcxCut}, {Pcx(99, 9, 100, Bytes(30, 0xFF)), pcxCut},
         {Pcx(0, 0, 1, {5}, 700), pcxCut}, {Prefix(pcx, 127), notPcx}, {pcxWith(0, 11), notPcx}, {pcxWith(1, 3), notPcx},
-        {pcxWith(2, 0), notPcx}, {pcxWith(3, 4), notPcx}, {pcxWith(65, 3), notPcx}, {Pcx(640, 0, 0, {}), notPcx},
-        {Pcx(0, 480, 0, {}), notPcx}, {Pcx(0xFFFF, 0, 0, {}), notPcx}, {Pcx(0, 0x8000, 0, {}), notPcx}}, true);
+        {pcxWith(2, 0), notPcx}, {pcxWith(3, 4), notPcx}, {pcxWith(65, 3), notPcx},
+        // every side the extractor writes, up to 65535; the planes' cap of 1 GiB still holds
+        {Pcx(640, 0, 641, runs(11)), "", Bytes(641, 7)}, {Pcx(0, 480, 1, runs(481)), "", Bytes(481, 7)},
+        {Pcx(65534, 0, 65535, runs(1041)), "", Bytes(65535, 7)}, {Pcx(0xFFFF, 0, 0, runs(1041)), notPcx},
+        {Pcx(0, 0xFFFF, 1, runs(65536)), notPcx}, {Pcx(65534, 3300, 65535, runs(3434000)), "Image too large"}}, true);
     const Bytes comment = {0x21, 0xFE, 3, 'h', 'i', '!', 0}, plain = {0x21, 0x01, 2, 9, 9, 1, 'x', 0};
     const Bytes application = Bytes{0x21, 0xFF, 11} + ToBytes("NETSCAPE2.0") + Bytes{3, 1, 0, 0, 0};
     GifLayout valid;  // 4 x 3, a global ramp of four colours
@@ -276,7 +285,7 @@ TEST(ImageLoader, PicksDecodersByContentAndDecodesEveryColourKindOrRefusesIt)
     const SamplePicture picture = RandomPicture(3, 2, random, 256);
     const Bytes tga = EncodeTga(picture, {2, 24, 0, 0x20, false}), mapped = TgaExpected(picture, {1, 8, 24});
     Bytes badPcx = EncodePcx(picture);
-    badPcx[9] = 0x7F;  // Xmax too large: PCX rejects, TGA then reads colour-map type 5
+    badPcx[9] = 0x7F;  // Xmax past what the data fills: PCX rejects, TGA then reads colour-map type 5
     std::vector<Case> cases = {{tga, "", TgaExpected(picture, {2, 24}), -1, IMG_TGA, 24},
         {EncodePcx(picture), "", mapped, -1, IMG_PCX}, {EncodeGifPicture(picture), "", mapped, -1, IMG_GIF},
         {EncodePngRgba(picture, true), "", picture.rgba, -1, IMG_PNG, 32, 3},

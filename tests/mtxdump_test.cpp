@@ -6,6 +6,7 @@
 #include "common/Banner.h"
 #include "extractor/GalleryPage.h"
 #include "image/DxtDecode.h"
+#include "image/Image.h"
 #include "samples/ImageEncoders.h"
 #include "support/TestSupport.h"
 
@@ -13,8 +14,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <random>
 #include <set>
 
@@ -126,27 +129,32 @@ TEST(Mtxdump, ArgumentsGiveTheirListingStatusAndFolders)
     const std::string usage = "usage: Mtxdump [options] mtxfile";
     const std::string listed = Listing("walls.mtx", {"brick", "Palette"});
     const std::string extracted = Process("walls.mtx") + Extract("brick", kOk) + Extract("Palette", kOk);
-    const auto unknown = [](const std::string& option) { return "Unknown option \"" + option + "\""; };
+    const auto unknown = [](const std::string& option) { return "Unknown option \"" + option + "\"\n"; };
+    const auto none = [](const std::string& pattern) { return "Warning: no package matches " + pattern + "\n"; };
     // Arguments -> standard output after the banner, exit status, a folder made and a path not made.
     const struct { Args args; std::string out; int status; std::string made = "", notMade = ""; } cases[] = {
         {{}, usage + " (or *.*)\noptions:\n   +extract\n   +dds\n   +png\n   +gallery\n   +list\n   +quarklinks\n"
                      "   -out\n", 1},
+        {{"+Png", "walls"}, listed, 0, "", "walls"}, {{"+GALLERY", "-out", "g", "walls"}, extracted, 0, "g/walls"},
         {{"+extract"}, usage, 1, "", "walls"}, {{"+LIST", "+quarklinks", "+dds"}, usage, 1, "", "DataMirakTxt.qrk"},
         {{"+extract", "-out"}, usage, 1}, {{"+extract", "-out", "walls"}, usage, 1, "", "walls"},
         {{"-x", "walls"}, unknown("-x"), 1}, {{"+list", "-Outdir", "walls"}, unknown("-Outdir"), 1},
         {{"-", "walls"}, unknown("-"), 1}, {{"walls"}, listed, 0, "", "walls"},
-        {{"+LIST", "+DDS", "W*.pcx", "a", "-x"}, listed, 0}, {{"+Png", "walls"}, listed, 0, "", "walls"},
-        {{"+GALLERY", "-out", "g", "walls"}, extracted, 0, "g/walls"}, {{"+x", "walls"}, Listing("+x.mtx", {"e"}), 0},
-        {{"missing/*.mtx"}, "", 0}, {{"-out", "u/v", "+list", "walls"}, listed, 0, "", "u"},
+        {{"W*.pcx", "+LIST", "a", "+DDS"}, listed + none("a"), 2}, {{"walls", "-x"}, unknown("-x"), 1},
+        {{"+x", "*"}, Listing("+x.mtx", {"e"}) + listed, 0}, {{"walls", "./WALLS", "W*", "walls"}, listed, 0},
+        {{"tex/b.*", "tex/a*", "tex/?.*"}, Listing("B.MTX", {"stone"}) + Listing("a.b.mtx", {"dotted"}), 0},
+        {{"missing/*.mtx"}, none("missing/*.mtx"), 2}, {{"-out", "u/v", "+list", "walls"}, listed, 0, "", "u"},
+        {{"nothing", "tex/bad"}, none("nothing") + Unopened("bad.mtx", "tex/bad.mtx"), 3},
         {{"tex/*"}, Listing("a.b.mtx", {"dotted"}) + Listing("B.MTX", {"stone"}) +
-                        Unopened("bad.mtx", "tex/bad.mtx") + (fifo ? Unopened("pipe.mtx", "tex/pipe.mtx") : ""), 0},
+                        Unopened("bad.mtx", "tex/bad.mtx") + (fifo ? Unopened("pipe.mtx", "tex/pipe.mtx") : ""), 3},
         {{"+Extract", "-OUT", "e", "+List", "walls"},
          Listing("walls.mtx", {"brick"}) + Extract("brick", kOk) + "Palette\n" + Extract("Palette", kOk), 0, "e/walls"},
         {{"+extract", "-out", "first", "-out", "o/deep", "walls"}, extracted, 0, "o/deep/walls", "first"},
         {{"+extract", "-out", dir / "abs/x", "walls"}, extracted, 0, "abs/x/walls"},
-        {{"+extract", "-out", "m\\", "nothing"}, "", 0, "m"}, {{"+extract", "walls"}, extracted, 0, "walls"},
-        {{"+extract", "-out", "t", "tex/a*"}, Process("a.b.mtx") + Extract("dotted", CantLoad("dotted")), 0, "t/a",
-         "t/a.b"}};
+        {{"+extract", "-out", "m\\", "nothing"}, none("nothing"), 2, "m"},
+        {{"+extract", "walls"}, extracted, 0, "walls"},
+        {{"+extract", "-out", "t", "tex/a*"}, Process("a.b.mtx") + Extract("dotted", CantLoad("dotted")), 3, "t",
+         "t/a"}};  // no file, no folder
     for (const auto& c : cases) {
         const RunResult run = Dump(dir, c.args);
         const std::string what = testing::PrintToString(c.args);
@@ -155,10 +163,12 @@ TEST(Mtxdump, ArgumentsGiveTheirListingStatusAndFolders)
         EXPECT_TRUE(c.made.empty() || IsDirectory(dir / c.made)) << what;
         EXPECT_TRUE(c.notMade.empty() || !FileExists(dir / c.notMade)) << what;
     }
-    // A file in the way of the output folder, or of the package's folder inside it, ends the run.
+    // A file in the way of the output folder, or of the package's folder inside it (made for its first file), ends
+    // the run.
     for (const std::string out : {"blocker/sub", "blocker"}) {
         const RunResult run = Dump(dir, {"+extract", "-out", out, "walls"});
-        const std::string before = out == "blocker" ? Process("walls.mtx") + "mkdir blocker/walls" : "mkdir " + out;
+        const std::string folder = Process("walls.mtx") + "  extract 'brick' mkdir blocker/walls";
+        const std::string before = out == "blocker" ? folder : "mkdir " + out;
         EXPECT_TRUE(IsHostError(run.out, kBanner + before + ": ", "Not a directory")) << out;
         EXPECT_EQ(run.status, 1) << out;
     }
@@ -248,13 +258,22 @@ TEST(Mtxdump, ExtractedFilesAreTheSampleWritersFilesAndRebuildThePackage)
     }
 }
 
-// Records that do not fit their entry or name no texture format are refused or skipped
-// with their line; the entries after them still extract, each to its own file.
+// Records that do not fit their entry or name no texture format are refused or skipped, and sizes a format's
+// header cannot hold are not written, each with its line; the entries after them still extract, each to its own
+// file: a later entry of a name (letter case aside) to NAME~K, K counting the entries of that name.
 TEST(Mtxdump, EveryRecordGetsItsLineAndOnlyWholeRecordsWriteFiles)
 {
     const Bytes rgb = Rec(1, 1, TEX_RGB24, {1, 2, 3}), dxt = Rec(4, 4, TEX_DXT1, {1, 2, 3, 4, 5, 6, 7, 8}, 0, 0);
-    // Entry name, record -> file written (null: the record is refused) and its last bytes, when given.
-    const struct { const char* name; Bytes record; const char* file = nullptr; Bytes body = {}; } cases[] = {
+    const Bytes tall = Rec(1, 65535, TEX_INDEXED8, Bytes(1024 + 65535, 9), 1);  // the most PCX and TGA hold
+    // Entry name, record -> file written (null: the record is refused) and its last bytes, when given; a file
+    // too large for its format.
+    const struct {
+        const char* name;
+        Bytes record;
+        const char* file = nullptr;
+        Bytes body = {};
+        const char* big = nullptr;
+    } cases[] = {
         {"fits", Rec(2, 2, TEX_RGB24, Bytes(12, 1)), "fits.tga"}, {"short", Rec(2, 2, TEX_RGB24, Bytes(11, 1))},
         {"rgba", Rec(1, 2, TEX_RGBA32, Bytes(8, 1)), "rgba.tga"}, {"width0", Rec(0, 5, TEX_RGBA32, {})},
         {"own", Rec(1, 1, TEX_INDEXED8, Bytes(1025, 200), 1), "own.pcx"}, {"tiny", Bytes(107, 2)},
@@ -267,7 +286,11 @@ TEST(Mtxdump, EveryRecordGetsItsLineAndOnlyWholeRecordsWriteFiles)
         {"row", Rec(4, 1, TEX_DXT1, {8, 7, 6, 5, 4, 3, 2, 1}, 0, 0), "row.dds", {8, 7, 6, 5, 4, 3, 2, 1}},
         {"sky", dxt, "sky.dds", {1, 2, 3, 4, 5, 6, 7, 8}}, {"wall_tc", dxt, "wall.dds"}, {"_tc", dxt, "_tc.dds"},
         {"../../x", rgb, ".._.._x.tga", {3, 2, 1}}, {"a\\b/c", rgb, "a_b_c.tga", {3, 2, 1}}, {"dup", rgb, "dup.tga"},
-        {"dup", Rec(2, 1, TEX_RGBA32, {5, 6, 7, 8, 9, 10, 11, 12}), "dup.tga", {7, 6, 5, 8, 11, 10, 9, 12}}};
+        {"DUP", Rec(2, 1, TEX_RGBA32, {5, 6, 7, 8, 9, 10, 11, 12}), "DUP~2.tga", {7, 6, 5, 8, 11, 10, 9, 12}},
+        {"Dup", tall, "Dup~3.pcx"}, {"SHORT", rgb, "SHORT~2.tga"}, {"a_b_c", rgb, "a_b_c~2.tga"},
+        {"wall", dxt, "wall~2.dds"}, {"wide", Rec(65535, 1, TEX_RGBA32, Bytes(4 * 65535, 1)), "wide.tga"},
+        {"tga", Rec(65536, 1, TEX_RGB24, Bytes(3 * 65536, 1)), nullptr, {}, "tga.tga"},
+        {"pcx", Rec(1, 65536, TEX_INDEXED8, Bytes(1024 + 65536, 1), 1), nullptr, {}, "pcx.pcx"}};
     ScratchDir dir;
     std::vector<TestEntry> entries;
     for (const auto& c : cases)
@@ -281,23 +304,31 @@ TEST(Mtxdump, EveryRecordGetsItsLineAndOnlyWholeRecordsWriteFiles)
         for (const auto& c : cases) {
             const bool skipped =
                 !dds && c.record.size() >= kMipHeaderSize && GetI32(c.record, kMipFormatOffset) >= TEX_DXT1;
-            const std::string ending = c.file ? kOk : CantLoad(c.name);
+            const std::string big = out + "/pk/" + (c.big ? c.big : "");
+            const std::string tooLarge = "Warning: Can't write file '" + big + "' (too large for its format)";
+            const std::string ending = c.file ? kOk : c.big ? tooLarge : CantLoad(c.name);
             lines += Extract(c.name, skipped ? "Warning: Compressed texture -- ignored" : ending);
+            if (!skipped && c.file && std::strchr(c.file, '~'))
+                lines += "Warning: Duplicate texture name " + std::string(c.name) + " written as " + c.file + "\n";
             if (!skipped && c.file && *c.file)
                 files[c.file] = c.body;
         }
-        EXPECT_EQ(Dump(dir, {"+extract", dds ? "+dds" : "+EXTRACT", "-out", out, "pk"}).out,
-                  kBanner + Process("pk.mtx") + lines);
+        const RunResult run = Dump(dir, {"+extract", dds ? "+dds" : "+EXTRACT", "-out", out, "pk"});
+        EXPECT_EQ(run.out, kBanner + Process("pk.mtx") + lines);
+        EXPECT_EQ(run.status, 3);
         EXPECT_EQ(FilesIn(dir / out + "/pk").size(), files.size());
         EXPECT_FALSE(FileExists(dir / "DataMirakTxt.qrk"));  // only +quarklinks writes the link file
         for (const auto& [name, body] : files) {  // each file is there, a header and then the body
             const Bytes file = ReadFileBytes(dir / out + "/pk/" + name);
             EXPECT_TRUE(file.size() > body.size() && Bytes(file.end() - body.size(), file.end()) == body) << name;
         }
+        const std::unique_ptr<CImage> pcx(LoadImageFile((dir / out + "/pk/Dup~3.pcx").c_str()));  // reads back
+        EXPECT_EQ(pcx ? pcx->m_Height : 0, 65535);
     }
 }
 
-// Without its own palette a record takes the "Palette" entry (here at index 0), which must be one whole table.
+// Without its own palette a record takes the "Palette" entry (here at index 0), which must be one whole table;
+// a texture without one fails, and its package's folder is not made.
 TEST(Mtxdump, SharedPaletteMustBeOneWholeTable)
 {
     ScratchDir dir;
@@ -306,14 +337,18 @@ TEST(Mtxdump, SharedPaletteMustBeOneWholeTable)
         const std::vector<TestEntry> all = {{"Palette", Bytes(size, 9), RT_PALETTE},
                                             {"idx", Rec(1, 1, TEX_INDEXED8, {4})}};
         WriteFileBytes(dir / pak, MakePackageBytes({all.begin() + (size ? 0 : 1), all.end()}));
-        EXPECT_EQ(Dump(dir, {"+extract", name}).out, kBanner + Process(pak) + (size ? Extract("Palette", kOk) : "") +
-                      Extract("idx", size == kRgbaPaletteSize ? kOk : "(Can't find palette in pak '" + pak + "')"));
+        const RunResult run = Dump(dir, {"+extract", name});
+        const std::string noPalette = "(Can't find palette in pak '" + pak + "')";
+        EXPECT_EQ(run.out, kBanner + Process(pak) + (size ? Extract("Palette", kOk) : "") +
+                               Extract("idx", size == kRgbaPaletteSize ? kOk : noPalette));
+        EXPECT_EQ(run.status, size == kRgbaPaletteSize ? 0 : 3) << size;
         EXPECT_EQ(FileExists(dir / name + "/idx.pcx"), size == kRgbaPaletteSize) << size;
+        EXPECT_EQ(FileExists(dir / name), size == kRgbaPaletteSize) << size;
     }
 }
 
-// The link file has a folder per package and a link per entry. One that cannot be created or
-// written is reported, as is an output file that cannot be written, which is left out; the run goes on.
+// The link file has a folder per package and a link per entry. One that cannot be created or written is reported,
+// as is an output file that cannot be written, which is left out; the run goes on, and ends with status 3.
 TEST(Mtxdump, LinkFileAndFilesThatCannotBeWritten)
 {
     const std::string opening =
@@ -323,7 +358,7 @@ TEST(Mtxdump, LinkFileAndFilesThatCannotBeWritten)
         "    {\n      a = \"../Data\"\n    }\n    Mirak Textures.qtxfolder =\n    {\n";
     const std::string closing = "    }\n  }\n}\n", qrk = "DataMirakTxt.qrk";
     ScratchDir dir;
-    EXPECT_EQ(Dump(dir, {"+quarklinks", "*"}).out, kBanner);
+    EXPECT_EQ(Dump(dir, {"+quarklinks", "*"}).out, kBanner + "Warning: no package matches *\n");
     EXPECT_EQ(ReadFileText(dir / qrk), HostLineEnds(opening + closing));
     const std::vector<TestEntry> entries = {
         {"x/y", Rec(1, 1, TEX_RGB24, {1, 2, 3})}, {"idx", Rec(1, 1, TEX_INDEXED8, Bytes(1025, 1), 1)},
@@ -356,14 +391,15 @@ TEST(Mtxdump, LinkFileAndFilesThatCannotBeWritten)
                            Extract("idx", kWindowsHost ? kOk : cantWrite("o/walls/idx.pcx")) +
                            Extract("d_tc", kWindowsHost ? kOk : cantWrite("o/walls/d.dds")) +
                            Extract("wall", CantLoad("wall")) + Extract("rgba", kOk));
-    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.status, 3);
     EXPECT_EQ(FilesIn(dir / "o/walls").size(), kWindowsHost ? 4u : 2u);  // the folder in the way among them
 #ifndef _WIN32
     fs::remove(dir / qrk);
     fs::create_symlink("/dev/full", dir / qrk);
-    EXPECT_EQ(Dump(dir, {"+quarklinks", "walls"}).out,
-              kBanner + Listing("walls.mtx", {"x/y", "idx", "d_tc", "wall", "rgba"}) +
-                  "Warning: Couldn't write link file '" + qrk + "'\n");
+    const RunResult full = Dump(dir, {"+quarklinks", "walls"});
+    EXPECT_EQ(full.out, kBanner + Listing("walls.mtx", {"x/y", "idx", "d_tc", "wall", "rgba"}) +
+                            "Warning: Couldn't write link file '" + qrk + "'\n");
+    EXPECT_EQ(full.status, 3);
 #endif
 }
 

@@ -143,7 +143,7 @@ TEST(Mtxmake, BuildsEveryInputKindAsksForThePaletteOnceAndSkipsTheRest)
         {"m.dds", DdsHeader("DXT5", 4, 4, 16)}, {"n.dds", dxt2}, {"o.dds", Bytes(dxt1.begin(), dxt1.begin() + 127)},
         {"q.tga", TgaFile(noRows, {})},  // decodes, but has no pixels
         {longDds, dxt1}, {fullName + ".tga", EncodeTga(tiny, {})},
-        // Skipped without a word: dot files, what no decoder takes, the package itself.
+        // Skipped without a word: dot files and the package itself; what no decoder takes is named.
         {".hidden.tga", EncodeTga(tiny, {})}, {"notes.txt", ToBytes("not an image")}, {"PAK.MTX", EncodeTga(tiny, {})},
     };
     ScratchDir dir;
@@ -156,7 +156,8 @@ TEST(Mtxmake, BuildsEveryInputKindAsksForThePaletteOnceAndSkipsTheRest)
         SCOPED_TRACE("answer '" + answer + "'");
         const bool shared = answer.find_first_of("nN") == std::string::npos;
         const auto colours = [&](const char* file) {
-            return shared ? "Warning: Colours of <" + std::string(file) + "> differ from the shared palette\n" : "";
+            return shared ? "Warning: Colours of <" + std::string(file) + "> differ from the shared palette; it keeps its own\n"
+                          : "";
         };
         const RunResult run = RunTool(MTXMAKE_EXE, {"pak", "*.*"}, dir.path(), answer);
         EXPECT_TRUE(run.status == 0 && run.err == "") << run.err;  // no prompt when the answer comes from a pipe
@@ -167,15 +168,20 @@ TEST(Mtxmake, BuildsEveryInputKindAsksForThePaletteOnceAndSkipsTheRest)
                                "Add file <e.tga>...\nAdd file <f.tga>...\nAdd file <g.tga>...\n"
                                "Add file <h.png>...\nAdd file <i.png>...\nAdd file <j.jpg>...\n"
                                "Add DXT1 texture <k.dds>...\nAdd DXT3 texture <l.dds>...\n"
-                               "Add DXT5 texture <m.dds>...\n Unknown DXT format\nAdd file <q.tga>...\n"
+                               "Add DXT5 texture <m.dds>...\n"
+                               "Skip file <n.dds>: a DDS file whose block format is not DXT1, DXT3 or DXT5\n"
+                               "Skip file <notes.txt>: not an image this tool reads\n"
+                               "Skip file <o.dds>: not an image this tool reads\n"
+                               "Skip file <q.tga>: an image without pixels\n"
                                "Add DXT1 texture <" + longDds + ">...\nWarning: Texture name of <" + longDds +
                                "> cut to <" + cutDds + ">\nAdd file <" + fullName + ".tga>...\n" + Done("pak.mtx"));
         std::vector<Entry> expected = {
             {"a", RT_TEXTURE, PictureRecord(indexed, TEX_INDEXED8, 2, !shared)},
             {"A", RT_TEXTURE, PictureRecord(tiny, TEX_RGB24)},
             {"b", RT_TEXTURE, PictureRecord(unusedChanged, TEX_INDEXED8, -1, !shared)},
-            {"c", RT_TEXTURE, PictureRecord(firstChanged, TEX_INDEXED8, -1, !shared)},
-            {"d", RT_TEXTURE, PictureRecord(lastChanged, TEX_INDEXED8, -1, !shared)},
+            // Colours that differ where the pixels use them keep the image's own palette.
+            {"c", RT_TEXTURE, PictureRecord(firstChanged, TEX_INDEXED8, -1, true)},
+            {"d", RT_TEXTURE, PictureRecord(lastChanged, TEX_INDEXED8, -1, true)},
             {"e", RT_TEXTURE, PictureRecord(odd, TEX_RGB24)}, {"f", RT_TEXTURE, PictureRecord(alpha, TEX_RGBA32)},
             {"g", RT_TEXTURE, PictureRecord(grey, TEX_RGB24)}, {"h", RT_TEXTURE, PictureRecord(png, TEX_RGBA32)},
             {"i", RT_TEXTURE, PictureRecord(pngRgb, TEX_RGB24)}, {"j", RT_TEXTURE, PictureRecord(flat, TEX_RGB24)},
@@ -202,6 +208,7 @@ TEST(Mtxmake, CommandLinesPackageNamesAndFailures)
                               "       Mtxmake +remove packname name(s)  remove the entries whose names match\n";
     const std::string longest = std::string(123, 'p') + ".mtx", stars = std::string(126, 'x') + "*";
     const std::string added = "Add file <tile.tga>...\n", noImage = "Warning: no image among the files matching ";
+    const std::string skipped = "Skip file <notes.txt>: not an image this tool reads\n";
     // The package as printed (none when refused first) and what follows "Create package".
     const struct { std::vector<std::string> args; std::string package, tail; int status; } cases[] = {
         {{}, "", usage, 1}, {{"pak"}, "", usage, 1}, {{"", "*.*"}, "", usage, 1}, {{".mtx", "*.*"}, "", usage, 1},
@@ -212,8 +219,8 @@ TEST(Mtxmake, CommandLinesPackageNamesAndFailures)
         {{longest, "*.tga"}, longest, added + Done(longest), 0},
         {{"pak", stars}, "pak.mtx", "Warning: no file matches " + stars + "\n", 2},
         {{"walls", "texturs/*.*"}, "walls.mtx", "Warning: no file matches texturs/*.*\n", 2},
-        {{"pak", "*.txt"}, "pak.mtx", noImage + "*.txt\n", 2},
-        {{"pak", "*.txt", "notes.*"}, "pak.mtx", noImage + "*.txt notes.*\n", 2},
+        {{"pak", "*.txt"}, "pak.mtx", skipped + noImage + "*.txt\n", 2},
+        {{"pak", "*.txt", "notes.*"}, "pak.mtx", skipped + noImage + "*.txt notes.*\n", 2},  // each file once
         {{"pak", "*.tga"}, "pak.mtx", added + Done("pak.mtx"), 0},
         {{"pak.mtx", "*.tga"}, "pak.mtx", added + Done("pak.mtx"), 0},
         {{"pak.old", "*.tga"}, "pak.mtx", added + Done("pak.mtx"), 0},
@@ -253,7 +260,10 @@ protected:
     {
         return RunTool(MTXMAKE_EXE, args, m_dir.path(), answers);
     }
-    void WritePackage(const std::vector<TestEntry>& entries) { WriteFileBytes(m_dir / "pak.mtx", MakePackageBytes(entries)); }
+    void WritePackage(const std::vector<TestEntry>& entries)
+    {
+        WriteFileBytes(m_dir / "pak.mtx", MakePackageBytes(entries));
+    }
     Bytes Package() { return ReadFileBytes(m_dir / "pak.mtx"); }
     // The record a file gives, its name set.
     static Bytes Named(Bytes record, const std::string& name)
@@ -308,14 +318,22 @@ TEST_F(MtxmakeUpdate, AnUnchangedPackageIsNotWrittenAgain)
     EXPECT_EQ(FileIdentity(m_dir / "pak.mtx"), inode);
 }
 
+TEST_F(MtxmakeUpdate, TheNextRunRemovesAStagingFileAKilledRunLeft)
+{
+    WritePackage({{"a", RecordA()}});
+    WriteFileBytes(m_dir / ".pak.mtx.staging", ToBytes("half a package"));
+    EXPECT_EQ(Make({"+update", "pak", "a.tga"}).status, 0);  // nothing to change
+    EXPECT_FALSE(FileExists(m_dir / ".pak.mtx.staging"));
+}
+
 TEST_F(MtxmakeUpdate, SyncRemovesTexturesNoFileGaveAndThePaletteNoRecordUses)
 {
     const Bytes sharedIndexed = MakeRecordBytes(1, 1, TEX_INDEXED8, {0});
     WritePackage({{"Palette", Bytes(1024, 7), RT_PALETTE}, {"gone", sharedIndexed}, {"a", RecordA()},
                   {"notes", ToBytes("not a texture"), 9}});
     const RunResult run = Make({"+sync", "pak", "a.tga"});
-    EXPECT_EQ(run.out, Updated("pak.mtx") + "Keep file <a.tga>...\nRemove entry <Palette>...\nRemove entry <gone>...\n" +
-                           kUpdateDone);
+    const std::string lines = "Keep file <a.tga>...\nRemove entry <Palette>...\nRemove entry <gone>...\n";
+    EXPECT_EQ(run.out, Updated("pak.mtx") + lines + kUpdateDone);
     EXPECT_EQ(Package(), Compacted(MakePackageBytes({{"a", RecordA()}, {"notes", ToBytes("not a texture"), 9}})));
 }
 
@@ -381,7 +399,8 @@ TEST_F(MtxmakeUpdate, NoImageAmongTheFilesLeavesThePackage)
     const Bytes before = Package();
     WriteFileBytes(m_dir / "notes.txt", ToBytes("text"));
     const RunResult run = Make({"+sync", "pak", "*.txt"});
-    EXPECT_EQ(run.out, Updated("pak.mtx") + "Warning: no image among the files matching *.txt\n");
+    EXPECT_EQ(run.out, Updated("pak.mtx") + "Skip file <notes.txt>: not an image this tool reads\n"
+                           "Warning: no image among the files matching *.txt\n");
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(Package(), before);
 }
@@ -439,6 +458,18 @@ TEST_F(MtxmakeUpdate, AKillAtAnyWriteLeavesTheOldOrTheNewPackage)
     }
 }
 #endif
+
+TEST(Mtxmake, FilesTheShellExpandedGiveThePackageTheirPatternGives)
+{
+    ScratchDir dir;
+    WriteFileBytes(dir / "b.tga", EncodeTga(Picture(2, 2, 1), {}));
+    WriteFileBytes(dir / "A.tga", EncodeTga(Picture(1, 3, 2), {}));
+    ASSERT_EQ(RunTool(MTXMAKE_EXE, {"quoted", "*.tga"}, dir.path()).status, 0);
+    const RunResult expanded = RunTool(MTXMAKE_EXE, {"expanded", "b.tga", "A.tga", "b.tga"}, dir.path());
+    EXPECT_EQ(expanded.out, Created("expanded.mtx") + "Add file <A.tga>...\nAdd file <b.tga>...\n" +
+                                Done("expanded.mtx"));
+    EXPECT_EQ(ReadFileBytes(dir / "expanded.mtx"), ReadFileBytes(dir / "quoted.mtx"));
+}
 
 TEST(BuildMipTexture, RefusesImagesWithoutFormatPixelsOrPaletteAndAveragesOfAHugeWhiteImageDoNotWrap)
 {

@@ -1,0 +1,29 @@
+// The read-ahead window.
+#include "archive/ReadWindow.h"
+
+#include <cstring>
+#include <new>
+#include <utility>
+
+ReadWindow::ReadWindow(ReadAtFunction readAt, size_t windowSize)
+    : m_readAt(std::move(readAt)), m_size(windowSize), m_bytes(new (std::nothrow) uint8_t[windowSize])
+{
+}
+
+bool ReadWindow::Holds(int64_t offset, size_t count) const
+{
+    return m_filled && offset >= m_start &&
+           offset + static_cast<int64_t>(count) <= m_start + static_cast<int64_t>(m_size);
+}
+
+bool ReadWindow::Read(int64_t offset, void* dst, size_t count)
+{
+    if (!Holds(offset, count)) {
+        m_filled = m_bytes && count * 2 <= m_size && offset >= 0 && m_readAt(offset, m_bytes.get(), m_size);
+        m_start = offset;
+        if (!m_filled)
+            return m_readAt(offset, dst, count);
+    }
+    std::memcpy(dst, m_bytes.get() + (offset - m_start), count);
+    return true;
+}
