@@ -5,10 +5,10 @@
 
 namespace {
 
-// Records close behind one another (back to back when compacted, a small entry apart when
-// built) come through one window read; one farther from the last is read on its own.
+// Records back to back, as compaction lays them out, come through one window read; one
+// that lies farther from the last (behind the last one's data) is read on its own.
 constexpr size_t kWindowSize = 64 << 10;
-constexpr int64_t kNearRecords = static_cast<int64_t>(kWindowSize / 4);
+constexpr int64_t kNearRecords = 4 * static_cast<int64_t>(kRecordSize);
 
 }  // namespace
 

@@ -44,18 +44,26 @@ CompactWriteStatus WriteCompactedPackage(std::FILE* out, const std::vector<uint8
 {
     if (std::fwrite(directory.data(), 1, directory.size(), out) != directory.size())
         return CompactWriteStatus::WriteFailed;
+    // The entries' bytes are gathered into one buffer, written out whenever it is full.
     const std::unique_ptr<uint8_t[]> chunk(new (std::nothrow) uint8_t[kCopyChunk]);
     if (!chunk)
         return CompactWriteStatus::OutOfMemory;
+    size_t filled = 0;
     for (const CompactEntry& entry : entries) {
         for (int64_t done = 0; done < entry.record.size;) {
-            const size_t piece = static_cast<size_t>(std::min<int64_t>(entry.record.size - done, kCopyChunk));
-            if (!entry.read(entry.at + done, chunk.get(), piece))
+            const size_t piece = static_cast<size_t>(std::min<int64_t>(entry.record.size - done, kCopyChunk - filled));
+            if (!entry.read(entry.at + done, chunk.get() + filled, piece))
                 return CompactWriteStatus::ReadFailed;
-            if (std::fwrite(chunk.get(), 1, piece, out) != piece)
-                return CompactWriteStatus::WriteFailed;
+            filled += piece;
             done += static_cast<int64_t>(piece);
+            if (filled == kCopyChunk) {
+                if (std::fwrite(chunk.get(), 1, filled, out) != filled)
+                    return CompactWriteStatus::WriteFailed;
+                filled = 0;
+            }
         }
     }
+    if (std::fwrite(chunk.get(), 1, filled, out) != filled)
+        return CompactWriteStatus::WriteFailed;
     return std::fflush(out) == 0 ? CompactWriteStatus::Done : CompactWriteStatus::WriteFailed;
 }

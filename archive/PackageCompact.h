@@ -28,6 +28,7 @@ std::vector<uint8_t> EncodeCompactedDirectory(PackageHeader header, const std::v
 enum class CompactWriteStatus { Done, ReadFailed, WriteFailed, OutOfMemory };
 
 // Writes the package: `directory` (from EncodeCompactedDirectory), then each entry's
-// stored bytes, copied through one bounded buffer, and flushes the stream.
+// stored bytes, gathered in one bounded buffer and written a buffer at a time, and
+// flushes the stream.
 CompactWriteStatus WriteCompactedPackage(std::FILE* out, const std::vector<uint8_t>& directory,
                                          const std::vector<CompactEntry>& entries);

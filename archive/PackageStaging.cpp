@@ -4,14 +4,11 @@
 #include "host/DirectorySearch.h"
 #include "host/StagedFile.h"
 
-#include <cstdio>
-#include <new>
 
 namespace {
 
 // Room for "." and the suffix within the 255 bytes hosts allow for one name.
 constexpr size_t kMaxStagedStem = 240;
-constexpr size_t kStagingBuffer = 1 << 20;
 
 }  // namespace
 
@@ -43,13 +40,7 @@ bool PackageStaging::Create(std::string& errorText)
     Discard();
     ::RemoveStagingLeftover(m_path);
     m_stream = CreateStagingFile(m_path, errorText);
-    if (!m_stream)
-        return false;
-    // Few, large writes; without the buffer the stream's own small one serves.
-    m_buffer.reset(new (std::nothrow) char[kStagingBuffer]);
-    if (m_buffer && std::setvbuf(m_stream, m_buffer.get(), _IOFBF, kStagingBuffer) != 0)
-        m_buffer.reset();
-    return true;
+    return m_stream != nullptr;
 }
 
 bool PackageStaging::Commit(std::string& errorText)

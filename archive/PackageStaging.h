@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdio>
-#include <memory>
 #include <string>
 
 // The staging file's name begins with "." and ends in this, never in ".mtx", so no walk
@@ -41,5 +40,4 @@ private:
     std::string m_target;   // the package file itself, links followed
     std::string m_path;     // the staging file
     std::FILE* m_stream = nullptr;
-    std::unique_ptr<char[]> m_buffer;  // the stream's buffer; it outlives the stream
 };

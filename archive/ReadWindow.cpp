@@ -5,6 +5,14 @@
 #include <new>
 #include <utility>
 
+namespace {
+
+// Only reads of at most this share of the window go through it: a larger one is read
+// straight into its destination, sparing a copy.
+constexpr size_t kSmallShare = 16;
+
+}  // namespace
+
 ReadWindow::ReadWindow(ReadAtFunction readAt, size_t windowSize)
     : m_readAt(std::move(readAt)), m_size(windowSize), m_bytes(new (std::nothrow) uint8_t[windowSize])
 {
@@ -19,7 +27,7 @@ bool ReadWindow::Holds(int64_t offset, size_t count) const
 bool ReadWindow::Read(int64_t offset, void* dst, size_t count)
 {
     if (!Holds(offset, count)) {
-        m_filled = m_bytes && count * 2 <= m_size && offset >= 0 && m_readAt(offset, m_bytes.get(), m_size);
+        m_filled = m_bytes && count <= m_size / kSmallShare && offset >= 0 && m_readAt(offset, m_bytes.get(), m_size);
         m_start = offset;
         if (!m_filled)
             return m_readAt(offset, dst, count);

@@ -13,8 +13,9 @@ public:
     ReadWindow(ReadAtFunction readAt, size_t windowSize);
 
     // Reads exactly `count` bytes at `offset`, from the window when it holds them, else
-    // after moving the window there; a read of more than half a window, or one near the
-    // end of the source where no whole window can be read, goes to the source directly.
+    // after moving the window there; a read of more than a sixteenth of the window, or one
+    // near the end of the source where no whole window can be read, goes to the source
+    // directly.
     bool Read(int64_t offset, void* dst, size_t count);
 
 private:
