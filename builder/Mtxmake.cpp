@@ -6,6 +6,7 @@
 #include "archive/PackageStaging.h"
 #include "archive/ResFile.h"
 #include "builder/DdsTexture.h"
+#include "builder/DecodeAhead.h"
 #include "builder/MipConvert.h"
 #include "builder/PackageUpdate.h"
 #include "builder/RecordSink.h"
@@ -21,6 +22,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <thread>
 #include <tuple>
 
 const char kMtxmakeTitle[] = "Img (Gif,Jpg,Pcx,Png,Tga,DDS) to MTX package converter v1.0";
@@ -30,6 +32,7 @@ namespace {
 constexpr char kToolName[] = "Mtxmake";
 constexpr size_t kMaxTextureName = kMipNameSize - 1;
 constexpr size_t kMaxFileSize = UINT32_MAX;  // the image loader takes 32-bit sizes
+constexpr unsigned long kMaxJobs = 64;
 
 // Why a matched file gives no record.
 constexpr char kNotAnImage[] = "not an image this tool reads";
@@ -43,10 +46,18 @@ constexpr char kPaletteNo[] = "No: every palette image keeps its own palette, 1 
 
 enum class MakeMode { Create, Update, Sync, Remove };
 
+// As many workers as the machine has cores.
+unsigned DefaultJobs()
+{
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores > 0 ? cores : 1;
+}
+
 struct MakeSettings {
     MakeMode mode = MakeMode::Create;
     std::string packageName;
     std::vector<std::string> patterns;
+    unsigned jobs = DefaultJobs();  // threads that read and decode files ahead
 };
 
 void PrintUsage()
@@ -54,7 +65,8 @@ void PrintUsage()
     std::printf("usage: Mtxmake packname file(s) (*.* for all files)\n"
                 "       Mtxmake +update packname file(s)  add new textures, replace changed ones\n"
                 "       Mtxmake +sync packname file(s)    as +update, and remove textures no file gave\n"
-                "       Mtxmake +remove packname name(s)  remove the entries whose names match\n");
+                "       Mtxmake +remove packname name(s)  remove the entries whose names match\n"
+                "       +jobs N (anywhere) reads and decodes on N threads; the default is one per core\n");
 }
 
 // The message that ends the run after a failure of the package handle.
@@ -119,12 +131,13 @@ public:
     CPackageBuilder(RecordSink& sink, const std::string& packageName, std::FILE* answers)
         : m_Sink(sink), m_PackageName(packageName), m_Answers(answers) {}
 
-    bool mfAddMatch(const std::string& directory, const FoundFile& match);
+    // Makes the record of one matched file from what was read and decoded of it.
+    bool mfAddMatch(const std::string& fileName, FileIntake intake);
     const std::string& fatalMessage() const { return m_FatalMessage; }
 
 private:
     bool mfAddDds(FileBytes file, const DdsSurface& surface, const std::string& fileName);
-    bool mfAddImage(FileBytes file, const std::string& fileName, const char* rejection);
+    bool mfAddImage(std::unique_ptr<CImage> image, const std::string& fileName);
     bool mfAskPalette(const CImage& image, const std::string& fileName);
     bool mfSkip(const std::string& fileName, const char* reason);
     void mfSetTextureName(MipTexture& header, const std::string& fileName, const char* suffix);
@@ -140,23 +153,19 @@ private:
     std::string m_FatalMessage;
 };
 
-bool CPackageBuilder::mfAddMatch(const std::string& directory, const FoundFile& match)
+bool CPackageBuilder::mfAddMatch(const std::string& fileName, FileIntake intake)
 {
-    const std::string path = directory + match.name;
-    // Pipes and devices are skipped too: opening one could block the run.
-    if (match.isDirectory || !match.isRegular || match.name[0] == '.' ||
-        EqualsIgnoringCase(path.c_str(), m_PackageName.c_str()))
-        return true;
-    FileBytes file;
-    std::string hostError;
-    if (!ReadWholeFile(path, kMaxFileSize, file, hostError))
-        return mfSkip(match.name, hostError.c_str());
-    DdsSurface surface;
-    const DdsKind dds = ReadDdsSurface(file.data.get(), file.size, surface);
-    if (dds == DdsKind::Dxt)
-        return mfAddDds(std::move(file), surface, match.name);
-    // A DDS file of another block format is still offered to the image decoders.
-    return mfAddImage(std::move(file), match.name, dds == DdsKind::UnknownCode ? kUnknownDxt : kNotAnImage);
+    if (intake.readFailed)
+        return mfSkip(fileName, intake.readError.c_str());
+    if (intake.dds == DdsKind::Dxt)
+        return mfAddDds(std::move(intake.file), intake.surface, fileName);
+    if (!intake.image) {
+        // A PNG that failed past its signature names its fault; other files no decoder took,
+        // a DDS file of another block format among them.
+        const char* rejection = intake.dds == DdsKind::UnknownCode ? kUnknownDxt : kNotAnImage;
+        return mfSkip(fileName, intake.imageError == IMGERR_NOMEMORY ? intake.imageErrorText.c_str() : rejection);
+    }
+    return mfAddImage(std::move(intake.image), fileName);
 }
 
 // Every matched file that gives no record says so, with the reason, on a line of its own.
@@ -178,14 +187,8 @@ bool CPackageBuilder::mfAddDds(FileBytes file, const DdsSurface& surface, const 
     return mfAddRecord(header.name, std::move(record), recordSize, fileName);
 }
 
-bool CPackageBuilder::mfAddImage(FileBytes file, const std::string& fileName, const char* rejection)
+bool CPackageBuilder::mfAddImage(std::unique_ptr<CImage> image, const std::string& fileName)
 {
-    std::unique_ptr<CImage> image(LoadImageMemory(file.data.get(), static_cast<uint32_t>(file.size)));
-    file.data.reset();
-    if (!image) {
-        // A PNG that failed past its signature names its fault; other files no decoder took.
-        return mfSkip(fileName, g_ImageError == IMGERR_NOMEMORY ? g_ImageErrorText : rejection);
-    }
     if (!CanBuildMipTexture(*image))
         return mfSkip(fileName, kNoPixels);
     const std::string line = "Add file <" + fileName + ">...\n";
@@ -257,6 +260,17 @@ bool CPackageBuilder::mfFail(std::string message)
     return false;
 }
 
+// A worker count: a whole number from 1 to kMaxJobs.
+bool ParseJobs(const char* text, unsigned& jobs)
+{
+    char* end = nullptr;
+    const unsigned long value = std::strtoul(text, &end, 10);
+    if (end == text || *end != '\0' || text[0] == '-' || value < 1 || value > kMaxJobs)
+        return false;
+    jobs = static_cast<unsigned>(value);
+    return true;
+}
+
 bool IsOption(const char* arg)
 {
     return arg[0] == '+';
@@ -273,6 +287,11 @@ bool ParseMakeArguments(int argc, const char* const argv[], MakeSettings& settin
         const char* arg = argv[i];
         if (!IsOption(arg)) {
             words.emplace_back(arg);
+            continue;
+        }
+        if (EqualsIgnoringCase(arg, "+jobs")) {
+            if (i + 1 == argc || !ParseJobs(argv[++i], settings.jobs))
+                return false;
             continue;
         }
         ++modes;
@@ -337,10 +356,28 @@ std::vector<Match> FindMatches(const std::vector<std::string>& patterns, bool& e
     return matches;
 }
 
-bool AddAll(CPackageBuilder& builder, const std::vector<Match>& matches, std::string& fatalMessage)
+// Whether a matched file is offered to the decoders at all; the others are passed over
+// without a word. Pipes and devices are among them: opening one could block the run.
+bool IsCandidate(const Match& match, const std::string& packageName)
 {
-    for (const Match& match : matches) {
-        if (!builder.mfAddMatch(match.directory, match.file)) {
+    const std::string path = match.directory + match.file.name;
+    return !match.file.isDirectory && match.file.isRegular && match.file.name[0] != '.' &&
+           !EqualsIgnoringCase(path.c_str(), packageName.c_str());
+}
+
+// Takes every candidate in file order, its bytes read and decoded ahead on `workers` threads.
+bool AddAll(CPackageBuilder& builder, const MakeSettings& settings, const std::vector<Match>& matches,
+            std::string& fatalMessage)
+{
+    std::vector<std::string> paths;
+    for (const Match& match : matches)
+        paths.push_back(IsCandidate(match, settings.packageName) ? match.directory + match.file.name : "");
+    DecodeAhead ahead(paths, kMaxFileSize, settings.jobs);
+    for (size_t i = 0; i < matches.size(); ++i) {
+        FileIntake intake = ahead.Next();
+        if (paths[i].empty())
+            continue;
+        if (!builder.mfAddMatch(matches[i].file.name, std::move(intake))) {
             fatalMessage = builder.fatalMessage();
             return false;
         }
@@ -364,7 +401,7 @@ int CreatePackage(const MakeSettings& settings, const std::vector<Match>& matche
     }
     CreateSink sink(package);
     CPackageBuilder builder(sink, settings.packageName, answers);
-    if (!AddAll(builder, matches, fatalMessage))
+    if (!AddAll(builder, settings, matches, fatalMessage))
         return 1;
     if (sink.records() == 0)
         return NoImage(settings);  // the staged package goes with the handle
@@ -409,7 +446,7 @@ int UpdatePackage(const MakeSettings& settings, const std::vector<Match>& matche
         return 1;
     UpdateSink sink(package);
     CPackageBuilder builder(sink, settings.packageName, answers);
-    if (!AddAll(builder, matches, fatalMessage))
+    if (!AddAll(builder, settings, matches, fatalMessage))
         return 1;
     if (sink.records() == 0)
         return NoImage(settings);

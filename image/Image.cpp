@@ -15,8 +15,8 @@ static_assert(kMaxPlaneBytes <= SIZE_MAX, "the largest planes fit in size_t");
 
 }  // namespace
 
-int32_t g_ImageError = IMGERR_NONE;
-char g_ImageErrorText[kImageErrorTextSize] = "";
+thread_local int32_t g_ImageError = IMGERR_NONE;
+thread_local char g_ImageErrorText[kImageErrorTextSize] = "";
 
 void SetImageError(int32_t code, const char* text)
 {

@@ -25,9 +25,9 @@ constexpr int kImageErrorTextSize = 256;
 constexpr int kPaletteEntries = 256;
 constexpr int kPaletteSize = kPaletteEntries * 3;  // RGB triplets, red first
 
-// Process-wide last error of the image decoders; one decode at a time.
-extern int32_t g_ImageError;
-extern char g_ImageErrorText[kImageErrorTextSize];
+// Last error of the image decoders, one per thread, so that threads decode side by side.
+extern thread_local int32_t g_ImageError;
+extern thread_local char g_ImageErrorText[kImageErrorTextSize];
 
 // Stores the code and copies the text (null leaves it empty, longer texts are cut).
 void SetImageError(int32_t code, const char* text);

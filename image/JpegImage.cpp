@@ -16,7 +16,7 @@ constexpr size_t kMessageSize = 256;
 static_assert(kMessageSize >= JMSG_LENGTH_MAX, "room for every library message");
 
 // The text of the library error that ended the last failed decode.
-char g_JpegMessage[kMessageSize];
+thread_local char g_JpegMessage[kMessageSize];
 
 constexpr int kRgbaBytes = 4;
 constexpr int kCmykComponents = 4;

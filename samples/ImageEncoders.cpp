@@ -3,6 +3,7 @@
 
 #include "common/ByteReader.h"
 
+#include <cmath>
 #include <algorithm>
 #include <csetjmp>
 #include <cstdio>
@@ -555,4 +556,29 @@ Bytes EncodeDdsDxt1(const SamplePicture& picture)
         for (int x = 0; x < picture.width; x += 4)
             EncodeDxt1Block(picture, x, y, out);
     return out;
+}
+
+SamplePicture PhotoPicture(int side, uint32_t seed)
+{
+    SamplePicture picture(side, side);
+    uint32_t state = seed * 2654435761u + 1;
+    const auto grain = [&state] {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        return static_cast<int>(state % 17) - 8;
+    };
+    const auto clamp = [](double value) { return static_cast<uint8_t>(value < 0 ? 0 : value > 255 ? 255 : value); };
+    const double scale = (5.0 + seed % 7) / side;
+    const double phase = seed % 13;
+    for (int y = 0; y < side; ++y) {
+        for (int x = 0; x < side; ++x) {
+            uint8_t* pixel = picture.at(x, y);
+            pixel[0] = clamp(128 + 100 * std::sin(x * scale + phase) * std::cos(y * scale * 0.7) + grain());
+            pixel[1] = clamp(128 + 90 * std::sin((x + y) * scale * 0.5) + grain());
+            pixel[2] = clamp(110 + 80 * std::cos((x - 2 * y) * scale * 0.3 + phase) + grain());
+            pixel[3] = 255;
+        }
+    }
+    return picture;
 }

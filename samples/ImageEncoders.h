@@ -155,6 +155,12 @@ Bytes EncodeJpeg(const JpegLayout& layout, const Bytes& samples);
 // Baseline colour JPEG of the picture's RGB channels.
 Bytes EncodeJpegRgb(const SamplePicture& picture, int quality);
 
+// ---- Pictures ----
+
+// A photograph-like picture: smooth colour waves with a little grain, different for each
+// seed; no palette.
+SamplePicture PhotoPicture(int side, uint32_t seed);
+
 // ---- DDS ----
 
 // The 128-byte header of a one-level compressed surface with the given code.

@@ -159,7 +159,7 @@ TEST(Mtxmake, BuildsEveryInputKindAsksForThePaletteOnceAndSkipsTheRest)
             return shared ? "Warning: Colours of <" + std::string(file) + "> differ from the shared palette; it keeps its own\n"
                           : "";
         };
-        const RunResult run = RunTool(MTXMAKE_EXE, {"pak", "*.*"}, dir.path(), answer);
+        const RunResult run = RunTool(MTXMAKE_EXE, {"pak", "*.*", "+jobs", "4"}, dir.path(), answer);
         EXPECT_TRUE(run.status == 0 && run.err == "") << run.err;  // no prompt when the answer comes from a pipe
         EXPECT_EQ(run.out, Created("pak.mtx") +
                                "Add file <a.gif>...\nAdd file <A.tga>...\nWarning: Duplicate texture name A\n"
@@ -197,6 +197,10 @@ TEST(Mtxmake, BuildsEveryInputKindAsksForThePaletteOnceAndSkipsTheRest)
         // The same files and the same decision give the same package, byte for byte.
         const Bytes before = std::exchange(previous[shared], ReadFileBytes(dir / "pak.mtx"));
         EXPECT_TRUE(before.empty() || before == previous[shared]);
+        // One worker reads and decodes as four do: the same text, the same bytes.
+        const RunResult single = RunTool(MTXMAKE_EXE, {"+jobs", "1", "pak", "*.*"}, dir.path(), answer);
+        EXPECT_EQ(single.out, run.out);
+        EXPECT_EQ(ReadFileBytes(dir / "pak.mtx"), previous[shared]);
     }
 }
 
@@ -205,7 +209,8 @@ TEST(Mtxmake, CommandLinesPackageNamesAndFailures)
     const std::string usage = "usage: Mtxmake packname file(s) (*.* for all files)\n"
                               "       Mtxmake +update packname file(s)  add new textures, replace changed ones\n"
                               "       Mtxmake +sync packname file(s)    as +update, and remove textures no file gave\n"
-                              "       Mtxmake +remove packname name(s)  remove the entries whose names match\n";
+                              "       Mtxmake +remove packname name(s)  remove the entries whose names match\n"
+                              "       +jobs N (anywhere) reads and decodes on N threads; the default is one per core\n";
     const std::string longest = std::string(123, 'p') + ".mtx", stars = std::string(126, 'x') + "*";
     const std::string added = "Add file <tile.tga>...\n", noImage = "Warning: no image among the files matching ";
     const std::string skipped = "Skip file <notes.txt>: not an image this tool reads\n";
@@ -214,7 +219,9 @@ TEST(Mtxmake, CommandLinesPackageNamesAndFailures)
         {{}, "", usage, 1}, {{"pak"}, "", usage, 1}, {{"", "*.*"}, "", usage, 1}, {{".mtx", "*.*"}, "", usage, 1},
         {{std::string(128, 'p'), "*.*"}, "", usage, 1}, {{"pak", "x" + stars}, "", usage, 1},
         {{std::string(124, 'p'), "*.*"}, "", usage, 1},  // 128 characters with ".mtx"
-        {{"+update", "+sync", "pak", "*.tga"}, "", usage, 1},
+        {{"+update", "+sync", "pak", "*.tga"}, "", usage, 1}, {{"+jobs", "0", "pak", "*.tga"}, "", usage, 1},
+        {{"pak", "*.tga", "+jobs"}, "", usage, 1}, {{"+jobs", "2x", "pak", "*.tga"}, "", usage, 1},
+        {{"+JOBS", "3", "pak", "*.tga"}, "pak.mtx", added + Done("pak.mtx"), 0},
         {{"pak", "+bogus", "*.tga"}, "", "Unknown option \"+bogus\"\n", 1},
         {{longest, "*.tga"}, longest, added + Done(longest), 0},
         {{"pak", stars}, "pak.mtx", "Warning: no file matches " + stars + "\n", 2},
