@@ -26,7 +26,23 @@ void DumpActions::LinksEntry(const PackageVisit& visit, const DirEntry& entry)
 ExtractStatus DumpActions::ExtractEntry(const PackageVisit& visit, CResFile& package, int32_t index,
                                         PackageOutput& output, std::string& errorText)
 {
-    return ExtractTexture(package, index, output, visit.packagePath, m_Palette, m_WriteDds, errorText);
+    ExtractOutcome outcome;
+    const ExtractStatus status =
+        ExtractTexture(package, index, output, visit.packagePath, m_Palette, m_Formats, outcome, errorText);
+    if (m_WithGallery)
+        m_Gallery.mfAddEntry(package, index, outcome);
+    return status;
+}
+
+ExtractStatus DumpActions::ExtractPackageEnd(const PackageVisit& visit, PackageOutput& output,
+                                             std::string& errorText)
+{
+    return m_WithGallery ? m_Gallery.mfEndPackage(visit, output, errorText) : ExtractStatus::Done;
+}
+
+bool DumpActions::ExtractEnd()
+{
+    return !m_WithGallery || m_Gallery.mfEnd();
 }
 
 void DumpActions::LinksPackageEnd(const PackageVisit&)

@@ -29,6 +29,10 @@ DumpParseResult ParseDumpArguments(const std::vector<std::string>& args, DumpSet
             settings.extract = true;
         } else if (IsOption(arg, "+dds")) {
             settings.dds = true;
+        } else if (IsOption(arg, "+png")) {
+            settings.png = true;
+        } else if (IsOption(arg, "+gallery")) {
+            settings.gallery = settings.extract = settings.png = true;
         } else if (IsOption(arg, "+list")) {
             settings.list = true;
         } else if (IsOption(arg, "+quarklinks")) {
@@ -70,6 +74,8 @@ void PrintDumpUsage()
                "options:\n"
                "   +extract\n"
                "   +dds\n"
+               "   +png\n"
+               "   +gallery\n"
                "   +list\n"
                "   +quarklinks\n"
                "   -out\n",

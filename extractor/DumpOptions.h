@@ -11,6 +11,8 @@ constexpr char kDumpShortUsage[] = "usage: Mtxdump [options] mtxfile";
 struct DumpSettings {
     bool extract = false;
     bool dds = false;           // DXT records are extracted as DDS files
+    bool png = false;           // textures are extracted as PNG files
+    bool gallery = false;       // a page per package beside its PNG files; sets extract and png
     bool list = false;          // also on when neither +extract nor +list is given
     bool quarkLinks = false;
     std::string outputDirectory;  // when extracting and not empty, it ends in a separator

@@ -3,7 +3,9 @@
 #include "extractor/ExtractTexture.h"
 
 #include "extractor/ImageWriters.h"
+#include "extractor/PngWriter.h"
 #include "image/DdsFormat.h"
+#include "image/DxtDecode.h"
 
 #include <cstdio>
 #include <cstring>
@@ -13,7 +15,6 @@
 
 namespace {
 
-constexpr int32_t kOwnPaletteBit = 1;
 constexpr uint8_t kOpaqueAlpha = 255;
 constexpr size_t kRgbBytes = 3;
 constexpr size_t kRgbaBytes = 4;
@@ -31,6 +32,8 @@ struct EntryJob {
     const char* entryName;
     int32_t ordinal;  // the entry's place among the package's entries of its name
     std::string& errorText;
+    ExtractOutcome& outcome;  // gets the name of the file written
+    bool png;                 // PNG files instead of PCX and TGA files
 };
 
 ExtractStatus CantLoad(const char* entryName)
@@ -70,6 +73,7 @@ ExtractStatus WriteOut(const EntryJob& job, const std::string& stem, const char*
         return ExtractStatus::Failed;
     }
     std::printf("\t(Ok.)\n");
+    job.outcome.fileName = file.name;
     if (file.renamed)
         std::printf("Warning: Duplicate texture name %s written as %s\n", job.entryName, file.name.c_str());
     return ExtractStatus::Done;
@@ -118,7 +122,7 @@ const uint8_t* RecordData(const EntryBytes& record, const MipTexture& header, in
     return record.data.get() + dataOffset;
 }
 
-// Palette record: own palette from the record or the package's shared one, then PCX.
+// Palette record: own palette from the record or the package's shared one, then PCX or PNG.
 ExtractStatus ExtractIndexed(CResFile& package, const EntryBytes& record, const MipTexture& header,
                              const EntryJob& job, const std::string& packageFileName, RgbaPalette& palette)
 {
@@ -134,6 +138,11 @@ ExtractStatus ExtractIndexed(CResFile& package, const EntryBytes& record, const 
         std::memcpy(&palette, data, kRgbaPaletteSize);
         data += kRgbaPaletteSize;
     }
+    if (job.png) {
+        const PngPicture picture{header.width, header.height, PngColour::Palette, data, &palette};
+        return WriteOut(job, FileStem(job.entryName), ".png", true,
+                        [&](const std::string& path) { return WritePng(path, picture); });
+    }
     uint8_t pcxPalette[kPcxPaletteSize];
     for (size_t i = 0; i < kRgbaPaletteEntries; ++i) {
         pcxPalette[i * kRgbBytes] = palette.entries[i].red;
@@ -146,12 +155,18 @@ ExtractStatus ExtractIndexed(CResFile& package, const EntryBytes& record, const 
                     });
 }
 
-// RGB or RGBA record: pixels as R, G, B, A for the TGA writers.
+// RGB or RGBA record: as stored for the PNG writer, or as R, G, B, A for the TGA writers.
 ExtractStatus ExtractTrueColour(const EntryBytes& record, const MipTexture& header, const EntryJob& job)
 {
     const uint8_t* data = RecordData(record, header, 0);
     if (!data)
         return CantLoad(job.entryName);
+    if (job.png) {
+        const PngColour colour = header.format == TEX_RGBA32 ? PngColour::Rgba : PngColour::Rgb;
+        const PngPicture picture{header.width, header.height, colour, data};
+        return WriteOut(job, FileStem(job.entryName), ".png", true,
+                        [&](const std::string& path) { return WritePng(path, picture); });
+    }
     const bool fits = TgaCanHold(header.width, header.height);
     if (header.format == TEX_RGBA32) {
         return WriteOut(job, FileStem(job.entryName), ".tga", fits, [&](const std::string& path) {
@@ -171,46 +186,82 @@ ExtractStatus ExtractTrueColour(const EntryBytes& record, const MipTexture& head
     });
 }
 
-// DXT record: its body as stored, behind a DDS header that describes it. The file is
-// named like the DDS file the builder makes this entry from.
+// The file stem of a DXT record: its entry name without the "_tc" the builder adds, so
+// the file is named like the DDS file the builder makes this entry from.
+std::string DxtFileStem(const char* entryName)
+{
+    std::string stem = entryName;
+    const size_t suffixLength = sizeof kDxtNameSuffix - 1;
+    if (stem.size() > suffixLength && stem.compare(stem.size() - suffixLength, suffixLength, kDxtNameSuffix) == 0)
+        stem.resize(stem.size() - suffixLength);
+    return FileStem(stem);
+}
+
+// DXT record: its body as stored, behind a DDS header that describes it.
 ExtractStatus ExtractDxt(const EntryBytes& record, const MipTexture& header, const EntryJob& job)
 {
     const size_t bodySize = record.size - kMipHeaderSize;
     DdsSurfaceHeader surface;
     if (!DescribeDxtSurface(DxtFormatName(header.format), header.width, header.height, bodySize, surface))
         return CantLoad(job.entryName);
-    std::string stem = job.entryName;
-    const size_t suffixLength = sizeof kDxtNameSuffix - 1;
-    if (stem.size() > suffixLength && stem.compare(stem.size() - suffixLength, suffixLength, kDxtNameSuffix) == 0)
-        stem.resize(stem.size() - suffixLength);
     // The DDS header holds every size a record can have.
-    return WriteOut(job, FileStem(stem), ".dds", true, [&](const std::string& path) {
+    return WriteOut(job, DxtFileStem(job.entryName), ".dds", true, [&](const std::string& path) {
         return WriteDds(path, surface, record.data.get() + kMipHeaderSize, bodySize);
     });
+}
+
+// DXT record: its top level decoded and written as an RGBA PNG. The record stores no
+// average colour, so the outcome gets the decoded pixels' one.
+ExtractStatus ExtractDxtPng(const EntryBytes& record, const EntryJob& job)
+{
+    MipTexture& header = job.outcome.header;
+    const std::unique_ptr<uint8_t[]> pixels =
+        DecodeDxtTopLevel(DxtFormatName(header.format), header.width, header.height,
+                          record.data.get() + kMipHeaderSize, record.size - kMipHeaderSize);
+    if (!pixels)
+        return CantLoad(job.entryName);
+    const size_t pixelCount = static_cast<size_t>(header.width) * static_cast<size_t>(header.height);
+    uint64_t sums[kRgbBytes] = {};
+    for (size_t pixel = 0; pixel < pixelCount; ++pixel) {
+        for (size_t channel = 0; channel < kRgbBytes; ++channel)
+            sums[channel] += pixels[pixel * kRgbaBytes + channel];
+    }
+    header.averageRed = static_cast<int32_t>(sums[0] / pixelCount);
+    header.averageGreen = static_cast<int32_t>(sums[1] / pixelCount);
+    header.averageBlue = static_cast<int32_t>(sums[2] / pixelCount);
+    job.outcome.knownAverage = true;
+    const PngPicture picture{header.width, header.height, PngColour::Rgba, pixels.get()};
+    return WriteOut(job, DxtFileStem(job.entryName), ".png", true,
+                    [&](const std::string& path) { return WritePng(path, picture); });
 }
 
 }  // namespace
 
 ExtractStatus ExtractTexture(CResFile& package, int32_t index, PackageOutput& output,
-                             const std::string& packageFileName, RgbaPalette& palette, bool writeDds,
-                             std::string& errorText)
+                             const std::string& packageFileName, RgbaPalette& palette,
+                             const ExtractFormats& formats, ExtractOutcome& outcome, std::string& errorText)
 {
     char entryName[kNameSize];
     std::memcpy(entryName, package.mfGetEntry(index).name, kNameSize);
     entryName[kNameSize - 1] = '\0';
     std::printf("  extract '%s' ", entryName);
-    const EntryJob job{output, entryName, output.CountEntry(entryName), errorText};
+    outcome = ExtractOutcome();
+    const EntryJob job{output, entryName, output.CountEntry(entryName), errorText, outcome, formats.png};
 
     EntryBytes record;
     if (!ReadEntry(package, index, record) || record.size < kMipHeaderSize)
         return CantLoad(entryName);
-    const MipTexture header = DecodeMipTexture(record.data.get());
+    const MipTexture header = outcome.header = DecodeMipTexture(record.data.get());
+    outcome.texture = true;
+    outcome.knownAverage = BytesPerPixel(header.format) != 0;
     switch (header.format) {
     case TEX_DXT1:
     case TEX_DXT3:
     case TEX_DXT5:
-        if (writeDds)
+        if (formats.dds)
             return ExtractDxt(record, header, job);
+        if (formats.png)
+            return ExtractDxtPng(record, job);
         std::printf("Warning: Compressed texture -- ignored\n");
         return ExtractStatus::Done;
     case TEX_INDEXED8:
@@ -220,6 +271,7 @@ ExtractStatus ExtractTexture(CResFile& package, int32_t index, PackageOutput& ou
         return ExtractTrueColour(record, header, job);
     default:
         // Not a texture format (the "Palette" entry lands here): nothing to write.
+        outcome.texture = false;
         std::printf("\t(Ok.)\n");
         return ExtractStatus::Done;
     }

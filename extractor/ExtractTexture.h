@@ -1,5 +1,6 @@
 // Writing one texture record of an open package out as an image file: PCX for
-// palette records, TGA for RGB and RGBA records, DDS for DXT records when asked.
+// palette records, TGA for RGB and RGBA records, DDS for DXT records when asked; or
+// PNG for all of them.
 #pragma once
 
 #include "archive/ResFile.h"
@@ -16,15 +17,34 @@ enum class ExtractStatus {
     FolderFailed,  // the package's folder could not be made; `errorText` says why
 };
 
+// The bit of a record's ownPalette field that says its body starts with a palette.
+constexpr int32_t kOwnPaletteBit = 1;
+
+// Which files extraction writes.
+struct ExtractFormats {
+    bool dds = false;  // DXT records as DDS files; without it they are skipped, or decoded with `png`
+    bool png = false;  // PNG files instead of PCX and TGA files, and for DXT records unless `dds`
+};
+
+// What extraction made of one entry, for the gallery.
+struct ExtractOutcome {
+    bool texture = false;       // the entry holds a record header with a texture format
+    MipTexture header{};        // that header
+    bool knownAverage = false;  // the header's average colour is known: stored, or (DXT) computed
+    std::string fileName;       // the file written, its name in the package's folder; empty when none was
+};
+
 // Extracts entry `index` of `package` into `output`'s folder, named after the entry, with
 // ".pcx" or ".tga", and prints its "  extract '<name>' " line with the ending that tells
-// how it went. With `writeDds`, a DXT record goes to the entry name without its "_tc" +
+// how it went. With `formats.dds`, a DXT record goes to the entry name without its "_tc" +
 // ".dds"; without, it is skipped with a warning. Every '/' and '\\' of the name becomes
 // '_'. A later entry of the same name is written as name~K (K = 2, 3, ...) with a
 // warning. The entry is read whole and unpacked, so a record stored with LZSS extracts
 // like one stored plain. Call it for every entry of the package, in directory order.
 // `packageFileName` names the package in the missing-palette message; `palette` is
-// the run's palette table, refilled for every palette texture.
+// the run's palette table, refilled for every palette texture. With `formats.png`, every
+// texture goes to a ".png" file instead (a DXT record decoded, unless `formats.dds`).
+// `outcome` tells what the entry held and which file it gave.
 ExtractStatus ExtractTexture(CResFile& package, int32_t index, PackageOutput& output,
-                             const std::string& packageFileName, RgbaPalette& palette, bool writeDds,
-                             std::string& errorText);
+                             const std::string& packageFileName, RgbaPalette& palette,
+                             const ExtractFormats& formats, ExtractOutcome& outcome, std::string& errorText);

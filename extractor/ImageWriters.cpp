@@ -45,8 +45,8 @@ Buffer AllocateOutput(uint64_t pixels, uint64_t perPixel, uint64_t slack)
     return Buffer(static_cast<uint8_t*>(std::calloc(pixels * perPixel + slack, 1)));
 }
 
-// Creates or truncates `fileName` (mode 0666 before the umask) and writes the bytes
-// with one write; a file that could not be written whole is removed again.
+}  // namespace
+
 bool WriteWholeFile(const std::string& fileName, const uint8_t* bytes, size_t size)
 {
     std::FILE* file = std::fopen(fileName.c_str(), "wb");
@@ -59,6 +59,8 @@ bool WriteWholeFile(const std::string& fileName, const uint8_t* bytes, size_t si
     RemoveFile(fileName, ignored);
     return false;
 }
+
+namespace {
 
 bool WriteTga(const uint8_t* pixels, int32_t width, int32_t height, const std::string& fileName,
               bool withAlpha)

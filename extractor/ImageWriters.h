@@ -29,6 +29,10 @@ bool WritePcx(const std::string& fileName, const uint8_t* indices, const uint8_t
 bool WriteTga24(const uint8_t* pixels, int32_t width, int32_t height, const std::string& fileName);
 bool WriteTga32(const uint8_t* pixels, int32_t width, int32_t height, const std::string& fileName);
 
+// Creates or truncates `fileName` (mode 0666 before the umask) and writes the bytes
+// with one write; a file that could not be written whole is removed again.
+bool WriteWholeFile(const std::string& fileName, const uint8_t* bytes, size_t size);
+
 // The DDS header, then `bodySize` bytes of `body` as they are.
 bool WriteDds(const std::string& fileName, const DdsSurfaceHeader& header, const uint8_t* body,
               size_t bodySize);

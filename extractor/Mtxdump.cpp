@@ -24,7 +24,7 @@ int main(int argc, char** argv)
     if (parsed.status != DumpParseStatus::Ok)
         FatalError("%s", kDumpShortUsage);
 
-    DumpActions actions(settings.dds);
+    DumpActions actions(settings);
     DumpResult result;
     std::string errorText;
     if (!RunDump(settings, actions, result, errorText))

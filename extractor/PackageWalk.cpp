@@ -45,7 +45,12 @@ bool VisitEntries(const DumpSettings& settings, DumpHooks& hooks, const PackageV
         if (status == ExtractStatus::Failed)
             result.failed = true;
     }
-    return true;
+    if (!settings.extract)
+        return true;
+    const ExtractStatus status = hooks.ExtractPackageEnd(visit, output, errorText);
+    if (status == ExtractStatus::Failed)
+        result.failed = true;
+    return status != ExtractStatus::FolderFailed;
 }
 
 bool ProcessPackage(const DumpSettings& settings, DumpHooks& hooks, const PackageVisit& visit, bool isRegular,
@@ -134,6 +139,8 @@ bool RunDump(const DumpSettings& settings, DumpHooks& hooks, DumpResult& result,
         }
     }
 
+    if (settings.extract && !hooks.ExtractEnd())
+        result.failed = true;
     if (settings.quarkLinks && !hooks.LinksEnd())
         result.failed = true;
     return true;

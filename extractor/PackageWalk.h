@@ -42,8 +42,16 @@ public:
     {
         return ExtractStatus::Done;
     }
+    // Per package opened, after ExtractEntry for its last entry; only with +extract.
+    virtual ExtractStatus ExtractPackageEnd(const PackageVisit&, PackageOutput&, std::string& /*errorText*/)
+    {
+        return ExtractStatus::Done;
+    }
     // Per package, after its last entry; also for a package that failed to open.
     virtual void LinksPackageEnd(const PackageVisit&) {}
+    // Once, after the search has ended, whether or not anything matched; only with
+    // +extract. False when something it writes could not be written.
+    virtual bool ExtractEnd() { return true; }
     // Once, after the search has ended, whether or not anything matched. False when the
     // link file could not be written whole.
     virtual bool LinksEnd() { return true; }

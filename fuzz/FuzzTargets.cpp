@@ -8,8 +8,10 @@
 #include "builder/DdsTexture.h"
 #include "common/ByteReader.h"
 #include "extractor/ExtractTexture.h"
+#include "image/DxtDecode.h"
 #include "image/GifImage.h"
 #include "image/PcxImage.h"
+#include "image/PngImage.h"
 #include "image/TgaImage.h"
 
 #include <algorithm>
@@ -132,9 +134,36 @@ void FuzzPackage(const uint8_t* data, size_t size)
                               ReadWholeFile(kPackage) == after));
 }
 
-// Input: flags (1: a "Palette" entry, 2: stored with LZSS, 4: DXT records as DDS), the palette's length (u16) and
-// bytes, then the texture record, its entry named after it. Extraction writes at most one file, only into the output
-// folder, which our decoders read back as the record (DDS: size, format, body; PCX: indices into the palette).
+// A PNG file extracted from the record: the PNG decoder gives back its pixels, DXT ones as decoded, palette ones with
+// the palette's alphas when any is below 255; without an alpha channel the decoder's fourth byte is 0.
+void CheckExtractedPng(const Bytes& file, const Bytes& record, const MipTexture& header, const RgbaPalette& palette)
+{
+    const std::unique_ptr<CImage> image(new CPngImage(file.data(), uint32_t(file.size())));
+    FUZZ_CHECK(g_ImageError == IMGERR_NONE && image->m_Width == header.width && image->m_Height == header.height);
+    const size_t pixelCount = static_cast<size_t>(header.width) * static_cast<size_t>(header.height);
+    if (const char* code = DxtFormatName(header.format)) {
+        const auto pixels = DecodeDxtTopLevel(code, header.width, header.height, record.data() + kMipHeaderSize,
+                                              record.size() - kMipHeaderSize);
+        return FUZZ_CHECK(pixels && std::equal(pixels.get(), pixels.get() + pixelCount * 4, image->m_pPixels));
+    }
+    const bool indexed = header.format == TEX_INDEXED8;
+    const bool paletteAlpha = std::any_of(std::begin(palette.entries), std::end(palette.entries),
+                                          [](const RgbaColor& entry) { return entry.alpha != 255; });
+    const size_t pixelBytes = indexed ? 1 : header.format == TEX_RGB24 ? 3 : 4;
+    const size_t start = size_t(header.dataOffset) + (indexed && (header.ownPalette & 1) ? kRgbaPaletteSize : 0);
+    for (size_t i = 0; i < pixelCount; ++i) {
+        const uint8_t *stored = record.data() + start + i * pixelBytes, *decoded = image->m_pPixels + i * 4;
+        RgbaColor want = indexed ? palette.entries[*stored] : RgbaColor{stored[0], stored[1], stored[2], 0};
+        want.alpha = indexed ? (paletteAlpha ? want.alpha : 0) : pixelBytes == 4 ? stored[3] : 0;
+        FUZZ_CHECK(decoded[0] == want.red && decoded[1] == want.green && decoded[2] == want.blue &&
+                   decoded[3] == want.alpha);
+    }
+}
+
+// Input: flags (1: a "Palette" entry, 2: stored with LZSS, 4: DXT records as DDS, 8: PNG files), the palette's length
+// (u16) and bytes, then the texture record, its entry named after it. Extraction writes at most one file, only into
+// the output folder, which our decoders read back as the record (DDS: size, format, body; PCX: indices into the
+// palette; PNG: pixels).
 void FuzzExtract(const uint8_t* data, size_t size)
 {
     EnterScratchFolder();
@@ -162,8 +191,9 @@ void FuzzExtract(const uint8_t* data, size_t size)
     FUZZ_CHECK(package.Open(RA_READ) == 1);
     PackageOutput output("out");
     std::string errorText;
-    const ExtractStatus status =
-        ExtractTexture(package, package.mfGetCount() - 1, output, kPackage, palette, (flags & 4) != 0, errorText);
+    ExtractOutcome outcome;
+    const ExtractStatus status = ExtractTexture(package, package.mfGetCount() - 1, output, kPackage, palette,
+                                                {(flags & 4) != 0, (flags & 8) != 0}, outcome, errorText);
     const std::vector<fs::path> written(fs::directory_iterator("out"), fs::directory_iterator{});
     const Bytes file = written.size() == 1 ? ReadWholeFile(written[0]) : Bytes();
     FUZZ_CHECK(std::distance(fs::directory_iterator("."), {}) == 2 && fs::remove_all("out") == written.size() + 1 &&
@@ -172,6 +202,9 @@ void FuzzExtract(const uint8_t* data, size_t size)
     if (written.empty())
         return;
     const MipTexture header = DecodeMipTexture(record.data());
+    FUZZ_CHECK(outcome.texture && outcome.fileName == written[0].filename().string());
+    if (written[0].extension() == ".png")
+        return CheckExtractedPng(file, record, header, palette);
     if (written[0].extension() == ".dds") {
         DdsSurface surface;
         FUZZ_CHECK(ReadDdsSurface(file.data(), file.size(), surface) == DdsKind::Dxt);

@@ -93,14 +93,19 @@ bool DecodeDdsHeader(const uint8_t* data, size_t size, DdsSurfaceHeader& header)
     return reader.ok() && std::memcmp(magic, kDdsMagic, sizeof kDdsMagic) == 0;
 }
 
-bool DescribeDxtSurface(const char* fourCc, int32_t width, int32_t height, uint64_t bodySize,
-                        DdsSurfaceHeader& header)
+uint64_t DxtTopLevelSize(const char* fourCc, int32_t width, int32_t height)
 {
     const uint32_t blockBytes = DxtBlockBytes(fourCc);
     if (blockBytes == 0 || width < 1 || height < 1)
-        return false;
-    const uint64_t topSize = DxtLevelSize(static_cast<uint64_t>(width), static_cast<uint64_t>(height), blockBytes);
-    if (topSize > bodySize || topSize > UINT32_MAX)
+        return 0;
+    return DxtLevelSize(static_cast<uint64_t>(width), static_cast<uint64_t>(height), blockBytes);
+}
+
+bool DescribeDxtSurface(const char* fourCc, int32_t width, int32_t height, uint64_t bodySize,
+                        DdsSurfaceHeader& header)
+{
+    const uint64_t topSize = DxtTopLevelSize(fourCc, width, height);
+    if (topSize == 0 || topSize > bodySize || topSize > UINT32_MAX)
         return false;
     header = DdsSurfaceHeader();
     header.flags = kDdsdCaps | kDdsdHeight | kDdsdWidth | kDdsdPixelFormat | kDdsdLinearSize;
@@ -109,7 +114,7 @@ bool DescribeDxtSurface(const char* fourCc, int32_t width, int32_t height, uint6
     header.linearSize = static_cast<uint32_t>(topSize);
     std::memcpy(header.fourCc, fourCc, kDdsFourCcSize);
     header.caps = kDdsCapsTexture;
-    const uint32_t levels = DxtChainLevels(header.width, header.height, blockBytes, bodySize);
+    const uint32_t levels = DxtChainLevels(header.width, header.height, DxtBlockBytes(fourCc), bodySize);
     if (levels != 0) {
         header.mipMapCount = levels;
         header.flags |= kDdsdMipMapCount;

@@ -44,6 +44,10 @@ void EncodeDdsHeader(const DdsSurfaceHeader& header, uint8_t* out);
 // the file is shorter than kDdsFileHeaderSize or lacks the signature.
 bool DecodeDdsHeader(const uint8_t* data, size_t size, DdsSurfaceHeader& header);
 
+// Bytes of the top level of "DXT1", "DXT3" or "DXT5" data for a width × height surface:
+// whole 4 × 4 blocks. 0 for another code or a side that is not positive.
+uint64_t DxtTopLevelSize(const char* fourCc, int32_t width, int32_t height);
+
 // The header of a file holding `bodySize` bytes of "DXT1", "DXT3" or "DXT5" data for a
 // width × height top level: one level, or the mip-map count when the body is exactly a
 // whole chain of levels down to 1 × 1. False for another code, a side that is not

@@ -1,7 +1,7 @@
 # Sourced by the scripts: installs the Debian packages the build needs, only when missing.
 # mtx_install_deps [more packages]: the tools' own needs plus the ones given.
 mtx_install_deps() {
-    local wanted="cmake g++ make libpng-dev libjpeg-dev pkg-config $*"
+    local wanted="cmake g++ make libpng-dev libjpeg-dev libsquish-dev pkg-config $*"
     local missing=()
     local pkg
     for pkg in $wanted; do
@@ -18,8 +18,11 @@ mtx_install_deps() {
     $sudo apt-get install -y -qq "${missing[@]}"
 }
 
-# The test suite's library.
-MTX_TEST_DEPS="libgtest-dev"
+# The test suite's library, and Pillow (Debian's Python 3), whose DDS decoder the DXT
+# decoding is compared with.
+MTX_TEST_DEPS="libgtest-dev python3-pil"
+# The gallery's browser check in scripts/test (Linux only).
+MTX_BROWSER_DEPS="chromium"
 # Only scripts/bench needs these: Google Benchmark, stb_image (the decoders' peer), jq to
 # read the results, GNU time for peak memory.
 MTX_BENCH_DEPS="libbenchmark-dev libstb-dev jq time"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Windows cross-build's foundation: installs the MinGW-w64 compilers and Wine when
-# missing, and cross-builds zlib, libpng, libjpeg-turbo and GoogleTest as static libraries
-# into build-windows/deps/prefix from Debian's sources of the versions installed for Linux.
+# missing, and cross-builds zlib, libpng, libjpeg-turbo, libsquish and GoogleTest as
+# static libraries into build-windows/deps/prefix from Debian's sources of the versions
+# installed for Linux.
 # A rerun with the same versions, compiler and recipe only checks.
 #
 # Sourced, it defines mtx_windows_deps, mtx_wine_env and the paths below; run, it
@@ -19,7 +20,7 @@ export MTX_WINDOWS_DEPS_PREFIX
 # Host packages; recommends are left out, as Wine's pull in a desktop's worth of
 # graphics, sound and font packages that console programs never touch.
 MTX_WINDOWS_PACKAGES="g++-mingw-w64-x86-64-posix wine wine64 nasm cmake make dpkg-dev
-    bzip2 xz-utils zlib1g-dev libpng-dev libjpeg62-turbo-dev libgtest-dev"
+    bzip2 xz-utils zlib1g-dev libpng-dev libjpeg62-turbo-dev libsquish-dev libgtest-dev"
 
 # Wine for scripts and tests: quiet, no windows, its own prefix in the build folder,
 # and no offer to install Mono or Gecko when the prefix is made.
@@ -52,7 +53,7 @@ mtx_windows_deps() (
     fi
 
     # Source package and version behind each Linux -dev package: what the build wants.
-    local libs="zlib1g-dev libpng-dev libjpeg62-turbo-dev libgtest-dev" dev wanted=""
+    local libs="zlib1g-dev libpng-dev libjpeg62-turbo-dev libsquish-dev libgtest-dev" dev wanted=""
     for dev in $libs; do
         wanted+="$(dpkg-query -W -f='${source:Package} ${source:Version}' "$dev")"$'\n'
     done
@@ -61,7 +62,7 @@ mtx_windows_deps() (
 recipe $(cat "$MTX_WINDOWS_DEPS_SCRIPT" "$MTX_WINDOWS_TOOLCHAIN" | sha256sum | cut -c1-16)"
     if [ -f "$deps/stamp" ] && [ "$(cat "$deps/stamp")" = "$stamp_new" ] &&
         [ -f "$prefix/lib/libz.a" ] && [ -f "$prefix/lib/libpng.a" ] && [ -f "$prefix/lib/libjpeg.a" ] &&
-        [ -f "$prefix/lib/libgtest.a" ]; then
+        [ -f "$prefix/lib/libsquish.a" ] && [ -f "$prefix/lib/libgtest.a" ]; then
         say "up to date in $prefix"
         return 0
     fi
@@ -164,6 +165,14 @@ recipe $(cat "$MTX_WINDOWS_DEPS_SCRIPT" "$MTX_WINDOWS_TOOLCHAIN" | sha256sum | c
     step libjpeg-turbo cmake --build "$deps/build/libjpeg-turbo" -j "$jobs"
     step libjpeg-turbo cmake --install "$deps/build/libjpeg-turbo"
 
+    # libsquish for DXT decoding: the static library alone, without OpenMP (only its
+    # compressor uses threads, and the programs would need the OpenMP runtime's DLL).
+    say "building libsquish"
+    step libsquish cmake -S "$deps/src/libsquish" -B "$deps/build/libsquish" "${cmake_common[@]}" \
+        -DBUILD_SHARED_LIBS=OFF -DBUILD_SQUISH_WITH_OPENMP=OFF -DBUILD_SQUISH_EXTRA=OFF
+    step libsquish cmake --build "$deps/build/libsquish" -j "$jobs"
+    step libsquish cmake --install "$deps/build/libsquish"
+
     # GoogleTest for the test programs; gmock is not used.
     say "building googletest"
     step googletest cmake -S "$deps/src/googletest" -B "$deps/build/googletest" "${cmake_common[@]}" \
@@ -171,7 +180,7 @@ recipe $(cat "$MTX_WINDOWS_DEPS_SCRIPT" "$MTX_WINDOWS_TOOLCHAIN" | sha256sum | c
     step googletest cmake --build "$deps/build/googletest" -j "$jobs"
     step googletest cmake --install "$deps/build/googletest"
 
-    for f in libz.a libpng.a libjpeg.a libgtest.a libgtest_main.a; do
+    for f in libz.a libpng.a libjpeg.a libsquish.a libgtest.a libgtest_main.a; do
         [ -f "$prefix/lib/$f" ] || { say "FAILED: $prefix/lib/$f was not installed"; exit 1; }
     done
     if ls "$prefix/bin/"*.dll >/dev/null 2>&1; then

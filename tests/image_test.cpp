@@ -1,4 +1,5 @@
 // Image decoders and loader: round trips through the sample writers, hand-made edge cases, every rejection's text.
+#include "image/DxtDecode.h"
 #include "image/GifImage.h"
 #include "image/JpegImage.h"
 #include "image/PcxImage.h"
@@ -360,6 +361,32 @@ TEST(ImageLoader, PicksDecodersByContentAndDecodesEveryColourKindOrRefusesIt)
                              RandomPicture(128, 128, random, 256).indices), true, 15000), "Image too large"}},
                    false, IMGERR_BADFORMAT, true);
     ExpectOutcomes(Make<CPngImage>, {{{}, "Not a PNG file"}}, false);
+}
+
+// DXT blocks decode through libsquish: both DXT1 modes, DXT3's and DXT5's alphas, a block cut by the right edge;
+// codes, sides and data that do not make a level are refused. Red is 0xF800, blue 0x001F; rows take indices 0 to 3.
+TEST(DxtDecoding, BlocksDecodeToRgbaAndImpossibleLevelsAreRefused)
+{
+    const Bytes redBlue = {0x00, 0xF8, 0x1F, 0x00, 0xE4, 0xE4, 0xE4, 0xE4};
+    const Bytes blueRed = {0x1F, 0x00, 0x00, 0xF8, 0xE4, 0xE4, 0xE4, 0xE4};
+    const Bytes fourColours = {255, 0, 0, 255, 0, 0, 255, 255, 170, 0, 85, 255, 85, 0, 170, 255};
+    const Bytes dxt5Alpha = {255, 0, 0x3A, 0, 0, 0, 0, 0};  // alphas 255 and 0; texels take codes 2 and 7
+    const struct { const char* name; const char* code; int32_t width, height; Bytes data, rgba; } cases[] = {
+        {"dxt1 four colours", "DXT1", 4, 1, redBlue, fourColours},
+        {"dxt1 three colours and transparent", "DXT1", 4, 1, blueRed,
+         {0, 0, 255, 255, 255, 0, 0, 255, 127, 0, 127, 255, 0, 0, 0, 0}},
+        {"dxt3 nibbles", "DXT3", 2, 1, Bytes{0x21, 0xF0, 0, 0, 0, 0, 0, 0} + blueRed, {0, 0, 255, 17, 255, 0, 0, 34}},
+        {"dxt5 interpolated", "DXT5", 2, 1, dxt5Alpha + redBlue, {255, 0, 0, 218, 0, 0, 255, 36}},
+        {"right edge", "DXT1", 5, 1, redBlue + blueRed, fourColours + Bytes{0, 0, 255, 255}},
+        {"unknown code", "DXT2", 4, 1, Bytes(16, 0), {}}, {"no width", "DXT1", 0, 4, redBlue, {}},
+        {"negative height", "DXT1", 4, -4, redBlue, {}}, {"data short", "DXT5", 4, 4, Bytes(15, 0), {}},
+        {"two blocks, one given", "DXT1", 4, 5, redBlue, {}},
+        {"past the cap", "DXT1", 16384, 16385, Bytes(64, 0), {}}};
+    for (const auto& c : cases) {
+        const auto pixels = DecodeDxtTopLevel(c.code, c.width, c.height, c.data.data(), c.data.size());
+        EXPECT_EQ(pixels != nullptr, !c.rgba.empty()) << c.name;
+        EXPECT_EQ(Plane(pixels.get(), c.rgba.size()), c.rgba) << c.name;
+    }
 }
 
 TEST(ImageModel, PlanesAreCappedAtOneGibibyteAndErrorTextsCut)

@@ -4,6 +4,8 @@
 #include "archive/PackageFormat.h"
 #include "archive/ResFile.h"
 #include "common/Banner.h"
+#include "extractor/GalleryPage.h"
+#include "image/DxtDecode.h"
 #include "image/Image.h"
 #include "samples/ImageEncoders.h"
 #include "support/TestSupport.h"
@@ -11,10 +13,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <random>
 #include <set>
 
 namespace fs = std::filesystem;
@@ -57,6 +61,56 @@ Bytes Rec(int32_t width, int32_t height, int32_t format, const Bytes& body, int3
     return MakeRecordBytes(width, height, format, body, own, at);
 }
 
+// Every entry of a package by name, unpacked.
+std::map<std::string, Bytes> ReadEntries(const std::string& path)
+{
+    std::map<std::string, Bytes> entries;
+    CResFile package(path.c_str());
+    EXPECT_EQ(package.Open(RA_READ), 1) << path;
+    for (int32_t index = 0; index < package.mfGetCount(); ++index) {
+        Bytes& data = entries[package.mfGetEntry(index).name] = Bytes(size_t(package.mfFileSize(index)));
+        package.mfFileRead(index, data.data(), static_cast<int64_t>(data.size()));
+    }
+    return entries;
+}
+
+// The chunk types of a PNG file, in order.
+std::string PngChunks(const Bytes& png)
+{
+    std::string types;
+    size_t length = 0;
+    for (size_t at = 8; at + 8 <= png.size(); at += 12 + length) {
+        length = size_t(png[at]) << 24 | size_t(png[at + 1]) << 16 | size_t(png[at + 2]) << 8 | png[at + 3];
+        types += (types.empty() ? "" : " ") + std::string(png.begin() + long(at) + 4, png.begin() + long(at) + 8);
+    }
+    return types;
+}
+
+// 8 x 4 pictures of every texture kind as Mtxmake takes them: TGA true colour, GIF (index 3 transparent) and PCX
+// with one palette, DXT1 DDS; the entries in their order are Palette (shared only), clear, metal_tc, plain, rgb, rgba.
+void WritePictures(const ScratchDir& dir, uint32_t seed)
+{
+    std::mt19937 random(seed);
+    SamplePicture picture(8, 4);
+    std::generate(picture.rgba.begin(), picture.rgba.end(), [&random] { return uint8_t(random()); });
+    std::generate(picture.palette.begin(), picture.palette.end(), [&random] { return uint8_t(random()); });
+    std::generate(picture.indices.begin(), picture.indices.end(), [&random] { return uint8_t(random() % 6); });
+    fs::create_directory(dir / "in");
+    WriteFileBytes(dir / "in/rgb.tga", EncodeTga(picture, {2, 24, 24, 0x20, false}));
+    WriteFileBytes(dir / "in/rgba.tga", EncodeTga(picture, {2, 32, 24, 0x28, false}));
+    WriteFileBytes(dir / "in/clear.gif", EncodeGifPicture(picture, GifGraphicControl(true, 3)));
+    WriteFileBytes(dir / "in/plain.pcx", EncodePcx(picture));
+    WriteFileBytes(dir / "in/metal.dds", EncodeDdsDxt1(picture));
+}
+
+std::string ExtractedPictures(const std::string& package, bool shared)
+{
+    std::string lines = Process(package) + (shared ? Extract("Palette", kOk) : "");
+    for (const char* name : {"clear", "metal_tc", "plain", "rgb", "rgba"})
+        lines += Extract(name, kOk);
+    return lines;
+}
+
 }  // namespace
 
 TEST(Mtxdump, ArgumentsGiveTheirListingStatusAndFolders)
@@ -79,7 +133,9 @@ TEST(Mtxdump, ArgumentsGiveTheirListingStatusAndFolders)
     const auto none = [](const std::string& pattern) { return "Warning: no package matches " + pattern + "\n"; };
     // Arguments -> standard output after the banner, exit status, a folder made and a path not made.
     const struct { Args args; std::string out; int status; std::string made = "", notMade = ""; } cases[] = {
-        {{}, usage + " (or *.*)\noptions:\n   +extract\n   +dds\n   +list\n   +quarklinks\n   -out\n", 1},
+        {{}, usage + " (or *.*)\noptions:\n   +extract\n   +dds\n   +png\n   +gallery\n   +list\n   +quarklinks\n"
+                     "   -out\n", 1},
+        {{"+Png", "walls"}, listed, 0, "", "walls"}, {{"+GALLERY", "-out", "g", "walls"}, extracted, 0, "g/walls"},
         {{"+extract"}, usage, 1, "", "walls"}, {{"+LIST", "+quarklinks", "+dds"}, usage, 1, "", "DataMirakTxt.qrk"},
         {{"+extract", "-out"}, usage, 1}, {{"+extract", "-out", "walls"}, usage, 1, "", "walls"},
         {{"-x", "walls"}, unknown("-x"), 1}, {{"+list", "-Outdir", "walls"}, unknown("-Outdir"), 1},
@@ -345,4 +401,132 @@ TEST(Mtxdump, LinkFileAndFilesThatCannotBeWritten)
                             "Warning: Couldn't write link file '" + qrk + "'\n");
     EXPECT_EQ(full.status, 3);
 #endif
+}
+
+// `+extract +png`, then Mtxmake on the PNG files: RGB and RGBA records come back identical, palette records as true
+// colour with their colours (RGBA with alpha 0 exactly at the transparent index when the palette has one, kept in
+// tRNS), the DXT1 record as its decoded pixels. No chunk but the needed ones is written.
+TEST(Mtxdump, PngFilesRebuildTheSamePixels)
+{
+    for (const char* answer : {"n\n", "y\n"}) {
+        ScratchDir dir;
+        WritePictures(dir, 23);
+        ASSERT_EQ(RunTool(MTXMAKE_EXE, {"first", "in/*.*"}, dir.path(), answer).status, 0);
+        const bool shared = answer[0] == 'y';
+        const RunResult run = Dump(dir, {"+Extract", "+PNG", "-out", "o", "first"});
+        EXPECT_EQ(run.out, kBanner + ExtractedPictures("first.mtx", shared));
+        EXPECT_EQ(FilesIn(dir / "o/first"), (std::set<std::string>{"clear.png", "metal.png", "plain.png", "rgb.png",
+                                                                   "rgba.png"}));
+        ASSERT_EQ(RunTool(MTXMAKE_EXE, {"second", "o/first/*.*"}, dir.path(), answer).status, 0);
+        std::map<std::string, Bytes> first = ReadEntries(dir / "first.mtx"), second = ReadEntries(dir / "second.mtx");
+        EXPECT_EQ(second["rgb"], first["rgb"]) << answer;
+        EXPECT_EQ(second["rgba"], first["rgba"]) << answer;
+        for (const std::string name : {"clear", "plain"}) {
+            const Bytes& record = first[name];
+            const bool own = GetI32(record, kMipOwnPaletteOffset) == 1;
+            const uint8_t* palette = own ? &record[kMipHeaderSize] : first["Palette"].data();
+            const uint8_t* indices = &record[kMipHeaderSize + (own ? kRgbaPaletteSize : 0)];
+            const bool clear = palette[3 * 4 + 3] == 0;  // the GIF's transparent index, in its or the shared palette
+            Bytes pixels;
+            for (size_t i = 0; i < 32; ++i) {
+                pixels.insert(pixels.end(), palette + indices[i] * 4, palette + indices[i] * 4 + 3);
+                if (clear)
+                    pixels.push_back(indices[i] == 3 ? 0 : 255);
+            }
+            EXPECT_EQ(GetI32(second[name], kMipFormatOffset), clear ? TEX_RGBA32 : TEX_RGB24) << name << answer;
+            EXPECT_EQ(Bytes(second[name].begin() + long(kMipHeaderSize), second[name].end()), pixels) << name << answer;
+            EXPECT_EQ(PngChunks(ReadFileBytes(dir / "o/first/" + name + ".png")),
+                      clear ? "IHDR PLTE tRNS IDAT IEND" : "IHDR PLTE IDAT IEND") << name << answer;
+        }
+        const Bytes& dxt = first["metal_tc"];
+        const auto decoded = DecodeDxtTopLevel("DXT1", 8, 4, &dxt[kMipHeaderSize], dxt.size() - kMipHeaderSize);
+        EXPECT_EQ(Bytes(second["metal"].begin() + long(kMipHeaderSize), second["metal"].end()),
+                  Bytes(decoded.get(), decoded.get() + 128)) << answer;
+        EXPECT_EQ(PngChunks(ReadFileBytes(dir / "o/first/rgb.png")), "IHDR IDAT IEND") << answer;
+    }
+}
+
+// Where each text is found in the page, searching on from the end of the one before; npos once one is missing.
+size_t FindInOrder(const std::string& page, const std::vector<std::string>& texts)
+{
+    size_t at = 0;
+    for (const std::string& text : texts) {
+        at = page.find(text, at);
+        if (at == std::string::npos)
+            return at;
+        at += text.size();
+    }
+    return at;
+}
+
+// `+gallery` writes the files and lines of `+extract +png`, and beside the files of each package one self-contained
+// page: its name and entry count, a tile per texture in directory order, then the other entries; with several
+// packages an index of the pages. With `+dds`, DXT textures stay DDS files that their tiles link.
+TEST(Mtxdump, GalleryPagesShowEachPackageBesideItsPngFiles)
+{
+    ScratchDir dir;
+    WritePictures(dir, 24);
+    ASSERT_EQ(RunTool(MTXMAKE_EXE, {"walls", "in/*.*"}, dir.path(), "y\n").status, 0);
+    fs::copy_file(dir / "walls.mtx", dir / "a b&'#.mtx");
+    const std::set<std::string> files = {"clear.png", "index.html", "metal.png", "plain.png", "rgb.png", "rgba.png"};
+    EXPECT_EQ(Dump(dir, {"+gallery", "-out", "g", "*"}).out,
+              kBanner + ExtractedPictures("a b&'#.mtx", true) + ExtractedPictures("walls.mtx", true));
+    EXPECT_EQ(FilesIn(dir / "g"), (std::set<std::string>{"a b&'#", "index.html", "walls"}));
+    EXPECT_EQ(FilesIn(dir / "g/walls"), files);
+    EXPECT_EQ(FilesIn(dir / "g/a b&'#"), files);
+    const std::string index = ReadFileText(dir / "g/index.html"), page = ReadFileText(dir / "g/walls/index.html");
+    EXPECT_EQ(FindInOrder(index, {"<title>Packages</title>",
+                                  "<li><a href=\"a%20b%26%27%23/index.html\">a b&amp;&#39;#.mtx</a> 6 entries</li>\n",
+                                  "<li><a href=\"walls/index.html\">walls.mtx</a> 6 entries</li>\n</ul>\n</body>\n"
+                                  "</html>\n"}), index.size()) << index;
+    const Bytes rgb = ReadEntries(dir / "walls.mtx")["rgb"];
+    char average[8];
+    std::snprintf(average, sizeof average, "#%02x%02x%02x", GetI32(rgb, kMipAverageRedOffset),
+                  GetI32(rgb, kMipAverageGreenOffset), GetI32(rgb, kMipAverageBlueOffset));
+    const std::string tile = "<figure class=\"tile\">\n<a href=\"clear.png\"><img src=\"clear.png\" width=\"8\" "
+                             "height=\"4\" alt=\"clear\"></a>\n<figcaption>\n<span class=\"name\">clear</span>\n"
+                             "<span>8 \xC3\x97 4</span>\n<span>palette, shared palette</span>\n"
+                             "<span><span class=\"swatch\"";
+    const std::string swatch = std::string("style=\"background:") + average + "\"></span>average " + average;
+    const std::vector<std::string> texts = {"<!DOCTYPE html>\n", "<title>walls.mtx</title>",
+        "image-rendering:pixelated", "<h1>walls.mtx</h1>\n<p>6 entries</p>\n<main class=\"tiles\">\n" + tile,
+        "alt=\"metal_tc\">", "<span>DXT1</span>\n<span><span class=\"swatch\"", "alt=\"plain\">",
+        "<span>palette, shared palette</span>", "alt=\"rgb\">", "<span>RGB</span>", swatch, "alt=\"rgba\">",
+        "<span>RGBA</span>", "</main>\n<h2>Other entries</h2>\n<ul>\n",
+        "<li><span class=\"name\">Palette</span> 1024 bytes</li>\n</ul>\n</body>\n</html>\n"};
+    EXPECT_EQ(FindInOrder(page, texts),
+              page.size()) << page;
+    for (const std::string& html : {index, page}) {  // no script, nothing fetched from outside the folder
+        for (const char* text : {"<script", "<link", "url(", "@import", "://", "<iframe", "<object", "<embed"})
+            EXPECT_EQ(html.find(text), std::string::npos) << text;
+    }
+    const RunResult withDds = Dump(dir, {"+DDS", "+Gallery", "-out", "h", "walls"});
+    EXPECT_EQ(withDds.out, kBanner + ExtractedPictures("walls.mtx", true));
+    EXPECT_EQ(FilesIn(dir / "h"), std::set<std::string>{"walls"});  // one package: no index
+    const std::string ddsPage = ReadFileText(dir / "h/walls/index.html");
+    EXPECT_NE(ddsPage.find("<div class=\"none\"><a href=\"metal.dds\">metal.dds</a></div>"), std::string::npos);
+}
+
+// Markup characters become references, controls their pictures; UTF-8 stays, other bytes read as Windows-1252.
+TEST(Mtxdump, GalleryNamesShowAsThemselves)
+{
+    const struct { const char* name; std::string bytes, html; } cases[] = {
+        {"plain", "brick_01", "brick_01"}, {"markup", "<b>&\"'", "&lt;b&gt;&amp;&quot;&#39;"},
+        {"controls", "a\tb\x1F\x7F", "a&#x2409;b&#x241F;&#x2421;"},
+        {"utf-8", "caf\xC3\xA9 \xF0\x9F\x98\x80", "caf\xC3\xA9 \xF0\x9F\x98\x80"},
+        {"latin-1", "caf\xE9", "caf&#xE9;"}, {"windows-1252 range", "\x80", "&#x80;"},
+        {"overlong", "\xC0\xAF", "&#xC0;&#xAF;"}, {"surrogate", "\xED\xA0\x80", "&#xED;&#xA0;&#x80;"},
+        {"past U+10FFFF", "\xF4\x90\x80\x80", "&#xF4;&#x90;&#x80;&#x80;"}, {"cut short", "\xE2\x82", "&#xE2;&#x82;"},
+        {"one bad byte taints all", "\xC3\xA9\xFF", "&#xC3;&#xA9;&#xFF;"}};
+    for (const auto& c : cases)
+        EXPECT_EQ(HtmlText(c.bytes), c.html) << c.name;
+}
+
+TEST(Mtxdump, GalleryLinksArePercentEncoded)
+{
+    const struct { std::string name, url; } cases[] = {
+        {"brick-01_a.png", "brick-01_a.png"}, {"~x", "~x"}, {"a b#?%&.png", "a%20b%23%3F%25%26.png"},
+        {"<\"'>/\\", "%3C%22%27%3E%2F%5C"}, {"caf\xC3\xA9", "caf%C3%A9"}, {"\x01\x7F\xFF", "%01%7F%FF"}};
+    for (const auto& c : cases)
+        EXPECT_EQ(UrlPath(c.name), c.url) << c.name;
 }

@@ -22,7 +22,7 @@ debs=("$scratch"/pkg/*.deb)
 deb="${debs[0]}"
 
 depends="$(dpkg-deb -f "$deb" Depends)"
-for lib in libpng16-16 libjpeg62-turbo; do
+for lib in libpng16-16 libjpeg62-turbo libsquish0; do
     [[ ", $depends," == *", $lib,"* ]] || fail "Depends '$depends' lacks $lib"
 done
 dpkg-deb -x "$deb" "$scratch/root"
