@@ -3,7 +3,7 @@
 // plain codec kept with the fuzz targets, which is compiled here with -O2. Rates in MiB/s.
 #include "archive/Lzss.h"
 #include "bench/PairedRuns.h"
-#include "fuzz/FuzzTargets.h"
+#include "samples/PlainLzss.h"
 
 #include <benchmark/benchmark.h>
 

@@ -192,21 +192,6 @@ protected:
     std::string m_error;
 };
 
-TEST_F(StagedFile, CreationRefusesAnExistingFile)
-{
-    WriteFileBytes("staged", {1});
-    EXPECT_EQ(CreateStagingFile("staged", m_error), nullptr);
-    EXPECT_EQ(ReadFileBytes("staged"), (Bytes{1}));
-}
-
-TEST_F(StagedFile, MovedOverTheTargetReplacesItsBytes)
-{
-    WriteFileBytes("target", {1, 2, 3});
-    ASSERT_TRUE(MoveStagedOver(Staged({4, 5}), "staged", "target", m_error)) << m_error;
-    EXPECT_EQ(ReadFileBytes("target"), (Bytes{4, 5}));
-    EXPECT_FALSE(FileExists("staged"));
-}
-
 TEST_F(StagedFile, AFailedMoveLeavesTheTargetAndRemovesTheStagedFile)
 {
     fs::create_directories("target/inside");  // no file can be renamed over a folder that holds something

@@ -3,6 +3,7 @@
 // of the decoder.
 #include "archive/Lzss.h"
 #include "fuzz/FuzzTargets.h"
+#include "samples/PlainLzss.h"
 
 #include "support/TestSupport.h"
 

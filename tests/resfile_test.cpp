@@ -184,19 +184,6 @@ TEST_F(ResFileReadHead, DeliversTheFirstBytesOfAPackedEntry)
     EXPECT_EQ(Head(1, 20), Bytes(m_text.begin(), m_text.begin() + 20));
 }
 
-TEST_F(ResFileReadHead, DeliversNoMoreThanTheEntryHolds)
-{
-    EXPECT_EQ(Head(0, 500), m_text);
-    EXPECT_EQ(Head(1, 500), m_text);
-}
-
-TEST_F(ResFileReadHead, RefusesAnEntryThatDoesNotExist)
-{
-    EXPECT_EQ(Head(2, 4), Bytes{});
-    const std::string in = " in resource file <" + m_dir / "p.mtx" + ">";
-    EXPECT_EQ(Err(m_package), "CResFile::mfFileReadHead - error file number" + in);
-}
-
 TEST(ResFileFlush, RandomBatchesWriteExactBytesAndReadBack)
 {
     std::mt19937 random(1207);
