@@ -128,8 +128,7 @@ private:
 // returns false when the run must stop, with the message in fatalMessage().
 class CPackageBuilder {
 public:
-    CPackageBuilder(RecordSink& sink, const std::string& packageName, std::FILE* answers)
-        : m_Sink(sink), m_PackageName(packageName), m_Answers(answers) {}
+    CPackageBuilder(RecordSink& sink, std::FILE* answers) : m_Sink(sink), m_Answers(answers) {}
 
     // Makes the record of one matched file from what was read and decoded of it.
     bool mfAddMatch(const std::string& fileName, FileIntake intake);
@@ -145,7 +144,6 @@ private:
     bool mfFail(std::string message);
 
     RecordSink& m_Sink;
-    const std::string& m_PackageName;
     std::FILE* m_Answers;
     bool m_PaletteAsked = false;           // decided, by the user or by the package
     bool m_SharedPalette = false;
@@ -400,7 +398,7 @@ int CreatePackage(const MakeSettings& settings, const std::vector<Match>& matche
         return 1;
     }
     CreateSink sink(package);
-    CPackageBuilder builder(sink, settings.packageName, answers);
+    CPackageBuilder builder(sink, answers);
     if (!AddAll(builder, settings, matches, fatalMessage))
         return 1;
     if (sink.records() == 0)
@@ -445,7 +443,7 @@ int UpdatePackage(const MakeSettings& settings, const std::vector<Match>& matche
     if (!OpenExisting(package, fatalMessage))
         return 1;
     UpdateSink sink(package);
-    CPackageBuilder builder(sink, settings.packageName, answers);
+    CPackageBuilder builder(sink, answers);
     if (!AddAll(builder, settings, matches, fatalMessage))
         return 1;
     if (sink.records() == 0)
