@@ -150,7 +150,6 @@ int32_t CResFile::mfWriteCompacted(const char* caller, const PackageHeader& head
         return 0;
     }
     const std::vector<uint8_t> directory = EncodeCompactedDirectory(header, entries);
-    RemoveLeftoverStagingOf(m_Name);
     if (ownEntries && mfIsLaidOutAs(directory, entries, length))
         return 1;
 

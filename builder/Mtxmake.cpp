@@ -69,13 +69,6 @@ void PrintUsage()
                 "       +jobs N (anywhere) reads and decodes on N threads; the default is one per core\n");
 }
 
-// The message that ends the run after a failure of the package handle.
-std::string PackageFailure(const CResFile& package)
-{
-    const char* text = package.mfGetError();
-    return std::string(text ? text : "") + "\n";
-}
-
 // The patterns joined as they were given, for messages about all of them.
 std::string JoinedPatterns(const std::vector<std::string>& patterns)
 {

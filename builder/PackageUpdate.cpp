@@ -14,12 +14,6 @@
 
 namespace {
 
-std::string PackageFailure(const CResFile& package)
-{
-    const char* text = package.mfGetError();
-    return std::string(text ? text : "") + "\n";
-}
-
 bool UsesSharedPalette(const MipTexture& header)
 {
     return header.format == TEX_INDEXED8 && header.ownPalette == 0;
@@ -42,6 +36,12 @@ bool IsPaletteEntry(const DirEntry& entry)
 }
 
 }  // namespace
+
+std::string PackageFailure(const CResFile& package)
+{
+    const char* text = package.mfGetError();
+    return std::string(text ? text : "") + "\n";
+}
 
 UpdateSink::UpdateSink(CResFile& package) : m_Package(package), m_Old(static_cast<size_t>(package.mfGetCount()))
 {

@@ -10,6 +10,9 @@
 #include <string>
 #include <vector>
 
+// The message that ends a run after a failure of the package handle: its error text.
+std::string PackageFailure(const CResFile& package);
+
 // Takes records in file order and compares each with the existing entry of its name:
 // "Add file", "Keep file" or "Replace file". New bytes wait in a scratch file beside
 // the package until Finish writes the result.
