@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Mtxmake with one worker per core (the default) against `+jobs 1`, on 500 photograph-like
-# PNG files and on 500 JPEG files of 512x512 made at start-up: the best wall time of three
-# runs each, and the peak memory of each PNG run. Builds the tools in a Release tree first
+# PNG files and on 500 JPEG files of 512x512 made at start-up, and Mtxdump +extract +png on
+# the package of the PNG files the same way: the best wall time of three runs each, and
+# the peak memory of each Mtxmake PNG run. Builds the tools in a Release tree first
 # (build-release/, or $MTX_BUILD).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -45,5 +46,9 @@ printf 'Mtxmake PNG default: %s s\n' "$(best "$make" photos 'png/*.png')"
 printf 'Mtxmake PNG +jobs 1: %s s\n' "$(best "$make" +jobs 1 photos 'png/*.png')"
 printf 'Mtxmake JPEG default: %s s\n' "$(best "$make" jphotos 'jpg/*.jpg')"
 printf 'Mtxmake JPEG +jobs 1: %s s\n' "$(best "$make" +jobs 1 jphotos 'jpg/*.jpg')"
+"$make" photos 'png/*.png' </dev/null >/dev/null
+dump="$build/extractor/Mtxdump"
+printf 'Mtxdump PNG default: %s s\n' "$(best "$dump" +extract +png -out out photos)"
+printf 'Mtxdump PNG +jobs 1: %s s\n' "$(best "$dump" +extract +png +jobs 1 -out out photos)"
 printf 'Mtxmake PNG peak default: %s MB\n' "$(peak "$make" photos 'png/*.png')"
 printf 'Mtxmake PNG peak +jobs 1: %s MB\n' "$(peak "$make" +jobs 1 photos 'png/*.png')"

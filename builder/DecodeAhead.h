@@ -3,15 +3,13 @@
 #pragma once
 
 #include "builder/DdsTexture.h"
+#include "common/OrderedTasks.h"
 #include "host/FileIO.h"
 #include "image/Image.h"
 
-#include <condition_variable>
 #include <cstddef>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 // What one matched file gives the builder: its bytes when it is a DXT DDS file, else the
@@ -36,24 +34,15 @@ FileIntake TakeInFile(const std::string& path, size_t maxFileSize);
 class DecodeAhead {
 public:
     DecodeAhead(std::vector<std::string> paths, size_t maxFileSize, unsigned workers);
-    ~DecodeAhead();
-    DecodeAhead(const DecodeAhead&) = delete;
-    DecodeAhead& operator=(const DecodeAhead&) = delete;
 
     // The intake of the next file in order, once it is ready.
     FileIntake Next();
 
 private:
-    void Work();
-
     const std::vector<std::string> m_paths;
     const size_t m_maxFileSize;
-    const size_t m_ahead;                      // files started but not yet handed out, at most
-    std::vector<std::unique_ptr<FileIntake>> m_ready;
-    size_t m_started = 0;                      // files given to workers
-    size_t m_handedOut = 0;                    // files Next has returned
-    bool m_stopping = false;
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::vector<std::thread> m_workers;
+    std::vector<FileIntake> m_intakes;  // a file's slot, filled by its task, emptied by Next
+    size_t m_started = 0;               // files given to the tasks
+    size_t m_handedOut = 0;             // files Next has returned
+    OrderedTasks m_tasks;               // last, so that its threads stop before the slots go
 };

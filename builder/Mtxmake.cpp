@@ -11,6 +11,7 @@
 #include "builder/PackageUpdate.h"
 #include "builder/RecordSink.h"
 #include "common/Banner.h"
+#include "common/OrderedTasks.h"
 #include "common/StringUtil.h"
 #include "host/AskYesNo.h"
 #include "host/DirectorySearch.h"
@@ -22,7 +23,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <thread>
 #include <tuple>
 
 const char kMtxmakeTitle[] = "Img (Gif,Jpg,Pcx,Png,Tga,DDS) to MTX package converter v1.0";
@@ -32,7 +32,6 @@ namespace {
 constexpr char kToolName[] = "Mtxmake";
 constexpr size_t kMaxTextureName = kMipNameSize - 1;
 constexpr size_t kMaxFileSize = UINT32_MAX;  // the image loader takes 32-bit sizes
-constexpr unsigned long kMaxJobs = 64;
 
 // Why a matched file gives no record.
 constexpr char kNotAnImage[] = "not an image this tool reads";
@@ -46,18 +45,11 @@ constexpr char kPaletteNo[] = "No: every palette image keeps its own palette, 1 
 
 enum class MakeMode { Create, Update, Sync, Remove };
 
-// As many workers as the machine has cores.
-unsigned DefaultJobs()
-{
-    const unsigned cores = std::thread::hardware_concurrency();
-    return cores > 0 ? cores : 1;
-}
-
 struct MakeSettings {
     MakeMode mode = MakeMode::Create;
     std::string packageName;
     std::vector<std::string> patterns;
-    unsigned jobs = DefaultJobs();  // threads that read and decode files ahead
+    unsigned jobs = DefaultWorkerCount();  // threads that read and decode files ahead
 };
 
 void PrintUsage()
@@ -251,17 +243,6 @@ bool CPackageBuilder::mfFail(std::string message)
     return false;
 }
 
-// A worker count: a whole number from 1 to kMaxJobs.
-bool ParseJobs(const char* text, unsigned& jobs)
-{
-    char* end = nullptr;
-    const unsigned long value = std::strtoul(text, &end, 10);
-    if (end == text || *end != '\0' || text[0] == '-' || value < 1 || value > kMaxJobs)
-        return false;
-    jobs = static_cast<unsigned>(value);
-    return true;
-}
-
 bool IsOption(const char* arg)
 {
     return arg[0] == '+';
@@ -281,7 +262,7 @@ bool ParseMakeArguments(int argc, const char* const argv[], MakeSettings& settin
             continue;
         }
         if (EqualsIgnoringCase(arg, "+jobs")) {
-            if (i + 1 == argc || !ParseJobs(argv[++i], settings.jobs))
+            if (i + 1 == argc || !ParseWorkerCount(argv[++i], settings.jobs))
                 return false;
             continue;
         }

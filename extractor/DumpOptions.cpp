@@ -37,6 +37,11 @@ DumpParseResult ParseDumpArguments(const std::vector<std::string>& args, DumpSet
             settings.list = true;
         } else if (IsOption(arg, "+quarklinks")) {
             settings.quarkLinks = true;
+        } else if (IsOption(arg, "+jobs")) {
+            if (i + 1 == args.size() || !ParseWorkerCount(args[++i].c_str(), settings.jobs)) {
+                result.status = DumpParseStatus::BadJobs;
+                return result;
+            }
         } else if (IsOption(arg, "-out")) {
             if (i + 1 == args.size()) {
                 result.status = DumpParseStatus::NoPattern;
@@ -78,6 +83,7 @@ void PrintDumpUsage()
                "   +gallery\n"
                "   +list\n"
                "   +quarklinks\n"
+               "   +jobs N\n"
                "   -out\n",
                stdout);
 }

@@ -1,6 +1,8 @@
 // Mtxdump's command line: run settings, option scan and usage texts.
 #pragma once
 
+#include "common/OrderedTasks.h"
+
 #include <string>
 #include <vector>
 
@@ -17,11 +19,13 @@ struct DumpSettings {
     bool quarkLinks = false;
     std::string outputDirectory;  // when extracting and not empty, it ends in a separator
     std::vector<std::string> patterns;  // the pattern arguments as given, in order
+    unsigned jobs = DefaultWorkerCount();  // threads that encode PNG files
 };
 
 enum class DumpParseStatus {
     Ok,
     NoPattern,      // options only, or a last "-out" without its directory
+    BadJobs,        // "+jobs" without a worker count from 1 to kMaxWorkers after it
     UnknownOption,  // an argument beginning with '-' that is not "-out"
 };
 

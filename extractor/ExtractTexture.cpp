@@ -33,12 +33,19 @@ struct EntryJob {
     int32_t ordinal;  // the entry's place among the package's entries of its name
     std::string& errorText;
     ExtractOutcome& outcome;  // gets the name of the file written
-    bool png;                 // PNG files instead of PCX and TGA files
+    ExtractRun& run;
 };
 
-ExtractStatus CantLoad(const char* entryName)
+// What a PNG file is made from, kept alive until a worker has written it.
+struct PngSource {
+    std::unique_ptr<uint8_t[]> bytes;  // the record or the decoded pixels `picture` points into
+    RgbaPalette palette{};             // a palette picture's copy of the run's table
+    PngPicture picture;
+};
+
+ExtractStatus CantLoad(const EntryJob& job)
 {
-    std::printf("Warning: Can't load texture '%s'\n", entryName);
+    job.run.console.Print("Warning: Can't load texture '%s'\n", job.entryName);
     return ExtractStatus::Failed;
 }
 
@@ -54,28 +61,65 @@ std::string FileStem(const std::string& entryName)
     return stem;
 }
 
-// Names the entry's file, makes the package's folder and writes the file with `write`
-// (given the path; false when it could not write), then ends the entry's line. A size
-// the format cannot hold writes nothing and makes no folder.
+// Names the entry's file and makes the package's folder. False, with the entry's status,
+// when the size does not fit its format (no folder is made then) or the folder failed.
+bool PrepareFile(const EntryJob& job, const std::string& stem, const char* extension, bool fits,
+                 OutputFile& file, ExtractStatus& status)
+{
+    file = job.output.NameFile(stem, extension, job.ordinal);
+    if (!fits) {
+        job.run.console.Print("Warning: Can't write file '%s' (too large for its format)\n", file.path.c_str());
+        status = ExtractStatus::Failed;
+        return false;
+    }
+    if (!job.output.MakeFolder(job.errorText)) {
+        status = ExtractStatus::FolderFailed;
+        return false;
+    }
+    return true;
+}
+
+// Ends the entry's line once its file was written, or not.
+ExtractStatus EndEntry(OrderedOutput& console, const std::string& entryName, const OutputFile& file, bool written,
+                       ExtractOutcome& outcome)
+{
+    if (!written) {
+        console.Print("Warning: Can't write file '%s'\n", file.path.c_str());
+        return ExtractStatus::Failed;
+    }
+    console.Print("\t(Ok.)\n");
+    outcome.fileName = file.name;
+    if (file.renamed)
+        console.Print("Warning: Duplicate texture name %s written as %s\n", entryName.c_str(), file.name.c_str());
+    return ExtractStatus::Done;
+}
+
+// Writes the entry's file with `write` (given the path; false when it could not write).
 template <class Write>
 ExtractStatus WriteOut(const EntryJob& job, const std::string& stem, const char* extension, bool fits,
                        Write write)
 {
-    const OutputFile file = job.output.NameFile(stem, extension, job.ordinal);
-    if (!fits) {
-        std::printf("Warning: Can't write file '%s' (too large for its format)\n", file.path.c_str());
-        return ExtractStatus::Failed;
-    }
-    if (!job.output.MakeFolder(job.errorText))
-        return ExtractStatus::FolderFailed;
-    if (!write(file.path)) {
-        std::printf("Warning: Can't write file '%s'\n", file.path.c_str());
-        return ExtractStatus::Failed;
-    }
-    std::printf("\t(Ok.)\n");
-    job.outcome.fileName = file.name;
-    if (file.renamed)
-        std::printf("Warning: Duplicate texture name %s written as %s\n", job.entryName, file.name.c_str());
+    OutputFile file;
+    ExtractStatus status = ExtractStatus::Done;
+    if (!PrepareFile(job, stem, extension, fits, file, status))
+        return status;
+    return EndEntry(job.run.console, job.entryName, file, write(file.path), job.outcome);
+}
+
+// Writes the entry's PNG file on one of the console's workers; its line ends once it is written.
+ExtractStatus WritePngOut(const EntryJob& job, const std::string& stem, std::shared_ptr<const PngSource> source)
+{
+    OutputFile file;
+    ExtractStatus status = ExtractStatus::Done;
+    if (!PrepareFile(job, stem, ".png", true, file, status))
+        return status;
+    OrderedOutput& console = job.run.console;
+    ExtractOutcome* outcome = &job.outcome;
+    const std::string entryName = job.entryName;
+    console.Defer([source, path = file.path] { return WritePng(path, source->picture); },
+                  [&console, entryName, file, outcome](bool written) {
+                      return EndEntry(console, entryName, file, written, *outcome) == ExtractStatus::Done;
+                  });
     return ExtractStatus::Done;
 }
 
@@ -123,25 +167,28 @@ const uint8_t* RecordData(const EntryBytes& record, const MipTexture& header, in
 }
 
 // Palette record: own palette from the record or the package's shared one, then PCX or PNG.
-ExtractStatus ExtractIndexed(CResFile& package, const EntryBytes& record, const MipTexture& header,
-                             const EntryJob& job, const std::string& packageFileName, RgbaPalette& palette)
+ExtractStatus ExtractIndexed(CResFile& package, EntryBytes& record, const MipTexture& header, const EntryJob& job,
+                             const std::string& packageFileName)
 {
+    RgbaPalette& palette = job.run.palette;
     const bool ownPalette = (header.ownPalette & kOwnPaletteBit) != 0;
     if (!ownPalette && !LoadSharedPalette(package, palette)) {
-        std::printf("(Can't find palette in pak '%s')\n", packageFileName.c_str());
+        job.run.console.Print("(Can't find palette in pak '%s')\n", packageFileName.c_str());
         return ExtractStatus::Failed;
     }
     const uint8_t* data = RecordData(record, header, ownPalette ? static_cast<int64_t>(kRgbaPaletteSize) : 0);
     if (!data)
-        return CantLoad(job.entryName);
+        return CantLoad(job);
     if (ownPalette) {
         std::memcpy(&palette, data, kRgbaPaletteSize);
         data += kRgbaPaletteSize;
     }
-    if (job.png) {
-        const PngPicture picture{header.width, header.height, PngColour::Palette, data, &palette};
-        return WriteOut(job, FileStem(job.entryName), ".png", true,
-                        [&](const std::string& path) { return WritePng(path, picture); });
+    if (job.run.formats.png) {
+        auto source = std::make_shared<PngSource>();
+        source->palette = palette;
+        source->picture = PngPicture{header.width, header.height, PngColour::Palette, data, &source->palette};
+        source->bytes = std::move(record.data);
+        return WritePngOut(job, FileStem(job.entryName), std::move(source));
     }
     uint8_t pcxPalette[kPcxPaletteSize];
     for (size_t i = 0; i < kRgbaPaletteEntries; ++i) {
@@ -156,16 +203,17 @@ ExtractStatus ExtractIndexed(CResFile& package, const EntryBytes& record, const 
 }
 
 // RGB or RGBA record: as stored for the PNG writer, or as R, G, B, A for the TGA writers.
-ExtractStatus ExtractTrueColour(const EntryBytes& record, const MipTexture& header, const EntryJob& job)
+ExtractStatus ExtractTrueColour(EntryBytes& record, const MipTexture& header, const EntryJob& job)
 {
     const uint8_t* data = RecordData(record, header, 0);
     if (!data)
-        return CantLoad(job.entryName);
-    if (job.png) {
+        return CantLoad(job);
+    if (job.run.formats.png) {
         const PngColour colour = header.format == TEX_RGBA32 ? PngColour::Rgba : PngColour::Rgb;
-        const PngPicture picture{header.width, header.height, colour, data};
-        return WriteOut(job, FileStem(job.entryName), ".png", true,
-                        [&](const std::string& path) { return WritePng(path, picture); });
+        auto source = std::make_shared<PngSource>();
+        source->picture = PngPicture{header.width, header.height, colour, data};
+        source->bytes = std::move(record.data);
+        return WritePngOut(job, FileStem(job.entryName), std::move(source));
     }
     const bool fits = TgaCanHold(header.width, header.height);
     if (header.format == TEX_RGBA32) {
@@ -203,7 +251,7 @@ ExtractStatus ExtractDxt(const EntryBytes& record, const MipTexture& header, con
     const size_t bodySize = record.size - kMipHeaderSize;
     DdsSurfaceHeader surface;
     if (!DescribeDxtSurface(DxtFormatName(header.format), header.width, header.height, bodySize, surface))
-        return CantLoad(job.entryName);
+        return CantLoad(job);
     // The DDS header holds every size a record can have.
     return WriteOut(job, DxtFileStem(job.entryName), ".dds", true, [&](const std::string& path) {
         return WriteDds(path, surface, record.data.get() + kMipHeaderSize, bodySize);
@@ -215,11 +263,11 @@ ExtractStatus ExtractDxt(const EntryBytes& record, const MipTexture& header, con
 ExtractStatus ExtractDxtPng(const EntryBytes& record, const EntryJob& job)
 {
     MipTexture& header = job.outcome.header;
-    const std::unique_ptr<uint8_t[]> pixels =
+    std::unique_ptr<uint8_t[]> pixels =
         DecodeDxtTopLevel(DxtFormatName(header.format), header.width, header.height,
                           record.data.get() + kMipHeaderSize, record.size - kMipHeaderSize);
     if (!pixels)
-        return CantLoad(job.entryName);
+        return CantLoad(job);
     const size_t pixelCount = static_cast<size_t>(header.width) * static_cast<size_t>(header.height);
     uint64_t sums[kRgbBytes] = {};
     for (size_t pixel = 0; pixel < pixelCount; ++pixel) {
@@ -230,27 +278,28 @@ ExtractStatus ExtractDxtPng(const EntryBytes& record, const EntryJob& job)
     header.averageGreen = static_cast<int32_t>(sums[1] / pixelCount);
     header.averageBlue = static_cast<int32_t>(sums[2] / pixelCount);
     job.outcome.knownAverage = true;
-    const PngPicture picture{header.width, header.height, PngColour::Rgba, pixels.get()};
-    return WriteOut(job, DxtFileStem(job.entryName), ".png", true,
-                    [&](const std::string& path) { return WritePng(path, picture); });
+    auto source = std::make_shared<PngSource>();
+    source->picture = PngPicture{header.width, header.height, PngColour::Rgba, pixels.get()};
+    source->bytes = std::move(pixels);
+    return WritePngOut(job, DxtFileStem(job.entryName), std::move(source));
 }
 
 }  // namespace
 
 ExtractStatus ExtractTexture(CResFile& package, int32_t index, PackageOutput& output,
-                             const std::string& packageFileName, RgbaPalette& palette,
-                             const ExtractFormats& formats, ExtractOutcome& outcome, std::string& errorText)
+                             const std::string& packageFileName, ExtractRun& run, ExtractOutcome& outcome,
+                             std::string& errorText)
 {
     char entryName[kNameSize];
     std::memcpy(entryName, package.mfGetEntry(index).name, kNameSize);
     entryName[kNameSize - 1] = '\0';
-    std::printf("  extract '%s' ", entryName);
+    run.console.Print("  extract '%s' ", entryName);
     outcome = ExtractOutcome();
-    const EntryJob job{output, entryName, output.CountEntry(entryName), errorText, outcome, formats.png};
+    const EntryJob job{output, entryName, output.CountEntry(entryName), errorText, outcome, run};
 
     EntryBytes record;
     if (!ReadEntry(package, index, record) || record.size < kMipHeaderSize)
-        return CantLoad(entryName);
+        return CantLoad(job);
     const MipTexture header = outcome.header = DecodeMipTexture(record.data.get());
     outcome.texture = true;
     outcome.knownAverage = BytesPerPixel(header.format) != 0;
@@ -258,21 +307,21 @@ ExtractStatus ExtractTexture(CResFile& package, int32_t index, PackageOutput& ou
     case TEX_DXT1:
     case TEX_DXT3:
     case TEX_DXT5:
-        if (formats.dds)
+        if (run.formats.dds)
             return ExtractDxt(record, header, job);
-        if (formats.png)
+        if (run.formats.png)
             return ExtractDxtPng(record, job);
-        std::printf("Warning: Compressed texture -- ignored\n");
+        run.console.Print("Warning: Compressed texture -- ignored\n");
         return ExtractStatus::Done;
     case TEX_INDEXED8:
-        return ExtractIndexed(package, record, header, job, packageFileName, palette);
+        return ExtractIndexed(package, record, header, job, packageFileName);
     case TEX_RGB24:
     case TEX_RGBA32:
         return ExtractTrueColour(record, header, job);
     default:
         // Not a texture format (the "Palette" entry lands here): nothing to write.
         outcome.texture = false;
-        std::printf("\t(Ok.)\n");
+        run.console.Print("\t(Ok.)\n");
         return ExtractStatus::Done;
     }
 }

@@ -5,6 +5,7 @@
 
 #include "archive/ResFile.h"
 #include "archive/MipTexture.h"
+#include "extractor/OrderedOutput.h"
 #include "extractor/OutputDirectory.h"
 
 #include <cstdint>
@@ -26,6 +27,13 @@ struct ExtractFormats {
     bool png = false;  // PNG files instead of PCX and TGA files, and for DXT records unless `dds`
 };
 
+// What extraction shares across a run's entries.
+struct ExtractRun {
+    ExtractFormats formats;
+    OrderedOutput& console;   // every line goes here; PNG files are written on its workers
+    RgbaPalette palette{};    // the run's palette table, refilled for every palette texture
+};
+
 // What extraction made of one entry, for the gallery.
 struct ExtractOutcome {
     bool texture = false;       // the entry holds a record header with a texture format
@@ -41,10 +49,12 @@ struct ExtractOutcome {
 // '_'. A later entry of the same name is written as name~K (K = 2, 3, ...) with a
 // warning. The entry is read whole and unpacked, so a record stored with LZSS extracts
 // like one stored plain. Call it for every entry of the package, in directory order.
-// `packageFileName` names the package in the missing-palette message; `palette` is
-// the run's palette table, refilled for every palette texture. With `formats.png`, every
-// texture goes to a ".png" file instead (a DXT record decoded, unless `formats.dds`).
-// `outcome` tells what the entry held and which file it gave.
+// `packageFileName` names the package in the missing-palette message. With `formats.png`,
+// every texture goes to a ".png" file instead (a DXT record decoded, unless `formats.dds`);
+// the file is written on one of the console's workers, so its line ends, `outcome.fileName`
+// is set and a failure is counted in `run.console.failed()` only once that write is done:
+// `outcome` must stay in place until the console is drained. `outcome` tells what the
+// entry held and which file it gave.
 ExtractStatus ExtractTexture(CResFile& package, int32_t index, PackageOutput& output,
-                             const std::string& packageFileName, RgbaPalette& palette,
-                             const ExtractFormats& formats, ExtractOutcome& outcome, std::string& errorText);
+                             const std::string& packageFileName, ExtractRun& run, ExtractOutcome& outcome,
+                             std::string& errorText);

@@ -4,7 +4,6 @@
 #include "extractor/ImageWriters.h"
 
 #include <algorithm>
-#include <cstdio>
 
 namespace {
 
@@ -16,16 +15,15 @@ uint8_t ColourLevel(int32_t stored)
     return static_cast<uint8_t>(std::clamp(stored, 0, 255));
 }
 
-// Writes a page; prints the writers' warning and returns false when it could not be written.
-bool WritePage(const std::string& path, const std::string& page)
+}  // namespace
+
+bool CGallery::mfWritePage(const std::string& path, const std::string& page)
 {
     if (WriteWholeFile(path, reinterpret_cast<const uint8_t*>(page.data()), page.size()))
         return true;
-    std::printf("Warning: Can't write file '%s'\n", path.c_str());
+    m_Console.Print("Warning: Can't write file '%s'\n", path.c_str());
     return false;
 }
-
-}  // namespace
 
 void CGallery::mfAddEntry(CResFile& package, int32_t index, const ExtractOutcome& outcome)
 {
@@ -56,7 +54,7 @@ ExtractStatus CGallery::mfEndPackage(const PackageVisit& visit, PackageOutput& o
     const GalleryPackage package = std::exchange(m_Package, GalleryPackage());
     if (!output.MakeFolder(errorText))
         return ExtractStatus::FolderFailed;
-    if (!WritePage(output.NameFile(kPageStem, kPageExtension, 1).path, GalleryPackagePage(package)))
+    if (!mfWritePage(output.NameFile(kPageStem, kPageExtension, 1).path, GalleryPackagePage(package)))
         return ExtractStatus::Failed;
     m_Pages.push_back({visit.foundName, visit.baseName, package.entries.size()});
     return ExtractStatus::Done;
@@ -65,5 +63,5 @@ ExtractStatus CGallery::mfEndPackage(const PackageVisit& visit, PackageOutput& o
 bool CGallery::mfEnd()
 {
     return m_Pages.size() < 2 ||
-           WritePage(m_OutputDirectory + kPageStem + kPageExtension, GalleryIndexPage(m_Pages));
+           mfWritePage(m_OutputDirectory + kPageStem + kPageExtension, GalleryIndexPage(m_Pages));
 }

@@ -5,6 +5,7 @@
 #include "archive/ResFile.h"
 #include "extractor/ExtractTexture.h"
 #include "extractor/GalleryPage.h"
+#include "extractor/OrderedOutput.h"
 #include "extractor/OutputDirectory.h"
 #include "extractor/PackageWalk.h"
 
@@ -14,8 +15,10 @@
 
 class CGallery {
 public:
-    // `outputDirectory`: the run's output folder, empty or ending in a separator.
-    explicit CGallery(std::string outputDirectory) : m_OutputDirectory(std::move(outputDirectory)) {}
+    // `outputDirectory`: the run's output folder, empty or ending in a separator; warnings
+    // go to `console`.
+    CGallery(std::string outputDirectory, OrderedOutput& console)
+        : m_OutputDirectory(std::move(outputDirectory)), m_Console(console) {}
 
     // Adds the entry at `index` of the open package to its page, in directory order.
     void mfAddEntry(CResFile& package, int32_t index, const ExtractOutcome& outcome);
@@ -29,7 +32,11 @@ public:
     bool mfEnd();
 
 private:
+    // Writes a page; prints the writers' warning and returns false when it could not be written.
+    bool mfWritePage(const std::string& path, const std::string& page);
+
     std::string m_OutputDirectory;
+    OrderedOutput& m_Console;
     GalleryPackage m_Package;
     std::vector<GalleryLink> m_Pages;  // the package pages written
 };

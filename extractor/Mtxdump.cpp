@@ -1,7 +1,6 @@
 // Mtxdump: lists the entries of MTX packages and writes their textures out as images.
 #include "common/Banner.h"
 #include "common/FatalError.h"
-#include "extractor/DumpActions.h"
 #include "extractor/DumpOptions.h"
 #include "extractor/PackageWalk.h"
 
@@ -24,10 +23,9 @@ int main(int argc, char** argv)
     if (parsed.status != DumpParseStatus::Ok)
         FatalError("%s", kDumpShortUsage);
 
-    DumpActions actions(settings);
     DumpResult result;
     std::string errorText;
-    if (!RunDump(settings, actions, result, errorText))
+    if (!RunDump(settings, result, errorText))
         FatalError("%s", errorText.c_str());
     return DumpExitStatus(result);
 }

@@ -2,12 +2,13 @@
 #include "extractor/PackageWalk.h"
 
 #include "archive/PackageStaging.h"
+#include "extractor/DumpActions.h"
+#include "extractor/OrderedOutput.h"
 #include "common/StringUtil.h"
 #include "host/DirectorySearch.h"
 #include "host/FileIO.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <map>
 
 namespace {
@@ -25,40 +26,60 @@ bool WasVisited(const VisitedPackages& visited, const PackageVisit& visit)
     });
 }
 
-// False when the package's folder could not be made, which ends the run.
-bool VisitEntries(const DumpSettings& settings, DumpHooks& hooks, const PackageVisit& visit,
-                  CResFile& package, DumpResult& result, std::string& errorText)
+// One run of the walk: what it is told, what it does at each entry, how it went.
+class PackageWalk {
+public:
+    PackageWalk(const DumpSettings& settings, OrderedOutput& console, DumpResult& result, std::string& errorText)
+        : m_Settings(settings), m_Console(console), m_Actions(settings, console), m_Result(result),
+          m_ErrorText(errorText) {}
+
+    // False when a directory could not be made, which ends the run.
+    bool Run();
+
+private:
+    bool ProcessPattern(const std::string& pattern, bool& matched);
+    bool ProcessPackage(const PackageVisit& visit, bool isRegular);
+    bool VisitEntries(const PackageVisit& visit, CResFile& package);
+
+    const DumpSettings& m_Settings;
+    OrderedOutput& m_Console;
+    DumpActions m_Actions;
+    DumpResult& m_Result;
+    std::string& m_ErrorText;
+    VisitedPackages m_Visited;
+};
+
+bool PackageWalk::VisitEntries(const PackageVisit& visit, CResFile& package)
 {
-    PackageOutput output(settings.outputDirectory + visit.baseName);
+    PackageOutput output(m_Settings.outputDirectory + visit.baseName);
     for (int32_t index = 0; index < package.mfGetCount(); ++index) {
-        // A copy, so that nothing the hooks do to the handle can move it.
+        // A copy, so that nothing done to the handle can move it.
         const DirEntry entry = package.mfGetEntry(index);
-        if (settings.quarkLinks)
-            hooks.LinksEntry(visit, entry);
-        if (settings.list)
-            std::printf("%s\n", entry.name);
-        if (!settings.extract)
+        if (m_Settings.quarkLinks)
+            m_Actions.LinksEntry(visit, entry);
+        if (m_Settings.list)
+            m_Console.Print("%s\n", entry.name);
+        if (!m_Settings.extract)
             continue;
-        const ExtractStatus status = hooks.ExtractEntry(visit, package, index, output, errorText);
+        const ExtractStatus status = m_Actions.ExtractEntry(visit, package, index, output, m_ErrorText);
         if (status == ExtractStatus::FolderFailed)
             return false;
         if (status == ExtractStatus::Failed)
-            result.failed = true;
+            m_Result.failed = true;
     }
-    if (!settings.extract)
+    if (!m_Settings.extract)
         return true;
-    const ExtractStatus status = hooks.ExtractPackageEnd(visit, output, errorText);
+    const ExtractStatus status = m_Actions.ExtractPackageEnd(visit, package, output, m_ErrorText);
     if (status == ExtractStatus::Failed)
-        result.failed = true;
+        m_Result.failed = true;
     return status != ExtractStatus::FolderFailed;
 }
 
-bool ProcessPackage(const DumpSettings& settings, DumpHooks& hooks, const PackageVisit& visit, bool isRegular,
-                    DumpResult& result, std::string& errorText)
+bool PackageWalk::ProcessPackage(const PackageVisit& visit, bool isRegular)
 {
-    std::printf("\nProcess Pak file '%s'...\n", visit.foundName.c_str());
-    if (settings.quarkLinks)
-        hooks.LinksPackageBegin(visit);
+    m_Console.Print("\nProcess Pak file '%s'...\n", visit.foundName.c_str());
+    if (m_Settings.quarkLinks)
+        m_Actions.LinksPackageBegin(visit);
 
     // Only regular files are opened (a pipe would block the run), and a path longer
     // than the handle's name buffer is never opened cut short.
@@ -69,26 +90,25 @@ bool ProcessPackage(const DumpSettings& settings, DumpHooks& hooks, const Packag
         if (package.Open(RA_READ)) {
             opened = true;
             RemoveLeftoverStagingOf(visit.packagePath);  // what a killed writer left beside it
-            walked = VisitEntries(settings, hooks, visit, package, result, errorText);
+            walked = VisitEntries(visit, package);
         }
         package.mfClose();
     }
     if (!walked)
         return false;
     if (!opened) {
-        std::printf("Warning: Couldn't find resource file '%s'\n", visit.packagePath.c_str());
-        result.failed = true;
+        m_Console.Print("Warning: Couldn't find resource file '%s'\n", visit.packagePath.c_str());
+        m_Result.failed = true;
     }
 
-    if (settings.quarkLinks)
-        hooks.LinksPackageEnd(visit);
+    if (m_Settings.quarkLinks)
+        m_Actions.LinksPackageEnd();
     return true;
 }
 
 // Visits the packages one pattern finds, but those visited before. Sets `matched` when
 // it finds any package at all.
-bool ProcessPattern(const DumpSettings& settings, DumpHooks& hooks, const std::string& pattern,
-                    VisitedPackages& visited, bool& matched, DumpResult& result, std::string& errorText)
+bool PackageWalk::ProcessPattern(const std::string& pattern, bool& matched)
 {
     DirectorySearch search;
     if (!search.Start(DumpSearchPattern(pattern)))
@@ -102,12 +122,37 @@ bool ProcessPattern(const DumpSettings& settings, DumpHooks& hooks, const std::s
         visit.foundName = found.name;
         visit.baseName = StripExtension(found.name);
         visit.packagePath = search.directory() + found.name;
-        if (WasVisited(visited, visit))
+        if (WasVisited(m_Visited, visit))
             continue;
-        visited.emplace(visit.foundName, visit.packagePath);
-        if (!ProcessPackage(settings, hooks, visit, found.isRegular, result, errorText))
+        m_Visited.emplace(visit.foundName, visit.packagePath);
+        if (!ProcessPackage(visit, found.isRegular))
             return false;
     }
+    return true;
+}
+
+bool PackageWalk::Run()
+{
+    if (m_Settings.extract && !m_Settings.outputDirectory.empty() &&
+        !MakeDirectoryPath(m_Settings.outputDirectory, m_ErrorText))
+        return false;
+    if (m_Settings.quarkLinks && !m_Actions.LinksBegin())
+        m_Result.failed = true;
+
+    for (const std::string& pattern : m_Settings.patterns) {
+        bool matched = false;
+        if (!ProcessPattern(pattern, matched))
+            return false;
+        if (!matched) {
+            m_Console.Print("Warning: no package matches %s\n", pattern.c_str());
+            m_Result.unmatched = true;
+        }
+    }
+
+    if (m_Settings.extract && !m_Actions.ExtractEnd())
+        m_Result.failed = true;
+    if (m_Settings.quarkLinks && !m_Actions.LinksEnd())
+        m_Result.failed = true;
     return true;
 }
 
@@ -120,28 +165,13 @@ int DumpExitStatus(const DumpResult& result)
     return result.unmatched ? kDumpExitNoMatch : kDumpExitOk;
 }
 
-bool RunDump(const DumpSettings& settings, DumpHooks& hooks, DumpResult& result, std::string& errorText)
+bool RunDump(const DumpSettings& settings, DumpResult& result, std::string& errorText)
 {
-    if (settings.extract && !settings.outputDirectory.empty() &&
-        !MakeDirectoryPath(settings.outputDirectory, errorText))
-        return false;
-    if (settings.quarkLinks && !hooks.LinksBegin())
+    OrderedOutput console(settings.jobs);
+    PackageWalk walk(settings, console, result, errorText);
+    const bool ran = walk.Run();
+    console.Drain();
+    if (console.failed())
         result.failed = true;
-
-    VisitedPackages visited;
-    for (const std::string& pattern : settings.patterns) {
-        bool matched = false;
-        if (!ProcessPattern(settings, hooks, pattern, visited, matched, result, errorText))
-            return false;
-        if (!matched) {
-            std::printf("Warning: no package matches %s\n", pattern.c_str());
-            result.unmatched = true;
-        }
-    }
-
-    if (settings.extract && !hooks.ExtractEnd())
-        result.failed = true;
-    if (settings.quarkLinks && !hooks.LinksEnd())
-        result.failed = true;
-    return true;
+    return ran;
 }

@@ -1,6 +1,5 @@
 // The extractor's run: search the packages that match each pattern, open each package
-// once and visit its entries in directory order, listing them and calling the hooks on
-// the way.
+// once and visit its entries in directory order, listing, extracting and linking them.
 #pragma once
 
 #include "archive/ResFile.h"
@@ -22,41 +21,6 @@ struct PackageVisit {
     std::string packagePath;   // path opened: the pattern's directory + found name
 };
 
-// The points where extraction and the link file join the walk. The walk calls the
-// link hooks only with +quarklinks and ExtractEntry only with +extract; the defaults
-// do nothing and report no failure.
-class DumpHooks {
-public:
-    virtual ~DumpHooks() = default;
-
-    // Once, after the output directory is made and before the search starts. False when
-    // the link file could not be created.
-    virtual bool LinksBegin() { return true; }
-    // Per package, after its "Process" line and before it is opened.
-    virtual void LinksPackageBegin(const PackageVisit&) {}
-    // Per entry of an opened package, before the entry is listed.
-    virtual void LinksEntry(const PackageVisit&, const DirEntry&) {}
-    // Per entry, after it is listed; `index` is the entry's place in the directory.
-    virtual ExtractStatus ExtractEntry(const PackageVisit&, CResFile&, int32_t /*index*/, PackageOutput&,
-                                       std::string& /*errorText*/)
-    {
-        return ExtractStatus::Done;
-    }
-    // Per package opened, after ExtractEntry for its last entry; only with +extract.
-    virtual ExtractStatus ExtractPackageEnd(const PackageVisit&, PackageOutput&, std::string& /*errorText*/)
-    {
-        return ExtractStatus::Done;
-    }
-    // Per package, after its last entry; also for a package that failed to open.
-    virtual void LinksPackageEnd(const PackageVisit&) {}
-    // Once, after the search has ended, whether or not anything matched; only with
-    // +extract. False when something it writes could not be written.
-    virtual bool ExtractEnd() { return true; }
-    // Once, after the search has ended, whether or not anything matched. False when the
-    // link file could not be written whole.
-    virtual bool LinksEnd() { return true; }
-};
-
 // How a run that was not ended by a fatal error went.
 struct DumpResult {
     bool unmatched = false;  // some pattern matched no package
@@ -69,7 +33,9 @@ int DumpExitStatus(const DumpResult& result);
 
 // Runs the walk for parsed settings: the patterns in order, each package found once
 // (a package a later pattern finds again is not visited again), with "Warning: no
-// package matches <pattern>" for a pattern that finds none. Makes the output directory
-// first when extracting. A directory that cannot be made ends the walk: false, with the
-// message in `errorText`.
-bool RunDump(const DumpSettings& settings, DumpHooks& hooks, DumpResult& result, std::string& errorText);
+// package matches <pattern>" for a pattern that finds none; lists, extracts and links
+// each package's entries as the settings ask, PNG files written on `settings.jobs`
+// workers. Makes the output directory first when extracting. A directory that cannot be
+// made ends the walk: false, with the message in `errorText`, once all text before it
+// is printed.
+bool RunDump(const DumpSettings& settings, DumpResult& result, std::string& errorText);

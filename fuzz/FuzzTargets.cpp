@@ -187,14 +187,16 @@ void FuzzExtract(const uint8_t* data, size_t size)
     writer.mfFileAdd(&textureEntry);
     FUZZ_CHECK(writer.mfFlush() == 1 && writer.mfClose() == 1);
     fs::create_directory("out");
-    RgbaPalette palette{};
+    OrderedOutput console(1);
+    ExtractRun run{{(flags & 4) != 0, (flags & 8) != 0}, console};
+    const RgbaPalette& palette = run.palette;
     CResFile package(kPackage);
     FUZZ_CHECK(package.Open(RA_READ) == 1);
     PackageOutput output("out");
     std::string errorText;
     ExtractOutcome outcome;
-    const ExtractStatus status = ExtractTexture(package, package.mfGetCount() - 1, output, kPackage, palette,
-                                                {(flags & 4) != 0, (flags & 8) != 0}, outcome, errorText);
+    const ExtractStatus status =
+        ExtractTexture(package, package.mfGetCount() - 1, output, kPackage, run, outcome, errorText);
     const std::vector<fs::path> written(fs::directory_iterator("out"), fs::directory_iterator{});
     const Bytes file = written.size() == 1 ? ReadWholeFile(written[0]) : Bytes();
     FUZZ_CHECK(std::distance(fs::directory_iterator("."), {}) == 2 && fs::remove_all("out") == written.size() + 1 &&

@@ -71,6 +71,9 @@ bool DecodePng(CPngImage& image, uint32_t fileSize, char* failure)
     }
 
     png_set_read_fn(png, &image, ReadFromMemory);
+    // Every chunk's CRC already guards the compressed bytes; the stream's own checksum
+    // over the inflated bytes would cost a further pass over them.
+    png_set_option(png, PNG_IGNORE_ADLER32, PNG_OPTION_ON);
     png_read_info(png, info);
     png_uint_32 width = 0;
     png_uint_32 height = 0;

@@ -134,7 +134,8 @@ TEST(Mtxdump, ArgumentsGiveTheirListingStatusAndFolders)
     // Arguments -> standard output after the banner, exit status, a folder made and a path not made.
     const struct { Args args; std::string out; int status; std::string made = "", notMade = ""; } cases[] = {
         {{}, usage + " (or *.*)\noptions:\n   +extract\n   +dds\n   +png\n   +gallery\n   +list\n   +quarklinks\n"
-                     "   -out\n", 1},
+                     "   +jobs N\n   -out\n", 1},
+        {{"+jobs", "0", "walls"}, usage, 1}, {{"walls", "+jobs"}, usage, 1}, {{"+JOBS", "2", "walls"}, listed, 0},
         {{"+Png", "walls"}, listed, 0, "", "walls"}, {{"+GALLERY", "-out", "g", "walls"}, extracted, 0, "g/walls"},
         {{"+extract"}, usage, 1, "", "walls"}, {{"+LIST", "+quarklinks", "+dds"}, usage, 1, "", "DataMirakTxt.qrk"},
         {{"+extract", "-out"}, usage, 1}, {{"+extract", "-out", "walls"}, usage, 1, "", "walls"},
@@ -444,6 +445,31 @@ TEST(Mtxdump, PngFilesRebuildTheSamePixels)
                   Bytes(decoded.get(), decoded.get() + 128)) << answer;
         EXPECT_EQ(PngChunks(ReadFileBytes(dir / "o/first/rgb.png")), "IHDR IDAT IEND") << answer;
     }
+}
+
+// PNG files encoded and written on four workers give the lines, the status and the files of one worker, a file
+// that cannot be written included.
+TEST(Mtxdump, PngWorkersGiveTheLinesAndFilesOfOne)
+{
+    RunResult runs[2];
+    std::map<std::string, Bytes> files[2];
+    for (int i = 0; i < 2; ++i) {
+        ScratchDir dir;
+        WritePictures(dir, 25);
+        ASSERT_EQ(RunTool(MTXMAKE_EXE, {"own", "in/*.*"}, dir.path(), "n\n").status, 0);
+        ASSERT_EQ(RunTool(MTXMAKE_EXE, {"shared", "in/*.*"}, dir.path(), "y\n").status, 0);
+        fs::create_directories(dir / "o/own/rgb.png");
+        runs[i] = Dump(dir, {"+gallery", "+list", "+jobs", i == 0 ? "1" : "4", "-out", "o", "own", "shared"});
+        for (const auto& item : fs::recursive_directory_iterator(dir / "o")) {
+            if (item.is_regular_file())
+                files[i][fs::relative(item.path(), dir.path()).generic_string()] = ReadFileBytes(item.path());
+        }
+    }
+    EXPECT_EQ(runs[0].status, 3);
+    EXPECT_EQ(runs[1].status, runs[0].status);
+    EXPECT_EQ(runs[1].out, runs[0].out);
+    EXPECT_EQ(files[0].size(), 12u);
+    EXPECT_EQ(files[1], files[0]);
 }
 
 // Where each text is found in the page, searching on from the end of the one before; npos once one is missing.
