@@ -167,7 +167,8 @@ int DumpExitStatus(const DumpResult& result)
 
 bool RunDump(const DumpSettings& settings, DumpResult& result, std::string& errorText)
 {
-    OrderedOutput console(settings.jobs);
+    // Only PNG files are written on workers; other runs start no thread.
+    OrderedOutput console(settings.extract && settings.png ? settings.jobs : 1);
     PackageWalk walk(settings, console, result, errorText);
     const bool ran = walk.Run();
     console.Drain();

@@ -462,7 +462,7 @@ TEST(Mtxdump, PngWorkersGiveTheLinesAndFilesOfOne)
         runs[i] = Dump(dir, {"+gallery", "+list", "+jobs", i == 0 ? "1" : "4", "-out", "o", "own", "shared"});
         for (const auto& item : fs::recursive_directory_iterator(dir / "o")) {
             if (item.is_regular_file())
-                files[i][fs::relative(item.path(), dir.path()).generic_string()] = ReadFileBytes(item.path());
+                files[i][fs::relative(item.path(), dir.path()).generic_string()] = ReadFileBytes(item.path().string());
         }
     }
     EXPECT_EQ(runs[0].status, 3);
