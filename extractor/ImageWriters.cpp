@@ -60,7 +60,7 @@ bool WriteTga(const uint8_t* pixels, int32_t width, int32_t height, const std::s
     if (!buffer)
         return false;
     uint8_t* out = buffer.get();
-    TgaHeader header;
+    TgaFileHeader header;
     header.imageType = kTgaTrueColour;
     header.width = static_cast<uint16_t>(width);
     header.height = static_cast<uint16_t>(height);
@@ -91,7 +91,7 @@ bool WritePcx(const std::string& fileName, const uint8_t* indices, const uint8_t
     if (!buffer)
         return false;
     uint8_t* out = buffer.get();
-    PcxHeader header;
+    PcxFileHeader header;
     header.manufacturer = kPcxManufacturer;
     header.version = kPcxVersion;
     header.encoding = kPcxRleEncoding;

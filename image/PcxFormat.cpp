@@ -10,7 +10,7 @@ constexpr size_t kReservedSize = 1;  // between the colour map and the plane cou
 
 }  // namespace
 
-bool DecodePcxHeader(const uint8_t* data, size_t size, PcxHeader& header)
+bool DecodePcxHeader(const uint8_t* data, size_t size, PcxFileHeader& header)
 {
     ByteReader reader(data, size);
     header.manufacturer = reader.u8();
@@ -31,7 +31,7 @@ bool DecodePcxHeader(const uint8_t* data, size_t size, PcxHeader& header)
     return reader.ok();
 }
 
-void EncodePcxHeader(const PcxHeader& header, uint8_t* out)
+void EncodePcxHeader(const PcxFileHeader& header, uint8_t* out)
 {
     ByteWriter writer(out, kPcxHeaderSize);
     writer.u8(header.manufacturer);

@@ -28,28 +28,22 @@ constexpr int32_t kPcxMaxSide = 0xFFFF;
 
 // The header fields in file order, little-endian; the 16-colour map, a reserved byte
 // before the plane count and the filler after the palette information are zero.
-struct PcxHeader {
-    uint8_t manufacturer = 0;
-    uint8_t version = 0;
-    uint8_t encoding = 0;
-    uint8_t bitsPerPixel = 0;
-    uint16_t xmin = 0;
-    uint16_t ymin = 0;
-    uint16_t xmax = 0;          // the last column: width - 1 when xmin is 0
-    uint16_t ymax = 0;          // the last row
-    uint16_t horizontalResolution = 0;
-    uint16_t verticalResolution = 0;
+struct PcxFileHeader {
+    uint8_t manufacturer = 0, version = 0, encoding = 0, bitsPerPixel = 0;
+    uint16_t xmin = 0, ymin = 0;
+    uint16_t xmax = 0, ymax = 0;  // the last column and row: width - 1, height - 1 from 0, 0
+    uint16_t horizontalResolution = 0, verticalResolution = 0;
     uint8_t planes = 0;
-    uint16_t bytesPerLine = 0;  // one row of one plane, padding included
+    uint16_t bytesPerLine = 0;    // one row of one plane, padding included
     uint16_t paletteInfo = 0;
 };
 
 // Reads the header from the start of a file's bytes; false when they are fewer than
 // kPcxHeaderSize.
-bool DecodePcxHeader(const uint8_t* data, size_t size, PcxHeader& header);
+bool DecodePcxHeader(const uint8_t* data, size_t size, PcxFileHeader& header);
 
 // Writes the header into the first kPcxHeaderSize bytes of `out`.
-void EncodePcxHeader(const PcxHeader& header, uint8_t* out);
+void EncodePcxHeader(const PcxFileHeader& header, uint8_t* out);
 
 // Whether the header can describe a width × height image: each side from 1 to
 // kPcxMaxSide.

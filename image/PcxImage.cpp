@@ -18,7 +18,7 @@ const char kNotPcxText[] = "not a PCX file";
 // The header passed, but the data cannot hold the palette or the rows it announces.
 const char kTruncatedText[] = "truncated PCX file";
 
-bool IsSupported(const PcxHeader& header)
+bool IsSupported(const PcxFileHeader& header)
 {
     // Every side the extractor's writer can write is read.
     return header.manufacturer == kPcxManufacturer && header.version == kPcxVersion &&
@@ -36,7 +36,7 @@ uint64_t MaxEncodedPixels(size_t count)
 
 CPcxImage::CPcxImage(const uint8_t* data, uint32_t size)
 {
-    PcxHeader header;
+    PcxFileHeader header;
     if (!DecodePcxHeader(data, size, header) || !IsSupported(header)) {
         RejectImage(kNotPcxText);
         return;

@@ -3,7 +3,7 @@
 
 #include "common/ByteWriter.h"
 
-bool ReadTgaHeader(ByteReader& reader, TgaHeader& header)
+bool ReadTgaHeader(ByteReader& reader, TgaFileHeader& header)
 {
     header.idLength = reader.u8();
     header.colourMapType = reader.u8();
@@ -20,7 +20,7 @@ bool ReadTgaHeader(ByteReader& reader, TgaHeader& header)
     return reader.ok();
 }
 
-void EncodeTgaHeader(const TgaHeader& header, uint8_t* out)
+void EncodeTgaHeader(const TgaFileHeader& header, uint8_t* out)
 {
     ByteWriter writer(out, kTgaHeaderSize);
     writer.u8(header.idLength);

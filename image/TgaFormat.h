@@ -36,27 +36,24 @@ constexpr uint32_t kTgaColourMapEntries = 16384;
 constexpr uint32_t kTgaMaxColourMapEnd = kTgaColourMapEntries - 2;
 
 // The header, field by field in file order, little-endian.
-struct TgaHeader {
-    uint8_t idLength = 0;          // bytes of image identifier after the header
-    uint8_t colourMapType = 0;     // 1 when a colour map follows
+struct TgaFileHeader {
+    uint8_t idLength = 0;         // bytes of image identifier after the header
+    uint8_t colourMapType = 0;    // 1 when a colour map follows
     uint8_t imageType = 0;
-    uint16_t colourMapFirst = 0;
-    uint16_t colourMapLength = 0;
+    uint16_t colourMapFirst = 0, colourMapLength = 0;
     uint8_t colourMapEntrySize = 0;  // bits
-    uint16_t xOrigin = 0;
-    uint16_t yOrigin = 0;
-    uint16_t width = 0;
-    uint16_t height = 0;
-    uint8_t pixelSize = 0;         // bits
+    uint16_t xOrigin = 0, yOrigin = 0;
+    uint16_t width = 0, height = 0;
+    uint8_t pixelSize = 0;        // bits
     uint8_t descriptor = 0;
 };
 
 // Reads the header at the reader's position; false (and the reader failed) when fewer
 // than kTgaHeaderSize bytes remain. The image identifier is left for the caller.
-bool ReadTgaHeader(ByteReader& reader, TgaHeader& header);
+bool ReadTgaHeader(ByteReader& reader, TgaFileHeader& header);
 
 // Writes the header into the first kTgaHeaderSize bytes of `out`.
-void EncodeTgaHeader(const TgaHeader& header, uint8_t* out);
+void EncodeTgaHeader(const TgaFileHeader& header, uint8_t* out);
 
 // Whether the header can describe a width × height image: each side from 1 to
 // kTgaMaxSide.

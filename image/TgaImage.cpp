@@ -139,7 +139,7 @@ void ConvertValues(ValueKind kind, const MapEntry* colorMap, const uint8_t* in, 
 // Working state of one decode: the colour map and the current run-length packet.
 class TgaDecoder {
 public:
-    TgaDecoder(ByteReader& reader, const TgaHeader& header)
+    TgaDecoder(ByteReader& reader, const TgaFileHeader& header)
         : m_Reader(reader), m_Header(header),
           m_Mapped(header.imageType == TGA_MAPPED || header.imageType == TGA_RLE_MAPPED),
           m_Rle(header.imageType >= TGA_RLE_MAPPED),
@@ -227,7 +227,7 @@ private:
     }
 
     ByteReader& m_Reader;
-    const TgaHeader& m_Header;
+    const TgaFileHeader& m_Header;
     const bool m_Mapped;
     const bool m_Rle;
     const size_t m_PixelBytes;
@@ -239,7 +239,7 @@ private:
 };
 
 // Whether a header of a known image type can be decoded; when not, the last error says why.
-bool CheckHeader(const TgaHeader& header)
+bool CheckHeader(const TgaFileHeader& header)
 {
     const bool mapped = header.imageType == TGA_MAPPED || header.imageType == TGA_RLE_MAPPED;
     if (mapped) {
@@ -267,7 +267,7 @@ CTgaImage::CTgaImage(const uint8_t* data, uint32_t size)
 {
     m_Format = IMG_TGA;
     ByteReader reader(data, size);
-    TgaHeader header;
+    TgaFileHeader header;
     const bool headerComplete = ReadTgaHeader(reader, header) && reader.skip(header.idLength);
     // Without a signature, the image type byte is what tells a Targa file from data of
     // another kind; a missing type byte reads as 0, which is no type.
