@@ -13,13 +13,13 @@ constexpr int64_t kNearRecords = 4 * static_cast<int64_t>(kRecordSize);
 }  // namespace
 
 ChainStatus WalkChain(const ReadAtFunction& readAt, int32_t firstRecord, size_t maxRecords,
-                      std::vector<ChainLink>& links)
+                      const ChainVisitor& visit)
 {
-    links.clear();
     ReadWindow window(readAt, kWindowSize);
     int64_t previous = firstRecord;
+    size_t visited = 0;
     for (int32_t position = firstRecord; position >= 0;) {
-        if (links.size() == maxRecords)
+        if (visited == maxRecords)
             return ChainStatus::TooLong;
         uint8_t bytes[kRecordSize];
         const int64_t stride = position - previous;
@@ -27,8 +27,10 @@ ChainStatus WalkChain(const ReadAtFunction& readAt, int32_t firstRecord, size_t 
         if (!(near ? window.Read(position, bytes, kRecordSize) : readAt(position, bytes, kRecordSize)))
             return ChainStatus::ReadFailed;
         previous = position;
-        links.push_back({position, DecodeRecord(bytes)});
-        position = links.back().record.next;
+        const ChainLink link{position, DecodeRecord(bytes)};
+        visit(link);
+        ++visited;
+        position = link.record.next;
     }
     return ChainStatus::Complete;
 }

@@ -7,7 +7,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <vector>
 
 // Reads exactly `count` bytes at absolute `offset` into `dst`; false when the source
 // holds fewer.
@@ -25,7 +24,11 @@ enum class ChainStatus {
     TooLong,     // more than the allowed number of records (a chain that loops ends here)
 };
 
-// Follows the chain from `firstRecord` until a record's `next` is negative, appending
-// each record to `links` in chain order. At most `maxRecords` records are read.
+// Called with each record of the chain, in chain order.
+using ChainVisitor = std::function<void(const ChainLink& link)>;
+
+// Follows the chain from `firstRecord` until a record's `next` is negative, handing each
+// record to `visit`. At most `maxRecords` records are read. The walk itself allocates
+// only its fixed read-ahead window; what the visitor keeps is the caller's affair.
 ChainStatus WalkChain(const ReadAtFunction& readAt, int32_t firstRecord, size_t maxRecords,
-                      std::vector<ChainLink>& links);
+                      const ChainVisitor& visit);

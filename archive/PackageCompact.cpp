@@ -1,9 +1,9 @@
 // Encoding of the compacted directory and the one-pass copy of the entries' bytes.
 #include "archive/PackageCompact.h"
 
+#include "common/HeapBuffer.h"
+
 #include <algorithm>
-#include <memory>
-#include <new>
 
 namespace {
 
@@ -45,7 +45,7 @@ CompactWriteStatus WriteCompactedPackage(std::FILE* out, const std::vector<uint8
     if (std::fwrite(directory.data(), 1, directory.size(), out) != directory.size())
         return CompactWriteStatus::WriteFailed;
     // The entries' bytes are gathered into one buffer, written out whenever it is full.
-    const std::unique_ptr<uint8_t[]> chunk(new (std::nothrow) uint8_t[kCopyChunk]);
+    const HeapBytes chunk = AllocateBytes(kCopyChunk);
     if (!chunk)
         return CompactWriteStatus::OutOfMemory;
     size_t filled = 0;

@@ -2,7 +2,6 @@
 #include "archive/ReadWindow.h"
 
 #include <cstring>
-#include <new>
 #include <utility>
 
 namespace {
@@ -14,7 +13,7 @@ constexpr size_t kSmallShare = 16;
 }  // namespace
 
 ReadWindow::ReadWindow(ReadAtFunction readAt, size_t windowSize)
-    : m_readAt(std::move(readAt)), m_size(windowSize), m_bytes(new (std::nothrow) uint8_t[windowSize])
+    : m_readAt(std::move(readAt)), m_size(windowSize), m_bytes(AllocateBytes(windowSize))
 {
 }
 

@@ -3,10 +3,10 @@
 #pragma once
 
 #include "archive/PackageChain.h"
+#include "common/HeapBuffer.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 
 class ReadWindow {
 public:
@@ -23,7 +23,7 @@ private:
 
     ReadAtFunction m_readAt;
     size_t m_size;
-    std::unique_ptr<uint8_t[]> m_bytes;  // null when it could not be allocated
+    HeapBytes m_bytes;  // null when it could not be allocated
     int64_t m_start = 0;
     bool m_filled = false;
 };

@@ -6,8 +6,8 @@
 #include "host/FileIO.h"
 
 #include <cstdarg>
+#include <cstdlib>
 #include <cstring>
-#include <new>
 
 namespace {
 
@@ -47,8 +47,7 @@ CResFile::~CResFile()
     if (m_File)
         mfClose();
     mfDropPending();   // entries added to a handle that never opened a stream
-    m_Dir.clear();
-    m_Dir.shrink_to_fit();
+    m_Dir.Release();
     m_Capacity = 0;
 }
 
@@ -69,8 +68,17 @@ const char* CResFile::mfGetError() const
 // leave the directory, so no later flush can meet an entry without its bytes.
 void CResFile::mfDropPending()
 {
-    m_Dir.resize(m_Dir.size() - m_PendingBytes.size());
-    m_PendingBytes.clear();
+    for (size_t index = m_Dir.size() - m_PendingCount; index < m_Dir.size(); ++index)
+        mfReleasePending(m_Dir[index]);
+    m_Dir.Truncate(m_Dir.size() - m_PendingCount);
+    m_PendingCount = 0;
+}
+
+// Frees a pending entry's copy, which mfFileAdd allocated for the handle.
+void CResFile::mfReleasePending(DirEntry& entry)
+{
+    std::free(const_cast<uint8_t*>(entry.data));
+    entry.data = nullptr;
 }
 
 void CResFile::mfCloseStream()
@@ -162,7 +170,7 @@ int32_t CResFile::mfLoadDirectory()
         mfSetError("CResFile::Open - Error version number in resource file <%s>", m_Name);
         return 0;
     }
-    m_Dir.clear();
+    m_Dir.Truncate(0);
     m_Capacity = 0;
     if (header.entryCount == 0) {
         m_EmptyPackage = true;
@@ -174,28 +182,25 @@ int32_t CResFile::mfLoadDirectory()
         mfSetError("CResFile::Open - Error number directory files in resource file <%s>", m_Name);
         return 0;
     }
-    std::vector<ChainLink> links;
-    std::vector<DirEntry> directory;
-    try {
-        links.reserve(static_cast<size_t>(header.entryCount));
-        directory.reserve(static_cast<size_t>(header.entryCount));
-    } catch (const std::bad_alloc&) {
+    const size_t count = static_cast<size_t>(header.entryCount);
+    HeapVector<DirEntry> directory;
+    if (!directory.Reserve(count)) {
         mfSetError("CResFile::Open - Can't allocate memory for directory in resource file <%s>", m_Name);
         return 0;
     }
-    const ChainStatus status =
-        WalkChain(mfReader(), header.firstRecord, static_cast<size_t>(header.entryCount), links);
+    // The walk stops after `count` records, so every one finds room.
+    const ChainStatus status = WalkChain(mfReader(), header.firstRecord, count, [&directory](const ChainLink& link) {
+        directory.Append(EntryFromRecord(link.record));
+    });
     if (status == ChainStatus::ReadFailed) {
         mfSetError("CResFile::Open - Error read directory in resource file <%s>", m_Name);
         return 0;
     }
-    if (status == ChainStatus::TooLong || links.size() != static_cast<size_t>(header.entryCount)) {
+    if (status == ChainStatus::TooLong || directory.size() != count) {
         mfSetError("CResFile::Open - Error number directory files in resource file <%s>", m_Name);
         return 0;
     }
-    for (const ChainLink& link : links)
-        directory.push_back(EntryFromRecord(link.record));
-    m_Dir.swap(directory);
+    m_Dir.Swap(directory);
     m_Capacity = header.entryCount;
     return 1;
 }

@@ -1,10 +1,20 @@
 // CResFile: the handle through which every tool opens, reads, extends and compacts
 // one MTX package.
+//
+// Failing: every call returns its contract's value and leaves the reason in mfGetError.
+// Running out of memory: the directory, an added entry's copy and the buffers for reading
+// and packing entries are sized by the file or by the caller's entry, checked against what
+// the file holds before anything is allocated, and allocated through common/HeapBuffer.h
+// (a HeapVector for the directory); a failure is an ordinary failed call whose text says
+// "Can't allocate memory". Working lists that grow only with a directory already in
+// memory (compaction's entry list and encoded directory) are standard containers whose
+// exhaustion is not caught. Nothing in the archive throws for memory or catches it.
 #pragma once
 
 #include "archive/PackageChain.h"
 #include "archive/PackageCompact.h"
 #include "archive/PackageFormat.h"
+#include "common/HeapBuffer.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -31,7 +41,8 @@ constexpr size_t kErrorCapacity = 1024;
 // handle. The caller's buffer stays the caller's, whatever its source, and may be freed
 // or reused as soon as mfFileAdd returns. While the entry is pending, `data` points at
 // the handle's copy, which the flush that writes the entry, mfClose and the destructor
-// release; every entry that is not pending has `data` null.
+// release; every entry that is not pending has `data` null. (The struct is plain data,
+// so that the directory can live in a HeapVector.)
 struct DirEntry {
     char name[kNameSize];
     int32_t size;     // stored bytes; for a pending entry, the bytes at `data`
@@ -122,6 +133,7 @@ private:
 
     void mfSetError(const char* format, ...) __attribute__((format(printf, 2, 3)));
     void mfDropPending();
+    void mfReleasePending(DirEntry& entry);
     void mfCloseStream();
     int32_t mfWriteFreshHeader();
     int32_t mfLoadDirectory();
@@ -146,13 +158,12 @@ private:
 
     char m_Name[kResNameCapacity];
     std::FILE* m_File = nullptr;
-    std::vector<DirEntry> m_Dir;
+    HeapVector<DirEntry> m_Dir;
     int32_t m_Capacity = 0;
     int32_t m_Mode = 0;
     char m_Error[kErrorCapacity];
-    // Copies of the pending entries' bytes, in directory order; pending entries are
-    // always the directory's last ones.
-    std::vector<std::unique_ptr<uint8_t[]>> m_PendingBytes;
+    // Pending entries are always the directory's last ones; each owns its copy at `data`.
+    size_t m_PendingCount = 0;
     DiskState m_Disk;
     // Set by mfCreateStaged: the staging file that m_File writes, until mfCommit.
     std::unique_ptr<PackageStaging> m_Staging;

@@ -37,7 +37,7 @@ int32_t CResFile::mfCreateStaged()
     }
     mfDropPending();
     mfCloseStream();
-    m_Dir.clear();
+    m_Dir.Truncate(0);
     if (!mfCheckWritable("Open"))
         return 0;
     auto staging = std::make_unique<PackageStaging>(m_Name);
@@ -58,7 +58,7 @@ int32_t CResFile::mfCommit()
         mfSetError("CResFile::mfCommit - Resource file <%s> is not staged", m_Name);
         return 0;
     }
-    if (!m_PendingBytes.empty()) {
+    if (m_PendingCount != 0) {
         mfSetError("CResFile::mfCommit - Unflushed files in resource file <%s>", m_Name);
         return 0;
     }
@@ -101,7 +101,7 @@ int32_t CResFile::mfOptimize(int32_t /*unused*/)
     }
     if (!mfCheckWritable("mfOptimize"))
         return 0;
-    if (!m_PendingBytes.empty()) {
+    if (m_PendingCount != 0) {
         mfSetError("CResFile::mfOptimize - Unflushed files in resource file <%s>", m_Name);
         return 0;
     }
@@ -227,7 +227,9 @@ bool CResFile::mfReadChainAgain(PackageHeader& header, std::vector<ChainLink>& l
         mfSetError("CResFile::mfOptimize - Error number directory files in resource file <%s>", m_Name);
         return false;
     }
-    const ChainStatus status = WalkChain(mfReader(), header.firstRecord, m_Dir.size(), links);
+    links.clear();
+    const ChainStatus status = WalkChain(mfReader(), header.firstRecord, m_Dir.size(),
+                                         [&links](const ChainLink& link) { links.push_back(link); });
     bool matches = status == ChainStatus::Complete && links.size() == m_Dir.size();
     for (size_t i = 0; matches && i < links.size(); ++i)
         matches = links[i].record.size == m_Dir[i].size && links[i].record.offset == m_Dir[i].offset;

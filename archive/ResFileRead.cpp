@@ -6,20 +6,8 @@
 #include "host/FileIO.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <limits>
-#include <memory>
-#include <new>
-
-namespace {
-
-struct FreeDeleter {
-    void operator()(void* block) const { std::free(block); }
-};
-using HeapBytes = std::unique_ptr<uint8_t[], FreeDeleter>;
-
-}  // namespace
 
 int64_t CResFile::mfBytesAvailable(int64_t position)
 {
@@ -108,7 +96,7 @@ int32_t CResFile::mfReadLzss(const DirEntry& entry, void* dst, int64_t capacity)
     const size_t streamSize = fits ? static_cast<size_t>(entry.size) - kLzssPrefixSize : 0;
     if (fits && unpacked <= static_cast<uint32_t>(std::numeric_limits<int32_t>::max()) &&
         static_cast<int64_t>(unpacked) <= capacity) {
-        HeapBytes stream(static_cast<uint8_t*>(std::malloc(streamSize ? streamSize : 1)));
+        const HeapBytes stream = AllocateBytes(streamSize);
         if (!stream) {
             mfSetError("CResFile::mfFileRead - Can't allocate %i memory for file <%s> in resource file <%s>",
                        entry.size, entry.name, m_Name);
@@ -142,7 +130,7 @@ uint8_t* CResFile::mfFileRead2(int32_t index, int32_t len)
     if (entry.data ? (start < 0 || end > entry.size) : mfBytesAvailable(entry.offset + start) < len)
         return readFailed();
 
-    HeapBytes buffer(static_cast<uint8_t*>(std::malloc(len ? static_cast<size_t>(len) : 1)));
+    HeapBytes buffer = AllocateBytes(static_cast<size_t>(len));
     if (!buffer) {
         mfSetError("CResFile::mfFileRead2 - Can't allocate %i memory for file <%s> in resource file <%s>", len,
                    entry.name, m_Name);
@@ -184,7 +172,7 @@ int32_t CResFile::mfFileReadHead(int32_t index, void* dst, int32_t count)
     const int64_t streamSize = std::min<int64_t>(entry.size - static_cast<int64_t>(kLzssPrefixSize),
                                                  LzssMaxEncodedSize(count));
     const size_t bufferSize = static_cast<size_t>(std::max<int64_t>(streamSize, 1));
-    std::unique_ptr<uint8_t[]> stream(new (std::nothrow) uint8_t[bufferSize]);
+    const HeapBytes stream = AllocateBytes(bufferSize);
     uint8_t prefix[kLzssPrefixSize];
     if (streamSize < 0 || !stream || !mfReadAt(entry.offset, prefix, sizeof prefix) ||
         !mfReadAt(entry.offset + static_cast<int64_t>(kLzssPrefixSize), stream.get(), static_cast<size_t>(streamSize)))

@@ -7,8 +7,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
-#include <stdexcept>
 
 namespace {
 
@@ -26,7 +24,7 @@ struct CResFile::PlannedWrite {
     int64_t span = 0;                   // from the record to the next one
     const uint8_t* stored = nullptr;
     int32_t storedSize = 0;
-    std::unique_ptr<uint8_t[]> packed;  // LZSS entries only
+    HeapBytes packed;                   // LZSS entries only
 };
 
 int32_t CResFile::mfFileAdd(const DirEntry* entry)
@@ -45,13 +43,7 @@ int32_t CResFile::mfFileAdd(const DirEntry* entry)
     }
     if (!mfGrowDirectory(static_cast<int64_t>(count) + 1))
         return count;
-    std::unique_ptr<uint8_t[]> copy(new (std::nothrow) uint8_t[static_cast<size_t>(entry->size)]);
-    try {
-        if (copy)
-            m_PendingBytes.push_back(nullptr);
-    } catch (const std::bad_alloc&) {
-        copy.reset();
-    }
+    HeapBytes copy = AllocateBytes(static_cast<size_t>(entry->size));
     if (!copy) {
         mfSetError("CResFile::mfFileAdd - Can't allocate %i memory for file <%.63s> in resource file <%s>",
                    entry->size, entry->name, m_Name);
@@ -61,9 +53,9 @@ int32_t CResFile::mfFileAdd(const DirEntry* entry)
     DirEntry added = *entry;
     added.name[kNameSize - 1] = '\0';
     added.flags |= DE_PENDING;
-    added.data = copy.get();
-    m_PendingBytes.back() = std::move(copy);
-    m_Dir.push_back(added);   // cannot throw: mfGrowDirectory made room
+    added.data = copy.release();  // the entry's own now, until mfReleasePending
+    m_Dir.Append(added);          // mfGrowDirectory made room
+    ++m_PendingCount;
     return count + 1;
 }
 
@@ -72,17 +64,7 @@ bool CResFile::mfGrowDirectory(int64_t count)
     if (count <= m_Capacity)
         return true;
     const int64_t capacity = std::min(GrownCapacity(count), kMaxPackageOffset);
-    bool grown = count <= kMaxPackageOffset;
-    if (grown) {
-        try {
-            m_Dir.reserve(static_cast<size_t>(capacity));
-        } catch (const std::bad_alloc&) {
-            grown = false;
-        } catch (const std::length_error&) {
-            grown = false;
-        }
-    }
-    if (!grown) {
+    if (count > kMaxPackageOffset || !m_Dir.Reserve(static_cast<size_t>(capacity))) {
         mfSetError("CResFile::mfFileAdd - Can't allocate memory for directory in resource file <%s>", m_Name);
         return false;
     }
@@ -104,7 +86,7 @@ int32_t CResFile::mfFlush()
         return 0;
     // Only pending entries are written; a count that already matches the disk may be
     // another handle's appends, which mfPlanAppend refuses.
-    if (m_PendingBytes.empty())
+    if (m_PendingCount == 0)
         return 1;
     std::vector<PlannedWrite> writes;
     if (!mfPlanAppend(writes))
@@ -122,11 +104,13 @@ int32_t CResFile::mfLearnDisk()
 {
     uint8_t headerBytes[kHeaderSize];
     DiskState disk;
-    std::vector<ChainLink> links;
     ChainStatus status = ChainStatus::ReadFailed;
     if (mfReadAt(0, headerBytes, kHeaderSize)) {
         disk.header = DecodeHeader(headerBytes);
-        status = WalkChain(mfReader(), disk.header.firstRecord, m_Dir.size(), links);
+        status = WalkChain(mfReader(), disk.header.firstRecord, m_Dir.size(), [&disk](const ChainLink& link) {
+            disk.tail = link;
+            ++disk.records;
+        });
     }
     if (status == ChainStatus::TooLong) {
         // More records than the directory holds: the package is not what this handle knows.
@@ -138,9 +122,6 @@ int32_t CResFile::mfLearnDisk()
         mfSetError("CResFile::mfFlush - Error read directory in resource file <%s>", m_Name);
         return 0;
     }
-    if (!links.empty())
-        disk.tail = links.back();
-    disk.records = static_cast<int32_t>(links.size());
     disk.known = true;
     m_Disk = disk;
     return 1;
@@ -156,7 +137,7 @@ bool CResFile::mfPlanAppend(std::vector<PlannedWrite>& writes)
     const size_t onDisk = static_cast<size_t>(m_Disk.records);
     // The entries the disk lacks must be the pending ones, or the header would disagree
     // with the chain.
-    if (onDisk + m_PendingBytes.size() != count) {
+    if (onDisk + m_PendingCount != count) {
         mfSetError("CResFile::mfFlush - Error number directory files in resource file <%s>", m_Name);
         return false;
     }
@@ -186,7 +167,7 @@ bool CResFile::mfPack(const DirEntry& entry, PlannedWrite& write)
 {
     const int64_t bound = LzssMaxEncodedSize(entry.size) + static_cast<int64_t>(kLzssPrefixSize);
     if (bound <= kMaxPackageOffset)
-        write.packed.reset(new (std::nothrow) uint8_t[static_cast<size_t>(bound)]);
+        write.packed = AllocateBytes(static_cast<size_t>(bound));
     if (!write.packed) {
         mfSetError("CResFile::mfFlush - Can't allocate %i memory for file <%s> in resource file <%s>", entry.size,
                    entry.name, m_Name);
@@ -270,11 +251,11 @@ void CResFile::mfCommitFlush(const std::vector<PlannedWrite>& writes, const uint
     for (const PlannedWrite& write : writes) {
         DirEntry& entry = m_Dir[write.index];
         entry.flags &= ~DE_PENDING;
-        entry.data = nullptr;
+        mfReleasePending(entry);
         entry.size = write.storedSize;
         entry.offset = static_cast<int32_t>(write.recordPos + static_cast<int64_t>(kRecordSize));
     }
-    m_PendingBytes.clear();
+    m_PendingCount = 0;
     const PlannedWrite& last = writes.back();
     m_Disk.header = header;
     m_Disk.tail = {static_cast<int32_t>(last.recordPos), DecodeRecord(lastRecord)};

@@ -9,8 +9,6 @@
 
 namespace {
 
-constexpr size_t kRgbBytes = 3;
-constexpr size_t kRgbaBytes = 4;
 constexpr uint8_t kOpaque = 255;
 constexpr uint8_t kTransparent = 0;
 constexpr int32_t kBppWithAlpha = 32;   // true-colour images whose fourth byte is alpha
@@ -73,7 +71,7 @@ RecordBuffer AllocateRecord(uint64_t size)
 {
     if (size > static_cast<uint64_t>(std::numeric_limits<int32_t>::max()))
         return nullptr;
-    return RecordBuffer(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(size))));
+    return AllocateBytes(static_cast<size_t>(size));
 }
 
 RgbaPalette* ExpandPalette(const uint8_t* palette, int32_t transIndex)

@@ -3,18 +3,14 @@
 #pragma once
 
 #include "archive/MipTexture.h"
+#include "common/HeapBuffer.h"
 
 #include <cstdint>
-#include <cstdlib>
-#include <memory>
 
 class CImage;
 
-struct FreeDeleter {
-    void operator()(uint8_t* block) const { std::free(block); }
-};
 // A record (header and body) in one heap block.
-using RecordBuffer = std::unique_ptr<uint8_t, FreeDeleter>;
+using RecordBuffer = HeapBytes;
 
 // The builder's message when a record cannot be allocated.
 constexpr char kRecordAllocationFailed[] = "Can't allocate memory for mip texture";

@@ -1,4 +1,14 @@
 // Mtxmake: builds one package from the image and DDS files that match a pattern.
+//
+// Failing: functions return false or a status, and a condition that ends the run comes
+// back as `fatalMessage` for main to print. Running out of memory: a texture record
+// (sized by the decoded image or the DDS file) and an update's comparison buffer come
+// from common/HeapBuffer.h; a record that cannot be allocated ends the run with "Can't
+// allocate memory for mip texture", leaving the package as it was, and a comparison that
+// cannot be made writes the record anew. Files are read and decoded by the host and image
+// layers, which report their own failures. The run's bookkeeping (the file list, the
+// read-ahead queue and its threads, names) is standard containers, whose exhaustion is
+// not caught. Nothing here throws for memory or catches it.
 #pragma once
 
 #include <cstdio>

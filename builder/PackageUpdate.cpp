@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
-#include <new>
 
 namespace {
 
@@ -137,7 +136,7 @@ bool UpdateSink::SameBytes(int32_t index, const uint8_t* data, size_t size)
 {
     if (m_Package.mfFileSize(index) != static_cast<int64_t>(size))
         return false;
-    std::unique_ptr<uint8_t[]> present(new (std::nothrow) uint8_t[size]);
+    const HeapBytes present = AllocateBytes(size);
     const int32_t expected = static_cast<int32_t>(size);
     return present && m_Package.mfFileRead(index, present.get(), static_cast<int64_t>(size)) == expected &&
            std::memcmp(present.get(), data, size) == 0;

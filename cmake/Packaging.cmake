@@ -3,11 +3,9 @@
 include(GNUInstallDirs)
 
 foreach(tool Mtxmake Mtxdump Mtxtrim)
-  if(TARGET ${tool})
-    install(TARGETS ${tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-    install(FILES ${PROJECT_SOURCE_DIR}/docs/${tool}.1
-            DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  endif()
+  install(TARGETS ${tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/${tool}.1
+          DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endforeach()
 
 set(CPACK_GENERATOR DEB)
@@ -18,7 +16,8 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Tools to build, inspect and compact MTX t
 set(CPACK_PACKAGE_DESCRIPTION
   "Mtxmake builds a texture package from GIF, JPEG, PCX, PNG, TGA and DDS files,\nMtxdump lists packages and extracts their textures as TGA, PCX, DDS or PNG files,\nMtxtrim compacts every package below a directory.")
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libpng16-16, libjpeg62-turbo, libsquish0, libstdc++6, libgcc-s1, libc6")
+# Depends is computed from the programs' shared libraries by dpkg-shlibdeps (dpkg-dev).
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_STRIP_FILES TRUE)
 include(CPack)

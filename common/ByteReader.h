@@ -78,22 +78,3 @@ private:
     size_t m_pos = 0;
     bool m_ok = true;
 };
-
-// Little-endian stores for writers and record builders.
-inline void PutU16(uint8_t* out, uint32_t value)
-{
-    out[0] = static_cast<uint8_t>(value);
-    out[1] = static_cast<uint8_t>(value >> 8);
-}
-inline void PutU32(uint8_t* out, uint32_t value)
-{
-    out[0] = static_cast<uint8_t>(value);
-    out[1] = static_cast<uint8_t>(value >> 8);
-    out[2] = static_cast<uint8_t>(value >> 16);
-    out[3] = static_cast<uint8_t>(value >> 24);
-}
-inline uint32_t GetU32(const uint8_t* in)
-{
-    return static_cast<uint32_t>(in[0]) | (static_cast<uint32_t>(in[1]) << 8) |
-           (static_cast<uint32_t>(in[2]) << 16) | (static_cast<uint32_t>(in[3]) << 24);
-}

@@ -31,19 +31,6 @@ bool HasExtension(const char* path)
 
 }  // namespace
 
-void StripExtension(const char* src, char* dst)
-{
-    const size_t keep = StrippedLength(src);
-    std::memmove(dst, src, keep);
-    dst[keep] = '\0';
-}
-
-void AddDefaultExtension(char* path, const char* extension)
-{
-    if (!HasExtension(path))
-        std::strcat(path, extension);
-}
-
 std::string StripExtension(const std::string& src)
 {
     return src.substr(0, StrippedLength(src.c_str()));

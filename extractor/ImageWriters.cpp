@@ -1,34 +1,20 @@
 // PCX, TGA and DDS file writers of the extractor.
 #include "extractor/ImageWriters.h"
 
-#include "common/ByteWriter.h"
+#include "common/HeapBuffer.h"
 #include "host/FileIO.h"
 
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
 
 namespace {
 
-constexpr uint8_t kPcxPlanes = 1;
 constexpr uint16_t kPcxPaletteInfo = 2;
+constexpr uint8_t kTgaAlphaBits = 8;  // attribute bits of a 32-bit pixel: its alpha byte
 constexpr uint8_t kPcxRunOfOne = kPcxRunFlag | 1;
-constexpr size_t kPcxSlack = 1000;  // header and palette trailer room
-
-constexpr uint8_t kTgaAttributeBits = 8;  // the alpha byte of 32-bit pixels
-constexpr size_t kTgaSlack = 500;
-
-bool SidesWithin(int32_t width, int32_t height, int32_t maxSide)
-{
-    return width >= 1 && height >= 1 && width <= maxSide && height <= maxSide;
-}
-
-struct FreeDeleter {
-    void operator()(void* block) const { std::free(block); }
-};
-using Buffer = std::unique_ptr<uint8_t, FreeDeleter>;
+constexpr size_t kPcxTrailerSize = 1 + kPcxPaletteSize;  // marker and palette
+constexpr size_t kPcxMaxBytesPerPixel = 2;                // a run of one and its value
 
 // Number of pixels of an image whose sides were found positive.
 uint64_t PixelCount(int32_t width, int32_t height)
@@ -36,13 +22,14 @@ uint64_t PixelCount(int32_t width, int32_t height)
     return static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
 }
 
-// A zeroed block of pixels × perPixel + slack bytes, or null when that is too large.
-Buffer AllocateOutput(uint64_t pixels, uint64_t perPixel, uint64_t slack)
+// A block of head + pixels × perPixel + tail bytes, or null when that is too large or
+// memory runs out.
+HeapBytes AllocateOutput(size_t head, uint64_t pixels, uint64_t perPixel, size_t tail)
 {
-    const uint64_t limit = static_cast<uint64_t>(PTRDIFF_MAX) - slack;
+    const uint64_t limit = static_cast<uint64_t>(PTRDIFF_MAX) - head - tail;
     if (pixels > limit / perPixel)
         return nullptr;
-    return Buffer(static_cast<uint8_t*>(std::calloc(pixels * perPixel + slack, 1)));
+    return AllocateBytes(static_cast<size_t>(head + pixels * perPixel + tail));
 }
 
 }  // namespace
@@ -69,18 +56,17 @@ bool WriteTga(const uint8_t* pixels, int32_t width, int32_t height, const std::s
         return false;
     const uint64_t bytesPerPixel = withAlpha ? 4 : 3;
     const uint64_t pixelCount = PixelCount(width, height);
-    Buffer buffer = AllocateOutput(pixelCount, bytesPerPixel, kTgaSlack);
+    HeapBytes buffer = AllocateOutput(kTgaHeaderSize, pixelCount, bytesPerPixel, 0);
     if (!buffer)
         return false;
     uint8_t* out = buffer.get();
-    ByteWriter header(out, kTgaHeaderSize);
-    header.zeros(2);                      // no identifier, no colour map
-    header.u8(kTgaTrueColour);
-    header.zeros(9);                      // colour map fields, origin
-    header.u16(static_cast<uint32_t>(width));
-    header.u16(static_cast<uint32_t>(height));
-    header.u8(static_cast<uint32_t>(bytesPerPixel * 8));
-    header.u8(withAlpha ? kTgaOriginTop | kTgaAttributeBits : kTgaOriginTop);
+    TgaFileHeader header;
+    header.imageType = kTgaTrueColour;
+    header.width = static_cast<uint16_t>(width);
+    header.height = static_cast<uint16_t>(height);
+    header.pixelSize = static_cast<uint8_t>(bytesPerPixel * 8);
+    header.descriptor = withAlpha ? kTgaOriginTop | kTgaAlphaBits : kTgaOriginTop;
+    EncodeTgaHeader(header, out);
     size_t used = kTgaHeaderSize;
     for (uint64_t i = 0; i < pixelCount; ++i) {
         const uint8_t* pixel = pixels + i * 4;
@@ -95,41 +81,30 @@ bool WriteTga(const uint8_t* pixels, int32_t width, int32_t height, const std::s
 
 }  // namespace
 
-bool PcxCanHold(int32_t width, int32_t height)
-{
-    return SidesWithin(width, height, kPcxMaxSide);
-}
-
-bool TgaCanHold(int32_t width, int32_t height)
-{
-    return SidesWithin(width, height, kTgaMaxSide);
-}
-
 bool WritePcx(const std::string& fileName, const uint8_t* indices, const uint8_t* palette,
               int32_t width, int32_t height)
 {
     if (!PcxCanHold(width, height))
         return false;
     const uint64_t pixelCount = PixelCount(width, height);
-    Buffer buffer = AllocateOutput(pixelCount, 2, kPcxSlack);
+    HeapBytes buffer = AllocateOutput(kPcxHeaderSize, pixelCount, kPcxMaxBytesPerPixel, kPcxTrailerSize);
     if (!buffer)
         return false;
     uint8_t* out = buffer.get();
-    ByteWriter header(out, kPcxHeaderSize);
-    header.u8(kPcxManufacturer);
-    header.u8(kPcxVersion);
-    header.u8(kPcxRleEncoding);
-    header.u8(kPcxBitsPerPixel);
-    header.zeros(4);                      // xmin, ymin
-    header.u16(static_cast<uint32_t>(width) - 1u);
-    header.u16(static_cast<uint32_t>(height) - 1u);
+    PcxFileHeader header;
+    header.manufacturer = kPcxManufacturer;
+    header.version = kPcxVersion;
+    header.encoding = kPcxRleEncoding;
+    header.bitsPerPixel = kPcxBitsPerPixel;
+    header.xmax = static_cast<uint16_t>(width - 1);
+    header.ymax = static_cast<uint16_t>(height - 1);
     // The resolution fields carry the image size.
-    header.u16(static_cast<uint32_t>(width));
-    header.u16(static_cast<uint32_t>(height));
-    header.zeros(49);                     // 16-colour map, reserved byte
-    header.u8(kPcxPlanes);
-    header.u16(static_cast<uint32_t>(width));
-    header.u16(kPcxPaletteInfo);
+    header.horizontalResolution = static_cast<uint16_t>(width);
+    header.verticalResolution = static_cast<uint16_t>(height);
+    header.planes = kPcxPlanes;
+    header.bytesPerLine = static_cast<uint16_t>(width);
+    header.paletteInfo = kPcxPaletteInfo;
+    EncodePcxHeader(header, out);
 
     // Rows follow each other without padding and every run has length one, so the
     // body is the index bytes in order with the run flag in front of the high ones.
@@ -159,7 +134,7 @@ bool WriteTga32(const uint8_t* pixels, int32_t width, int32_t height, const std:
 bool WriteDds(const std::string& fileName, const DdsSurfaceHeader& header, const uint8_t* body,
               size_t bodySize)
 {
-    Buffer buffer = AllocateOutput(bodySize, 1, kDdsFileHeaderSize);
+    HeapBytes buffer = AllocateOutput(kDdsFileHeaderSize, bodySize, 1, 0);
     if (!buffer)
         return false;
     EncodeDdsHeader(header, buffer.get());

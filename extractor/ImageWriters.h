@@ -3,6 +3,13 @@
 // file in one buffer and writes it with one write. Each returns false when the file could
 // not be created or fully written, or when its header cannot hold the image's size; no
 // partial file is left behind then.
+//
+// Running out of memory in the extractor: a buffer sized by an entry or an image (the
+// entry's bytes, decoded pixels, a whole output file) is allocated without throwing,
+// through common/HeapBuffer.h, and a failure is reported as the texture's failure ("Can't
+// load texture", "Can't write file"), so the run goes on with the next one. Names, paths,
+// page texts and lists of entries are standard containers, as in every layer: their
+// exhaustion is not caught and ends the program.
 #pragma once
 
 #include "image/DdsFormat.h"
@@ -12,10 +19,8 @@
 #include <cstdint>
 #include <string>
 
-// Whether the format's header can describe a width × height image: each side from 1 to
-// the format's largest. (The DDS header holds every size a record can have.)
-bool PcxCanHold(int32_t width, int32_t height);
-bool TgaCanHold(int32_t width, int32_t height);
+// PcxCanHold and TgaCanHold (from the format headers) tell which sizes a writer takes;
+// the DDS header holds every size a record can have.
 
 // `indices`: width × height bytes, rows top first, no padding. `palette`: 768 bytes.
 // The PCX body is run-length encoded with runs of one: bytes of 192 and up are

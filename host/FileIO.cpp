@@ -8,7 +8,6 @@
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
-#include <new>
 #include <vector>
 
 namespace {
@@ -101,7 +100,7 @@ bool ReadWholeFile(const std::string& path, size_t maxSize, FileBytes& bytes, st
         return false;
     }
     const size_t size = static_cast<size_t>(info.st_size);
-    bytes.data.reset(new (std::nothrow) uint8_t[size ? size : 1]);
+    bytes.data = AllocateBytes(size);
     if (!bytes.data) {
         errorText = std::strerror(ENOMEM);
         return false;

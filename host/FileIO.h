@@ -1,11 +1,18 @@
 // File access the other layers need beyond buffered streams: positioned reads and writes
 // on an open stream, its length and durability, whole-file reads and file removal.
+//
+// Failing, for every host function: a success value plus the host's error text. Running
+// out of memory: a file's contents, whose size the file decides, are read into a block
+// from common/HeapBuffer.h, and a failed allocation is an ordinary failure with the host's
+// text for it. Paths, error texts and directory listings are standard strings and lists,
+// whose exhaustion is not caught. Nothing here throws for memory or catches it.
 #pragma once
+
+#include "common/HeapBuffer.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <memory>
 #include <string>
 
 // A run of bytes for WriteAt.
@@ -28,7 +35,7 @@ int64_t FileLength(std::FILE* file);
 
 // A whole file in one block.
 struct FileBytes {
-    std::unique_ptr<uint8_t[]> data;
+    HeapBytes data;
     size_t size = 0;
 };
 

@@ -10,7 +10,6 @@
 #include <windows.h>
 
 #include <io.h>
-#include <new>
 
 namespace {
 
@@ -109,7 +108,7 @@ bool ReadWholeFile(const std::string& path, size_t maxSize, FileBytes& bytes, st
         return false;
     }
     const size_t size = static_cast<size_t>(length.QuadPart);
-    bytes.data.reset(new (std::nothrow) uint8_t[size ? size : 1]);
+    bytes.data = AllocateBytes(size);
     if (!bytes.data) {
         errorText = WindowsErrorText(ERROR_NOT_ENOUGH_MEMORY);
         return false;

@@ -2,12 +2,10 @@
 #include "image/GifImage.h"
 
 #include <array>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
-#include <vector>
 
 #include "common/ByteReader.h"
+#include "common/HeapBuffer.h"
 
 namespace {
 
@@ -20,8 +18,6 @@ const char kTextBadCodes[] = "Corrupt GIF file (OutCount)!";
 const char kTextNoColourTable[] = "GIF file without a colour table";
 const char kTextBadCodeSize[] = "corrupt GIF file (bad LZW code size)";
 const char kTextTooLittleData[] = "corrupt GIF file (too little image data for its size)";
-const char kTextTooLarge[] = "Image too large";
-const char kTextNoMemory[] = "Not enough memory";
 
 constexpr size_t kSignatureSize = 6;
 constexpr uint8_t kExtensionIntroducer = 0x21;
@@ -35,9 +31,6 @@ constexpr uint8_t kColourTableSizeMask = 0x07;
 constexpr uint8_t kInterlaceFlag = 0x40;
 constexpr uint8_t kTransparencyFlag = 0x01;
 constexpr size_t kDelayTimeSize = 2;
-
-constexpr int kRgbBytes = 3;
-constexpr int kRgbaBytes = 4;
 
 constexpr int kMaxMinCodeSize = 11;
 constexpr int kMaxCodeSize = 12;
@@ -124,16 +117,17 @@ private:
 // Expands an LZW code stream (codes packed least significant bit first) into pixels.
 class LzwDecoder {
 public:
-    LzwDecoder(const std::vector<uint8_t>& data, int minCodeSize, int colourMask, PixelWriter& out)
-        : m_data(data), m_totalBits(uint64_t(data.size()) * 8), m_colourMask(colourMask),
+    LzwDecoder(const uint8_t* data, size_t size, int minCodeSize, int colourMask, PixelWriter& out)
+        : m_data(data), m_size(size), m_totalBits(uint64_t(size) * 8), m_colourMask(colourMask),
           m_clearCode(1 << minCodeSize), m_endCode(m_clearCode + 1),
           m_firstFreeCode(m_clearCode + 2), m_initialCodeSize(minCodeSize + 1), m_out(out)
     {
         ResetTable();
     }
 
-    // Null on success (end code reached or data used up), else the failure text.
-    const char* Run()
+    // True when the end code is reached or the data used up; false, with the last error
+    // set, for a code stream that breaks the rules.
+    bool Run()
     {
         bool cleared = false;
         bool started = false;
@@ -148,7 +142,7 @@ public:
             if (!started) {
                 // A stream begins with a clear code, and a root follows every clear.
                 if (!cleared || code >= m_clearCode)
-                    return kTextBadCodes;
+                    return RejectImage(kTextBadCodes);
                 m_oldCode = code;
                 m_firstPixel = uint8_t(code & m_colourMask);
                 m_out.Emit(m_firstPixel);
@@ -156,9 +150,9 @@ public:
                 continue;
             }
             if (!ExpandCode(code))
-                return kTextBadCodes;
+                return RejectImage(kTextBadCodes);
         }
-        return nullptr;
+        return true;
     }
 
 private:
@@ -181,7 +175,7 @@ private:
         return true;
     }
 
-    uint8_t ByteAt(size_t index) const { return index < m_data.size() ? m_data[index] : 0; }
+    uint8_t ByteAt(size_t index) const { return index < m_size ? m_data[index] : 0; }
 
     // Emits the string of one code that is not a clear or end code and adds the next
     // table entry. False when the code names nothing defined or its string is too long.
@@ -221,7 +215,8 @@ private:
         return true;
     }
 
-    const std::vector<uint8_t>& m_data;
+    const uint8_t* m_data;
+    const size_t m_size;
     const uint64_t m_totalBits;
     const int m_colourMask;
     const int m_clearCode;
@@ -241,14 +236,37 @@ private:
     std::array<uint8_t, kStackSize> m_stack{};
 };
 
-// Decodes the whole file into `image`; null on success, else the failure text.
-const char* DecodeGif(CImage& image, const uint8_t* data, uint32_t size)
+// Joins the image data's sub-blocks into one block of `size` bytes; false, with the last
+// error set, when they run past the end of the data or memory runs out.
+bool JoinSubBlocks(ByteReader& reader, HeapBytes& joined, size_t& size)
+{
+    ByteReader counter = reader;
+    size = 0;
+    for (uint8_t length = counter.u8(); length != 0; length = counter.u8()) {
+        counter.skip(length);
+        size += length;
+    }
+    if (!counter.ok())
+        return RejectImage(kTextBadSubBlocks);
+    joined = AllocateBytes(size);
+    if (!joined)
+        return RejectImage(kImageNoMemoryText);
+    size_t filled = 0;
+    for (uint8_t length = reader.u8(); length != 0; length = reader.u8()) {
+        reader.read(joined.get() + filled, length);
+        filled += length;
+    }
+    return true;
+}
+
+// Decodes the whole file into `image`; false, with the last error set, when it cannot.
+bool DecodeGif(CImage& image, const uint8_t* data, uint32_t size)
 {
     ByteReader reader(data, size);
     const uint8_t* signature = reader.take(kSignatureSize);
     if (!signature || (std::memcmp(signature, "GIF87a", kSignatureSize) != 0 &&
                        std::memcmp(signature, "GIF89a", kSignatureSize) != 0))
-        return kTextNotGif;
+        return RejectImage(kTextNotGif);
     image.m_Format = IMG_GIF;
 
     // Logical screen descriptor: the size and background colour play no part.
@@ -257,26 +275,26 @@ const char* DecodeGif(CImage& image, const uint8_t* data, uint32_t size)
     reader.skip(1);
     const uint8_t aspectRatio = reader.u8();
     if (!reader.ok() || aspectRatio != 0)
-        return kTextBadScreen;
+        return RejectImage(kTextBadScreen);
 
     Palette palette{};
     int colourCount = 0;
     if ((screenPacked & kColourTableFlag) && !ReadColourTable(reader, screenPacked, palette, colourCount))
-        return kTextBadScreen;
+        return RejectImage(kTextBadScreen);
 
     // Extensions before the first image; only the graphic control block matters.
     int32_t transIndex = -1;
     for (;;) {
         const uint8_t introducer = reader.u8();
         if (!reader.ok())
-            return kTextBadBlock;
+            return RejectImage(kTextBadBlock);
         if (introducer == kImageSeparator)
             break;
         if (introducer != kExtensionIntroducer)
-            return kTextBadBlock;
+            return RejectImage(kTextBadBlock);
         const uint8_t label = reader.u8();
         if (!reader.ok())
-            return kTextBadBlock;
+            return RejectImage(kTextBadBlock);
         if (label == kLabelGraphicControl) {
             const uint8_t blockSize = reader.u8();
             const size_t packedAt = reader.position();
@@ -288,16 +306,16 @@ const char* DecodeGif(CImage& image, const uint8_t* data, uint32_t size)
             const uint8_t controlIndex = control.u8();
             if (controlPacked & kTransparencyFlag) {
                 if (!control.ok())
-                    return kTextBadBlock;
+                    return RejectImage(kTextBadBlock);
                 transIndex = controlIndex;
             }
             if (!reader.seek(packedAt + blockSize))
-                return kTextBadBlock;
+                return RejectImage(kTextBadBlock);
         } else if (label != kLabelPlainText && label != kLabelComment && label != kLabelApplication) {
-            return kTextBadExtension;
+            return RejectImage(kTextBadExtension);
         }
         if (!SkipSubBlocks(reader))
-            return kTextBadBlock;
+            return RejectImage(kTextBadBlock);
     }
     image.m_TransIndex = transIndex;
 
@@ -307,58 +325,52 @@ const char* DecodeGif(CImage& image, const uint8_t* data, uint32_t size)
     const int32_t height = reader.u16();
     const uint8_t imagePacked = reader.u8();
     if (!reader.ok())
-        return kTextBadBlock;
+        return RejectImage(kTextBadBlock);
     // A local colour table replaces the global one for this image.
     if (imagePacked & kColourTableFlag) {
         palette.fill(0);
         if (!ReadColourTable(reader, imagePacked, palette, colourCount))
-            return kTextBadBlock;
+            return RejectImage(kTextBadBlock);
     }
     if (colourCount == 0)
-        return kTextNoColourTable;
+        return RejectImage(kTextNoColourTable);
 
     const int minCodeSize = reader.u8();
     if (!reader.ok())
-        return kTextBadSubBlocks;
+        return RejectImage(kTextBadSubBlocks);
     if (minCodeSize < 1 || minCodeSize > kMaxMinCodeSize)
-        return kTextBadCodeSize;
+        return RejectImage(kTextBadCodeSize);
 
-    std::vector<uint8_t> gathered;
-    for (uint8_t length = reader.u8(); length != 0; length = reader.u8()) {
-        const uint8_t* block = reader.take(length);
-        if (!block)
-            return kTextBadSubBlocks;
-        gathered.insert(gathered.end(), block, block + length);
-    }
-    if (!reader.ok())
-        return kTextBadSubBlocks;
+    HeapBytes codes;
+    size_t codesSize = 0;
+    if (!JoinSubBlocks(reader, codes, codesSize))
+        return false;
 
     const uint64_t pixelCount = uint64_t(width) * uint64_t(height);
-    const uint64_t codeCount = uint64_t(gathered.size()) * 8 / uint64_t(minCodeSize + 1);
+    const uint64_t codeCount = uint64_t(codesSize) * 8 / uint64_t(minCodeSize + 1);
     if (pixelCount > MaxDecodablePixels(codeCount))
-        return kTextTooLittleData;
+        return RejectImage(kTextTooLittleData);
 
-    image.m_pPalette = static_cast<uint8_t*>(std::malloc(palette.size()));
+    image.m_pPalette = AllocateBytes(palette.size()).release();
     if (!image.m_pPalette)
-        return kTextNoMemory;
+        return RejectImage(kImageNoMemoryText);
     std::memcpy(image.m_pPalette, palette.data(), palette.size());
     // Pixels the data never reaches stay as mfSetSize cleared them.
     if (!image.mfSetSize(width, height))
-        return kTextTooLarge;
+        return RejectImage(kImageTooLargeText);
     // A descriptor of width or height 0 gives an image without pixels: its data is
     // never decoded.
     if (pixelCount == 0)
-        return nullptr;
+        return true;
 
     PixelWriter writer(image, palette, (imagePacked & kInterlaceFlag) != 0);
-    auto decoder = std::make_unique<LzwDecoder>(gathered, minCodeSize, colourCount - 1, writer);
-    return decoder->Run();
+    LzwDecoder decoder(codes.get(), codesSize, minCodeSize, colourCount - 1, writer);
+    return decoder.Run();
 }
 
 }  // namespace
 
 CGifImage::CGifImage(const uint8_t* data, uint32_t size)
 {
-    if (const char* failure = DecodeGif(*this, data, size))
-        SetImageError(IMGERR_BADFORMAT, failure);
+    DecodeGif(*this, data, size);
 }

@@ -1,6 +1,8 @@
 // CImage planes and the decoders' process-wide last-error state.
 #include "image/Image.h"
 
+#include "common/HeapBuffer.h"
+
 #include <cstdlib>
 #include <cstring>
 
@@ -9,11 +11,14 @@ namespace {
 // Both planes of one image together take at most 1 GiB: 4 bytes a pixel for RGBA and
 // 1 for the index. Every decoder sizes its image here, so this is the one cap.
 constexpr uint64_t kMaxPlaneBytes = uint64_t(1) << 30;
-constexpr uint64_t kPlaneBytesPerPixel = 4 + 1;
+constexpr uint64_t kPlaneBytesPerPixel = kRgbaBytes + 1;
 constexpr uint64_t kMaxPixels = kMaxPlaneBytes / kPlaneBytesPerPixel;
 static_assert(kMaxPlaneBytes <= SIZE_MAX, "the largest planes fit in size_t");
 
 }  // namespace
+
+const char kImageNoMemoryText[] = "Not enough memory";
+const char kImageTooLargeText[] = "Image too large";
 
 thread_local int32_t g_ImageError = IMGERR_NONE;
 thread_local char g_ImageErrorText[kImageErrorTextSize] = "";
@@ -26,6 +31,12 @@ void SetImageError(int32_t code, const char* text)
         std::strncpy(g_ImageErrorText, text, kImageErrorTextSize - 1);
         g_ImageErrorText[kImageErrorTextSize - 1] = '\0';
     }
+}
+
+bool RejectImage(const char* text)
+{
+    SetImageError(IMGERR_BADFORMAT, text);
+    return false;
 }
 
 CImage::CImage()
@@ -56,17 +67,13 @@ bool CImage::mfSetSize(int32_t width, int32_t height)
     const uint64_t pixelCount = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
     if (pixelCount > kMaxPixels)
         return false;
-    // At least one byte each, so an empty image still has planes to point at.
-    const size_t count = pixelCount ? static_cast<size_t>(pixelCount) : 1;
-    m_pPixels = static_cast<uint8_t*>(std::calloc(count, 4));
-    m_pIndices = static_cast<uint8_t*>(std::calloc(count, 1));
-    if (!m_pPixels || !m_pIndices) {
-        std::free(m_pPixels);
-        std::free(m_pIndices);
-        m_pPixels = nullptr;
-        m_pIndices = nullptr;
+    // An empty image still gets planes to point at.
+    HeapBytes pixels = AllocateZeroed<uint8_t>(static_cast<size_t>(pixelCount) * kRgbaBytes);
+    HeapBytes indices = AllocateZeroed<uint8_t>(static_cast<size_t>(pixelCount));
+    if (!pixels || !indices)
         return false;
-    }
+    m_pPixels = pixels.release();
+    m_pIndices = indices.release();
     m_Width = width;
     m_Height = height;
     return true;

@@ -1,5 +1,14 @@
 // The decoded picture every image decoder produces, the decoders' last-error state and
 // the loader that recognises a file's format by its content.
+//
+// Failing: a decoder reports only through the last-error state (SetImageError,
+// RejectImage), one per thread. Running out of memory: every allocation here is one
+// that returns null instead of throwing, made after its size was bounded by the data:
+// the planes and byte buffers through common/HeapBuffer.h, the decoder objects and the
+// decoded DXT pixels (held in std::unique_ptr<T[]>) through new (std::nothrow). A failed
+// allocation rejects the data with kImageNoMemoryText (kImageTooLargeText for the
+// planes); the PNG and JPEG libraries' own allocators end in their error exits, which
+// set the last error the same way. Nothing in this layer throws or catches.
 #pragma once
 
 #include <cstdint>
@@ -22,8 +31,10 @@ enum {
 };
 
 constexpr int kImageErrorTextSize = 256;
+constexpr int kRgbaBytes = 4;  // a pixel of the RGBA plane
+constexpr int kRgbBytes = 3;   // a palette entry: red, green, blue
 constexpr int kPaletteEntries = 256;
-constexpr int kPaletteSize = kPaletteEntries * 3;  // RGB triplets, red first
+constexpr int kPaletteSize = kPaletteEntries * kRgbBytes;
 
 // Last error of the image decoders, one per thread, so that threads decode side by side.
 extern thread_local int32_t g_ImageError;
@@ -31,6 +42,13 @@ extern thread_local char g_ImageErrorText[kImageErrorTextSize];
 
 // Stores the code and copies the text (null leaves it empty, longer texts are cut).
 void SetImageError(int32_t code, const char* text);
+// A decoder's rejection of data it cannot decode: SetImageError(IMGERR_BADFORMAT, text).
+// Returns false, so that a check can end with `return RejectImage(...)`.
+bool RejectImage(const char* text);
+// The text of a decoder that ran out of memory, and of one whose image the planes' cap
+// (mfSetSize) refused.
+extern const char kImageNoMemoryText[];
+extern const char kImageTooLargeText[];
 
 // An RGBA plane (4 bytes per pixel: R, G, B, fourth byte), an index plane (1 byte per
 // pixel) and, for palettised formats, a 256-entry RGB palette. Planes are row-major,
@@ -62,7 +80,3 @@ public:
 // the first image that is not rejected, or null. The caller owns the image and keeps
 // the data.
 CImage* LoadImageMemory(const uint8_t* data, uint32_t size);
-
-// Reads the file whole and calls LoadImageMemory; null without touching the error
-// state when the file cannot be read.
-CImage* LoadImageFile(const char* path);

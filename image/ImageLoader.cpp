@@ -1,5 +1,5 @@
-// The loader: reads a file and hands its bytes to the decoders in a fixed order; the
-// format is found by content alone.
+// The loader: hands a file's bytes to the decoders in a fixed order; the format is found
+// by content alone.
 #include "image/Image.h"
 #include "image/GifImage.h"
 #include "image/JpegImage.h"
@@ -7,9 +7,7 @@
 #include "image/PngImage.h"
 #include "image/TgaImage.h"
 
-#include <cstdio>
-#include <cstdlib>
-#include <memory>
+#include <cstddef>
 #include <new>
 
 namespace {
@@ -33,13 +31,6 @@ const DecoderFactory kDecoderChain[] = {
 };
 constexpr size_t kDecoderCount = sizeof(kDecoderChain) / sizeof(kDecoderChain[0]);
 
-struct FileCloser {
-    void operator()(FILE* file) const { std::fclose(file); }
-};
-struct BlockFree {
-    void operator()(uint8_t* block) const { std::free(block); }
-};
-
 }  // namespace
 
 CImage* LoadImageMemory(const uint8_t* data, uint32_t size)
@@ -62,23 +53,4 @@ CImage* LoadImageMemory(const uint8_t* data, uint32_t size)
         return nullptr;
     }
     return candidate;
-}
-
-CImage* LoadImageFile(const char* path)
-{
-    std::unique_ptr<FILE, FileCloser> file(std::fopen(path, "rb"));
-    if (!file)
-        return nullptr;
-    if (std::fseek(file.get(), 0, SEEK_END) != 0)
-        return nullptr;
-    const long length = std::ftell(file.get());
-    if (length < 0 || static_cast<unsigned long>(length) > UINT32_MAX ||
-        std::fseek(file.get(), 0, SEEK_SET) != 0)
-        return nullptr;
-
-    const size_t size = static_cast<size_t>(length);
-    std::unique_ptr<uint8_t, BlockFree> buffer(static_cast<uint8_t*>(std::malloc(size + 1)));
-    if (!buffer || std::fread(buffer.get(), 1, size, file.get()) != size)
-        return nullptr;
-    return LoadImageMemory(buffer.get(), static_cast<uint32_t>(size));
 }

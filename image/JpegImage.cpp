@@ -12,18 +12,12 @@
 
 namespace {
 
-constexpr size_t kMessageSize = 256;
-static_assert(kMessageSize >= JMSG_LENGTH_MAX, "room for every library message");
+static_assert(kImageErrorTextSize >= JMSG_LENGTH_MAX, "room for every library message");
 
-// The text of the library error that ended the last failed decode.
-thread_local char g_JpegMessage[kMessageSize];
-
-constexpr int kRgbaBytes = 4;
 constexpr int kCmykComponents = 4;
 // Alignment of the library's vector stores.
 constexpr uintptr_t kVectorBytes = 32;
 constexpr int32_t kRgbBpp = 24;
-const char kTextTooLarge[] = "Image too large";
 const char kTextTooLargeForData[] = "JPEG image too large for its data";
 // Huffman-coded data spends at least one bit on every 8x8 block of each component;
 // allowing for subsampled layouts, no byte can stand for more than 2048 pixels.
@@ -41,15 +35,17 @@ struct ErrorManager {
     jmp_buf jump;
 };
 
+// Ends the decode: the text becomes the last error, and the decoder's error return
+// takes over.
 [[noreturn]] void FailWithText(j_common_ptr info, const char* text)
 {
-    std::snprintf(g_JpegMessage, sizeof g_JpegMessage, "%s", text);
+    RejectImage(text);
     std::longjmp(reinterpret_cast<ErrorManager*>(info->err)->jump, 1);
 }
 
 [[noreturn]] void ExitOnError(j_common_ptr info)
 {
-    char text[kMessageSize];
+    char text[JMSG_LENGTH_MAX];
     (*info->err->format_message)(info, text);
     FailWithText(info, text);
 }
@@ -135,7 +131,7 @@ bool SizeIsPlausible(const jpeg_decompress_struct& info, uint32_t fileSize)
     return pixelCount <= uint64_t(fileSize) * pixelsPerByte;
 }
 
-// Decodes into `image`; false after a library error, with the text in g_JpegMessage.
+// Decodes into `image`; false, with the last error set, after a library error.
 // Only plain C objects live in this frame, since the error exit longjmps into it.
 bool DecodeJpeg(CImage& image, const uint8_t* data, uint32_t size)
 {
@@ -167,7 +163,7 @@ bool DecodeJpeg(CImage& image, const uint8_t* data, uint32_t size)
     // so a size over the plane cap costs nothing.
     jpeg_calc_output_dimensions(&info);
     if (!image.mfSetSize(int32_t(info.output_width), int32_t(info.output_height)))
-        FailWithText(common, kTextTooLarge);
+        FailWithText(common, kImageTooLargeText);
     jpeg_start_decompress(&info);
     const size_t outRowBytes = size_t(info.output_width) * kRgbaBytes;
     if (isCmyk) {
@@ -213,6 +209,5 @@ CJpegImage::CJpegImage(const uint8_t* data, uint32_t size)
 {
     m_Format = IMG_JPEG;
     m_Bpp = kRgbBpp;
-    if (!DecodeJpeg(*this, data, size))
-        SetImageError(IMGERR_BADFORMAT, g_JpegMessage);
+    DecodeJpeg(*this, data, size);
 }

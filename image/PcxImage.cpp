@@ -3,10 +3,10 @@
 #include "image/PcxImage.h"
 
 #include "common/ByteReader.h"
+#include "common/HeapBuffer.h"
 #include "image/PcxFormat.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -17,44 +17,13 @@ static_assert(kPcxPaletteSize == kPaletteSize, "the PCX palette is the image's p
 const char kNotPcxText[] = "not a PCX file";
 // The header passed, but the data cannot hold the palette or the rows it announces.
 const char kTruncatedText[] = "truncated PCX file";
-const char kNoMemoryText[] = "Not enough memory";
-const char kTooLargeText[] = "Image too large";
 
-struct PcxHeader {
-    uint8_t manufacturer;
-    uint8_t version;
-    uint8_t encoding;
-    uint8_t bitsPerPixel;
-    uint16_t xmax;
-    uint16_t ymax;
-    uint8_t planes;
-    uint16_t bytesPerLine;
-};
-
-// False when the data is shorter than the header.
-bool ReadHeader(const uint8_t* data, uint32_t size, PcxHeader& header)
-{
-    ByteReader reader(data, size);
-    header.manufacturer = reader.u8();
-    header.version = reader.u8();
-    header.encoding = reader.u8();
-    header.bitsPerPixel = reader.u8();
-    reader.seek(kPcxXmaxOffset);  // Xmin and Ymin are taken as 0
-    header.xmax = reader.u16();
-    header.ymax = reader.u16();
-    reader.seek(kPcxPlanesOffset);
-    header.planes = reader.u8();
-    header.bytesPerLine = reader.u16();
-    reader.seek(kPcxHeaderSize);
-    return reader.ok();
-}
-
-bool IsSupported(const PcxHeader& header)
+bool IsSupported(const PcxFileHeader& header)
 {
     // Every side the extractor's writer can write is read.
     return header.manufacturer == kPcxManufacturer && header.version == kPcxVersion &&
            header.encoding == kPcxRleEncoding && header.bitsPerPixel == kPcxBitsPerPixel &&
-           header.xmax < kPcxMaxSide && header.ymax < kPcxMaxSide && header.planes <= 1;
+           PcxCanHold(header.xmax + 1, header.ymax + 1) && header.planes <= kPcxPlanes;
 }
 
 // The most pixels `count` encoded bytes can produce.
@@ -67,15 +36,16 @@ uint64_t MaxEncodedPixels(size_t count)
 
 CPcxImage::CPcxImage(const uint8_t* data, uint32_t size)
 {
-    PcxHeader header;
-    if (!ReadHeader(data, size, header) || !IsSupported(header)) {
-        SetImageError(IMGERR_BADFORMAT, kNotPcxText);
+    PcxFileHeader header;
+    if (!DecodePcxHeader(data, size, header) || !IsSupported(header)) {
+        RejectImage(kNotPcxText);
         return;
     }
     if (size < kPcxHeaderSize + kPcxPaletteSize) {
-        SetImageError(IMGERR_BADFORMAT, kTruncatedText);
+        RejectImage(kTruncatedText);
         return;
     }
+    // Xmin and Ymin are taken as 0.
     const int32_t width = header.xmax + 1;
     const int32_t height = header.ymax + 1;
     // Rows may carry padding up to the bytes-per-line count; it is decoded and dropped.
@@ -88,19 +58,19 @@ CPcxImage::CPcxImage(const uint8_t* data, uint32_t size)
     const uint8_t* palette = whole.take(kPcxPaletteSize);
     if (static_cast<uint64_t>(rowLength) * static_cast<uint64_t>(height) >
         MaxEncodedPixels(bodySize)) {
-        SetImageError(IMGERR_BADFORMAT, kTruncatedText);
+        RejectImage(kTruncatedText);
         return;
     }
 
     m_Format = IMG_PCX;
-    m_pPalette = static_cast<uint8_t*>(std::malloc(kPcxPaletteSize));
+    m_pPalette = AllocateBytes(kPcxPaletteSize).release();
     if (!m_pPalette) {
-        SetImageError(IMGERR_BADFORMAT, kNoMemoryText);
+        RejectImage(kImageNoMemoryText);
         return;
     }
     // The planes' cap, shared by every decoder, is below what the header allows.
     if (!mfSetSize(width, height)) {
-        SetImageError(IMGERR_BADFORMAT, kTooLargeText);
+        RejectImage(kImageTooLargeText);
         return;
     }
     std::memcpy(m_pPalette, palette, kPcxPaletteSize);
@@ -109,7 +79,7 @@ CPcxImage::CPcxImage(const uint8_t* data, uint32_t size)
     ByteReader reader(body, bodySize);
     for (int32_t row = 0; row < height; ++row) {
         uint8_t* indices = m_pIndices + static_cast<size_t>(row) * width;
-        uint8_t* pixels = m_pPixels + static_cast<size_t>(row) * width * 4;
+        uint8_t* pixels = m_pPixels + static_cast<size_t>(row) * width * kRgbaBytes;
         int32_t x = 0;
         while (x < rowLength) {
             uint8_t value = reader.u8();

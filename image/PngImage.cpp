@@ -1,32 +1,31 @@
 // PNG adapter: decodes PNG data held in memory through libpng into 8-bit RGBA pixels.
 #include "image/PngImage.h"
 
+#include "common/HeapBuffer.h"
+
 #include <png.h>
 
 #include <csetjmp>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 namespace {
 
 const char kTextNotPng[] = "Not a PNG file";
-const char kTextNoMemory[] = "Not enough memory";
 const char kTextReadError[] = "Read Error";
-const char kTextTooLarge[] = "Image too large";
 const char kTextRowSize[] = "Unexpected row size";
 
-constexpr int kRgbaBytes = 4;
 constexpr int32_t kBppWithAlpha = 32;
 constexpr int32_t kBppWithoutAlpha = 24;
 // Deflate turns one compressed byte into at most 1032 bytes.
 constexpr uint64_t kMaxInflateRatio = 1032;
 
-// The library's error handler: keeps the message in the buffer given at creation and
-// returns to the decoder's error return. Nothing is printed.
+// The library's error handler: sets the last error with the library's text and returns
+// to the decoder's error return. Data whose signature matched is a PNG file, so its
+// failure stops the loader's chain. Nothing is printed.
 [[noreturn]] void KeepErrorText(png_structp png, png_const_charp text)
 {
-    std::snprintf(static_cast<char*>(png_get_error_ptr(png)), kImageErrorTextSize, "%s", text);
+    SetImageError(IMGERR_NOMEMORY, text);
     png_longjmp(png, 1);
 }
 
@@ -51,16 +50,15 @@ bool SizeIsPlausible(png_structp png, png_infop info, uint32_t fileSize)
     return pixelCount * bitsPerPixel / 8 <= uint64_t(fileSize) * kMaxInflateRatio;
 }
 
-// Decodes the data behind the image's read cursor; false on failure, with its cause in
-// `failure` (kImageErrorTextSize bytes). Only plain C objects live in this frame, since
-// a library error longjmps into it.
-bool DecodePng(CPngImage& image, uint32_t fileSize, char* failure)
+// Decodes the data behind the image's read cursor; false, with the last error set, on
+// failure. Only plain C objects live in this frame, since a library error longjmps into it.
+bool DecodePng(CPngImage& image, uint32_t fileSize)
 {
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, failure, KeepErrorText, IgnoreWarning);
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, KeepErrorText, IgnoreWarning);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
     if (!info) {
         png_destroy_read_struct(&png, nullptr, nullptr);
-        std::snprintf(failure, kImageErrorTextSize, "%s", kTextNoMemory);
+        SetImageError(IMGERR_NOMEMORY, kImageNoMemoryText);
         return false;
     }
     png_bytep* volatile rows = nullptr;
@@ -81,7 +79,7 @@ bool DecodePng(CPngImage& image, uint32_t fileSize, char* failure)
     int colourType = 0;
     png_get_IHDR(png, info, &width, &height, &bitDepth, &colourType, nullptr, nullptr, nullptr);
     if (!SizeIsPlausible(png, info, fileSize))
-        png_error(png, kTextTooLarge);
+        png_error(png, kImageTooLargeText);
 
     const bool hasAlpha = (colourType & PNG_COLOR_MASK_ALPHA) ||
                           ((colourType & PNG_COLOR_MASK_PALETTE) && png_get_valid(png, info, PNG_INFO_tRNS));
@@ -100,10 +98,10 @@ bool DecodePng(CPngImage& image, uint32_t fileSize, char* failure)
     png_read_update_info(png, info);
 
     if (!image.mfSetSize(int32_t(width), int32_t(height)))
-        png_error(png, kTextTooLarge);
-    rows = static_cast<png_bytep*>(std::malloc(sizeof(png_bytep) * height));
+        png_error(png, kImageTooLargeText);
+    rows = AllocateZeroed<png_bytep>(height).release();
     if (!rows)
-        png_error(png, kTextNoMemory);
+        png_error(png, kImageNoMemoryText);
     const size_t rowBytes = size_t(width) * kRgbaBytes;
     if (png_get_rowbytes(png, info) != rowBytes)
         png_error(png, kTextRowSize);
@@ -129,9 +127,7 @@ CPngImage::CPngImage(const uint8_t* data, uint32_t size)
     m_ReadLeft = size;
     m_Format = IMG_PNG;
     m_pReadPos = data;
-    char failure[kImageErrorTextSize] = "";
-    if (!DecodePng(*this, size, failure)) {
-        SetImageError(IMGERR_NOMEMORY, failure);
+    if (!DecodePng(*this, size)) {
         m_pReadPos = nullptr;
         m_ReadLeft = 0;
     }

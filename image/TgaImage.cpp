@@ -3,30 +3,23 @@
 #include "image/TgaImage.h"
 
 #include "common/ByteReader.h"
+#include "common/HeapBuffer.h"
 #include "image/TgaFormat.h"
 
 #include <algorithm>
 #include <cstring>
-#include <memory>
 
 namespace {
 
-constexpr uint32_t kColorMapEntries = 16384;
-constexpr uint32_t kMaxColorMapEnd = kColorMapEntries - 2;
-constexpr int kInterlaceShift = 6;
-constexpr uint8_t kInterlaceTwoWay = 1;
-constexpr uint8_t kInterlaceFourWay = 2;
-constexpr uint8_t kPacketRepeatFlag = 0x80;
-constexpr uint8_t kPacketCountMask = 0x7F;
-constexpr uint64_t kMaxPacketPixels = kPacketCountMask + 1;
+constexpr uint64_t kMaxPacketPixels = kTgaPacketCountMask + 1;
 
 enum {
-    TGA_MAPPED = 1,
+    TGA_MAPPED = kTgaColourMapped,
     TGA_TRUECOLOR = kTgaTrueColour,
-    TGA_GRAY = 3,
-    TGA_RLE_MAPPED = 9,
-    TGA_RLE_TRUECOLOR = 10,
-    TGA_RLE_GRAY = 11,
+    TGA_GRAY = kTgaGray,
+    TGA_RLE_MAPPED = kTgaRleType + kTgaColourMapped,
+    TGA_RLE_TRUECOLOR = kTgaRleType + kTgaTrueColour,
+    TGA_RLE_GRAY = kTgaRleType + kTgaGray,
 };
 
 const char kUnknownTypeText[] = "Unknown Targa image type";
@@ -36,39 +29,6 @@ const char kUnknownPixelSizeText[] = "Unknown pixel size";
 const char kTooManyColorsText[] = "Too many colors in colormap";
 // Data too short for the header, the colour map or the pixels it announces.
 const char kTruncatedText[] = "Truncated Targa file";
-const char kTooLargeText[] = "Image too large";
-
-struct TgaHeader {
-    uint8_t idLength;
-    uint8_t colorMapType;
-    uint8_t imageType;
-    uint16_t colorMapFirst;
-    uint16_t colorMapLength;
-    uint8_t colorMapEntrySize;
-    uint16_t xOrigin;
-    uint16_t yOrigin;
-    uint16_t width;
-    uint16_t height;
-    uint8_t pixelSize;
-    uint8_t descriptor;
-};
-
-bool ReadHeader(ByteReader& reader, TgaHeader& header)
-{
-    header.idLength = reader.u8();
-    header.colorMapType = reader.u8();
-    header.imageType = reader.u8();
-    header.colorMapFirst = reader.u16();
-    header.colorMapLength = reader.u16();
-    header.colorMapEntrySize = reader.u8();
-    header.xOrigin = reader.u16();
-    header.yOrigin = reader.u16();
-    header.width = reader.u16();
-    header.height = reader.u16();
-    header.pixelSize = reader.u8();
-    header.descriptor = reader.u8();
-    return reader.ok();
-}
 
 bool IsKnownType(uint8_t type)
 {
@@ -121,7 +81,7 @@ ValueKind KindFor(uint8_t bits, bool mapped)
 
 using MapEntry = uint8_t[4];
 
-// Turns `count` stored values into RGBA pixels. `colorMap` has kColorMapEntries entries
+// Turns `count` stored values into RGBA pixels. `colorMap` has kTgaColourMapEntries entries
 // for the mapped kinds and may be null for the others.
 void ConvertValues(ValueKind kind, const MapEntry* colorMap, const uint8_t* in, size_t count, uint8_t* out)
 {
@@ -166,7 +126,7 @@ void ConvertValues(ValueKind kind, const MapEntry* colorMap, const uint8_t* in, 
     case ValueKind::MapIndex16:
         for (size_t i = 0; i < count; ++i, in += 2, out += 4) {
             const uint32_t index = in[0] | (uint32_t{in[1]} << 8);
-            std::memcpy(out, index < kColorMapEntries ? colorMap[index] : kOutsideMap, 4);
+            std::memcpy(out, index < kTgaColourMapEntries ? colorMap[index] : kOutsideMap, 4);
         }
         break;
     case ValueKind::MapFirstEntry:
@@ -179,7 +139,7 @@ void ConvertValues(ValueKind kind, const MapEntry* colorMap, const uint8_t* in, 
 // Working state of one decode: the colour map and the current run-length packet.
 class TgaDecoder {
 public:
-    TgaDecoder(ByteReader& reader, const TgaHeader& header)
+    TgaDecoder(ByteReader& reader, const TgaFileHeader& header)
         : m_Reader(reader), m_Header(header),
           m_Mapped(header.imageType == TGA_MAPPED || header.imageType == TGA_RLE_MAPPED),
           m_Rle(header.imageType >= TGA_RLE_MAPPED),
@@ -187,19 +147,22 @@ public:
           m_Kind(KindFor(header.pixelSize, m_Mapped))
     {
         if (m_Mapped)
-            m_ColorMap.reset(new MapEntry[kColorMapEntries]());
+            m_ColorMap = AllocateZeroed<MapEntry>(kTgaColourMapEntries);
     }
+
+    // False when a mapped image's colour map could not be allocated.
+    bool HasMemory() const { return !m_Mapped || m_ColorMap; }
 
     // Reads the stored entries of a mapped image; entries the file does not store stay
     // 0, 0, 0, 0, and so does every fourth byte. Other images skip their map's bytes.
     bool ReadColorMap()
     {
-        const uint8_t entrySize = m_Header.colorMapEntrySize;
-        const size_t length = m_Header.colorMapLength;
+        const uint8_t entrySize = m_Header.colourMapEntrySize;
+        const size_t length = m_Header.colourMapLength;
         const uint8_t* bytes = m_Reader.take(length * ValueBytes(entrySize));
         if (!bytes || !m_Mapped)
             return bytes != nullptr;
-        MapEntry* stored = m_ColorMap.get() + m_Header.colorMapFirst;
+        MapEntry* stored = m_ColorMap.get() + m_Header.colourMapFirst;
         ConvertValues(KindFor(entrySize, false), nullptr, bytes, length, stored[0]);
         for (size_t index = 0; index < length; ++index)
             stored[index][3] = 0;
@@ -227,8 +190,8 @@ public:
                 const uint8_t packet = m_Reader.u8();
                 if (!m_Reader.ok())
                     return false;
-                m_RleRepeat = (packet & kPacketRepeatFlag) != 0;
-                m_RleLeft = (packet & kPacketCountMask) + 1u;
+                m_RleRepeat = (packet & kTgaPacketRepeatFlag) != 0;
+                m_RleLeft = (packet & kTgaPacketCountMask) + 1u;
                 if (m_RleRepeat) {
                     const uint8_t* bytes = m_Reader.take(m_PixelBytes);
                     if (!bytes)
@@ -264,38 +227,38 @@ private:
     }
 
     ByteReader& m_Reader;
-    const TgaHeader& m_Header;
+    const TgaFileHeader& m_Header;
     const bool m_Mapped;
     const bool m_Rle;
     const size_t m_PixelBytes;
     const ValueKind m_Kind;
-    std::unique_ptr<MapEntry[]> m_ColorMap;  // mapped images only
+    HeapArray<MapEntry> m_ColorMap;  // mapped images only
     uint32_t m_RleLeft = 0;
     bool m_RleRepeat = false;
     uint8_t m_RunPixel[4] = {};
 };
 
-// Why the header of a known image type cannot be decoded, or null when it can.
-const char* CheckHeader(const TgaHeader& header)
+// Whether a header of a known image type can be decoded; when not, the last error says why.
+bool CheckHeader(const TgaFileHeader& header)
 {
     const bool mapped = header.imageType == TGA_MAPPED || header.imageType == TGA_RLE_MAPPED;
     if (mapped) {
-        if (header.colorMapType != 1)
-            return kBadMapTypeText;
-        if (!IsKnownValueSize(header.colorMapEntrySize))
-            return kUnknownMapSizeText;
+        if (header.colourMapType != 1)
+            return RejectImage(kBadMapTypeText);
+        if (!IsKnownValueSize(header.colourMapEntrySize))
+            return RejectImage(kUnknownMapSizeText);
         if (!IsKnownValueSize(header.pixelSize))
-            return kUnknownPixelSizeText;
+            return RejectImage(kUnknownPixelSizeText);
     } else {
         if (!IsKnownValueSize(header.pixelSize))
-            return kUnknownPixelSizeText;
-        if (header.colorMapType != 0 && !IsKnownValueSize(header.colorMapEntrySize))
-            return kUnknownMapSizeText;
+            return RejectImage(kUnknownPixelSizeText);
+        if (header.colourMapType != 0 && !IsKnownValueSize(header.colourMapEntrySize))
+            return RejectImage(kUnknownMapSizeText);
     }
-    if (header.colorMapType != 0 &&
-        uint32_t{header.colorMapFirst} + header.colorMapLength > kMaxColorMapEnd)
-        return kTooManyColorsText;
-    return nullptr;
+    if (header.colourMapType != 0 &&
+        uint32_t{header.colourMapFirst} + header.colourMapLength > kTgaMaxColourMapEnd)
+        return RejectImage(kTooManyColorsText);
+    return true;
 }
 
 }  // namespace
@@ -304,47 +267,49 @@ CTgaImage::CTgaImage(const uint8_t* data, uint32_t size)
 {
     m_Format = IMG_TGA;
     ByteReader reader(data, size);
-    TgaHeader header;
-    const bool headerComplete = ReadHeader(reader, header) && reader.skip(header.idLength);
+    TgaFileHeader header;
+    const bool headerComplete = ReadTgaHeader(reader, header) && reader.skip(header.idLength);
     // Without a signature, the image type byte is what tells a Targa file from data of
     // another kind; a missing type byte reads as 0, which is no type.
     if (!IsKnownType(header.imageType)) {
-        SetImageError(IMGERR_BADFORMAT, kUnknownTypeText);
+        RejectImage(kUnknownTypeText);
         return;
     }
     if (!headerComplete) {
-        SetImageError(IMGERR_BADFORMAT, kTruncatedText);
+        RejectImage(kTruncatedText);
         return;
     }
-    if (const char* complaint = CheckHeader(header)) {
-        SetImageError(IMGERR_BADFORMAT, complaint);
+    if (!CheckHeader(header))
         return;
-    }
     m_Bpp = header.pixelSize;
 
     TgaDecoder decoder(reader, header);
+    if (!decoder.HasMemory()) {
+        RejectImage(kImageNoMemoryText);
+        return;
+    }
     const uint32_t width = header.width;
     const uint32_t height = header.height;
-    if ((header.colorMapType != 0 && !decoder.ReadColorMap()) ||
+    if ((header.colourMapType != 0 && !decoder.ReadColorMap()) ||
         !decoder.CanSupply(uint64_t{width} * height)) {
-        SetImageError(IMGERR_BADFORMAT, kTruncatedText);
+        RejectImage(kTruncatedText);
         return;
     }
     if (!mfSetSize(static_cast<int32_t>(width), static_cast<int32_t>(height))) {
-        SetImageError(IMGERR_BADFORMAT, kTooLargeText);
+        RejectImage(kImageTooLargeText);
         return;
     }
 
     // Stored rows go top-down or bottom-up, and with interlace every second or fourth
     // row, pass after pass. Pixels the data never reaches stay cleared.
     const bool topFirst = (header.descriptor & kTgaOriginTop) != 0;
-    const uint8_t interlace = header.descriptor >> kInterlaceShift;
-    const uint32_t step = interlace == kInterlaceFourWay ? 4 : interlace == kInterlaceTwoWay ? 2 : 1;
+    const uint8_t interlace = header.descriptor >> kTgaInterlaceShift;
+    const uint32_t step = interlace == kTgaInterlaceFourWay ? 4 : interlace == kTgaInterlaceTwoWay ? 2 : 1;
     uint32_t trueRow = 0;
     uint32_t baseRow = 0;
     for (uint32_t stored = 0; stored < height && trueRow < height; ++stored) {
         const uint32_t row = topFirst ? trueRow : height - 1 - trueRow;
-        if (!decoder.ReadRow(m_pPixels + static_cast<size_t>(row) * width * 4, width))
+        if (!decoder.ReadRow(m_pPixels + static_cast<size_t>(row) * width * kRgbaBytes, width))
             return;
         trueRow += step;
         if (trueRow >= height)

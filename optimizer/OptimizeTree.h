@@ -1,4 +1,9 @@
 // Mtxtrim's walk: compacts every package below a directory.
+//
+// Failing: a package that cannot be compacted gets its warning line and counts as a
+// failure; the walk goes on. Running out of memory: compaction allocates inside the
+// archive, which reports it as that package's failure; the walk itself holds only paths
+// and directory listings in standard containers, whose exhaustion is not caught.
 #pragma once
 
 #include <cstdint>

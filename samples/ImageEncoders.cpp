@@ -1,7 +1,7 @@
 // Writers of TGA, PCX, GIF, PNG, JPEG and DDS files from small in-memory pictures.
 #include "samples/ImageEncoders.h"
 
-#include "common/ByteReader.h"
+#include "common/ByteWriter.h"
 
 #include <cmath>
 #include <algorithm>
@@ -268,13 +268,15 @@ Bytes EncodePcx(const SamplePicture& picture, const PcxOptions& options)
     out[1] = 5;   // version
     out[2] = 1;   // run-length encoding
     out[3] = 8;   // bits per pixel and plane
-    PutU16(&out[8], static_cast<uint32_t>(picture.width - 1));
-    PutU16(&out[10], static_cast<uint32_t>(picture.height - 1));
-    PutU16(&out[12], kPcxDpi);
-    PutU16(&out[14], kPcxDpi);
-    out[65] = 1;  // planes
-    PutU16(&out[66], static_cast<uint32_t>(bytesPerLine));
-    PutU16(&out[68], 1);  // colour palette
+    ByteWriter sides(&out[8], 8);  // Xmax, Ymax, horizontal and vertical resolution
+    sides.u16(static_cast<uint32_t>(picture.width - 1));
+    sides.u16(static_cast<uint32_t>(picture.height - 1));
+    sides.u16(kPcxDpi);
+    sides.u16(kPcxDpi);
+    ByteWriter layout(&out[65], 5);
+    layout.u8(1);  // planes
+    layout.u16(static_cast<uint32_t>(bytesPerLine));
+    layout.u16(1);  // colour palette
     Bytes row;
     for (int y = 0; y < picture.height; ++y) {
         const auto first = picture.indices.begin() + static_cast<long>(y) * picture.width;

@@ -18,9 +18,10 @@ mtx_install_deps() {
     $sudo apt-get install -y -qq "${missing[@]}"
 }
 
-# The test suite's library, and Pillow (Debian's Python 3), whose DDS decoder the DXT
-# decoding is compared with.
-MTX_TEST_DEPS="libgtest-dev python3-pil"
+# The test suite's library; Pillow (Debian's Python 3), whose DDS decoder the DXT
+# decoding is compared with; dpkg-dev, whose dpkg-shlibdeps computes the test package's
+# Depends.
+MTX_TEST_DEPS="libgtest-dev python3-pil dpkg-dev"
 # The gallery's browser check in scripts/test (Linux only).
 MTX_BROWSER_DEPS="chromium"
 # Only scripts/bench needs these: Google Benchmark, stb_image (the decoders' peer), jq to

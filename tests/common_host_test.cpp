@@ -33,7 +33,7 @@ TEST(ByteReaderWriter, RandomFieldsRoundTripAndAnOverrunFailsWholeAndSticks)
                 expected.push_back(static_cast<uint8_t>(fields.back().second >> (8 * b)));
         }
         const size_t size = expected.size() - random() % 4;  // mostly a few bytes short
-        Bytes written(expected.size(), 0xEE), put(expected.size());
+        Bytes written(expected.size(), 0xEE);
         ByteWriter writer(written.data(), size);
         ByteReader reader(expected.data(), size);
         size_t at = 0, good = 0;  // fields after a failed one fail too, though they would fit
@@ -41,11 +41,9 @@ TEST(ByteReaderWriter, RandomFieldsRoundTripAndAnOverrunFailsWholeAndSticks)
             const bool fits = at == good && at + width <= size;
             const uint32_t got = width < 2 ? reader.u8() : width < 4 ? reader.u16() : uint32_t(reader.i32());
             width < 2 ? writer.u8(value) : width < 4 ? writer.u16(value) : writer.u32(value);
-            width < 2 ? void(put[at] = uint8_t(value)) : width < 4 ? PutU16(&put[at], value) : PutU32(&put[at], value);
             ASSERT_EQ(got, fits ? value & uint32_t(~0ull >> (64 - 8 * width)) : 0) << "width " << width;
             good += fits ? width : 0, at += width;
         }
-        EXPECT_TRUE(put == expected && GetU32(expected.data()) == ByteReader(expected.data(), 4).u32());
         expected.resize(good), expected.resize(written.size(), 0xEE);  // failed writes write nothing
         EXPECT_TRUE(writer.position() == good && reader.position() == good && reader.remaining() == size - good);
         writer.seek(size);  // the very end is a position, unless the writer has failed
@@ -62,11 +60,8 @@ TEST(Names, ExtensionRulesCaseFoldingWildcardsAndListingsSortedWithoutCase)
         {".pak", "", ".pak.mtx"}, {"x/.", "x/", "x/."}, {"d.x\\pak", "d", "d.x\\pak"}, {"./a/b.c", "./a/b", "./a/b.c"},
     };
     for (const auto& c : cases) {
-        char stripped[64], defaulted[64];  // the first is stripped in place; dots past the end must not count
-        std::memset(defaulted, '.', sizeof defaulted), StripExtension(std::strcpy(stripped, c.in), stripped);
-        AddDefaultExtension(std::strcpy(defaulted, c.in), ".mtx");
-        EXPECT_TRUE(StripExtension(c.in) == c.stripped && std::string(stripped) == c.stripped) << c.in;
-        EXPECT_TRUE(AddDefaultExtension(c.in, ".mtx") == c.defaulted && std::string(defaulted) == c.defaulted) << c.in;
+        EXPECT_EQ(StripExtension(c.in), c.stripped) << c.in;
+        EXPECT_EQ(AddDefaultExtension(c.in, ".mtx"), c.defaulted) << c.in;
     }
     for (int c = 0; c < 256; ++c)
         ASSERT_EQ(FoldAsciiCase(static_cast<char>(c)), static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c)) << c;

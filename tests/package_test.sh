@@ -7,7 +7,7 @@ build="$1"
 skip() { echo "SKIPPED: $*"; exit 77; }
 fail() { echo "FAILED: $*"; exit 1; }
 
-for cmd in cpack dpkg-deb; do
+for cmd in cpack dpkg-deb dpkg-shlibdeps; do
     command -v "$cmd" >/dev/null || skip "$cmd is not installed"
 done
 [ -f "$build/CPackConfig.cmake" ] || skip "no CPack configuration in $build"
@@ -21,9 +21,10 @@ debs=("$scratch"/pkg/*.deb)
 [ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || fail "expected one .deb, found: ${debs[*]}"
 deb="${debs[0]}"
 
+# Depends is computed by dpkg-shlibdeps: each library with or without a version.
 depends="$(dpkg-deb -f "$deb" Depends)"
 for lib in libpng16-16 libjpeg62-turbo libsquish0; do
-    [[ ", $depends," == *", $lib,"* ]] || fail "Depends '$depends' lacks $lib"
+    [[ ", $depends," == *", $lib,"* || ", $depends," == *", $lib ("* ]] || fail "Depends '$depends' lacks $lib"
 done
 dpkg-deb -x "$deb" "$scratch/root"
 

@@ -3,6 +3,8 @@
 
 #include "archive/Lzss.h"
 #include "common/ByteReader.h"
+#include "common/ByteWriter.h"
+#include "image/Image.h"
 #include "archive/PackageFormat.h"
 #include "archive/MipTexture.h"
 
@@ -32,6 +34,16 @@ Bytes ReadFileBytes(const std::string& path)
     in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     bytes.resize(static_cast<size_t>(in.gcount()));
     return bytes;
+}
+
+CImage* LoadImageFile(const std::string& path)
+{
+    std::error_code error;
+    if (!fs::is_regular_file(path, error))
+        return nullptr;
+    static const uint8_t kNoBytes = 0;
+    const Bytes bytes = ReadFileBytes(path);
+    return LoadImageMemory(bytes.empty() ? &kNoBytes : bytes.data(), static_cast<uint32_t>(bytes.size()));
 }
 
 std::string ReadFileText(const std::string& path)
@@ -106,12 +118,14 @@ WorkingDirectory::~WorkingDirectory()
 
 int32_t GetI32(const Bytes& bytes, size_t offset)
 {
-    return static_cast<int32_t>(GetU32(&bytes.at(offset + 3) - 3));
+    ByteReader reader(&bytes.at(offset + 3) - 3, 4);
+    return reader.i32();
 }
 
 void SetI32(Bytes& bytes, size_t offset, int32_t value)
 {
-    PutU32(&bytes.at(offset + 3) - 3, static_cast<uint32_t>(value));
+    ByteWriter writer(&bytes.at(offset + 3) - 3, 4);
+    writer.i32(value);
 }
 
 Bytes MakeRecordBytes(int32_t width, int32_t height, int32_t format, const Bytes& body,

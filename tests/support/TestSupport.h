@@ -19,6 +19,10 @@ constexpr bool kWindowsHost = false;
 
 Bytes ToBytes(const std::string& text);
 Bytes ReadFileBytes(const std::string& path);
+// The regular file `path` through LoadImageMemory; null without touching the decoders'
+// error state when there is no such file.
+class CImage;
+CImage* LoadImageFile(const std::string& path);
 std::string ReadFileText(const std::string& path);
 void WriteFileBytes(const std::string& path, const Bytes& bytes);
 bool FileExists(const std::string& path);
