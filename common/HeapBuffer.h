@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <type_traits>
 #include <utility>
@@ -45,6 +46,7 @@ template <class T>
 class HeapVector {
 public:
     size_t size() const { return m_size; }
+    size_t capacity() const { return m_capacity; }
     bool empty() const { return m_size == 0; }
     T& operator[](size_t index) { return m_items[index]; }
     const T& operator[](size_t index) const { return m_items[index]; }
@@ -76,6 +78,16 @@ public:
         if (m_size == m_capacity)
             return false;
         m_items[m_size++] = value;
+        return true;
+    }
+    // Appends `count` elements within the room Reserve made; false, appending nothing,
+    // when there is not that much room.
+    bool Append(const T* items, size_t count)
+    {
+        if (count > m_capacity - m_size)
+            return false;
+        std::memcpy(m_items.get() + m_size, items, count * sizeof(T));
+        m_size += count;
         return true;
     }
     // Keeps the first `count` elements.

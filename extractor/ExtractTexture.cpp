@@ -2,6 +2,7 @@
 // and the writers.
 #include "extractor/ExtractTexture.h"
 
+#include "common/HeapBuffer.h"
 #include "extractor/ImageWriters.h"
 #include "extractor/PngWriter.h"
 #include "image/DdsFormat.h"
@@ -10,7 +11,6 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <new>
 #include <string>
 
 namespace {
@@ -21,7 +21,7 @@ constexpr size_t kRgbaBytes = 4;
 
 // An entry's bytes as mfFileRead delivers them: unpacked when stored with LZSS.
 struct EntryBytes {
-    std::unique_ptr<uint8_t[]> data;
+    HeapBytes data;
     size_t size = 0;
 };
 
@@ -38,7 +38,7 @@ struct EntryJob {
 
 // What a PNG file is made from, kept alive until a worker has written it.
 struct PngSource {
-    std::unique_ptr<uint8_t[]> bytes;  // the record or the decoded pixels `picture` points into
+    HeapBytes bytes;  // the record or the decoded pixels `picture` points into
     RgbaPalette palette{};             // a palette picture's copy of the run's table
     PngPicture picture;
 };
@@ -128,7 +128,7 @@ bool ReadEntry(CResFile& package, int32_t index, EntryBytes& bytes)
     const int64_t size = package.mfFileSize(index);
     if (size < 0)
         return false;
-    bytes.data.reset(new (std::nothrow) uint8_t[size ? static_cast<size_t>(size) : 1]);
+    bytes.data = AllocateBytes(static_cast<size_t>(size));
     bytes.size = static_cast<size_t>(size);
     return bytes.data && package.mfFileRead(index, bytes.data.get(), size) == size;
 }
@@ -223,7 +223,7 @@ ExtractStatus ExtractTrueColour(EntryBytes& record, const MipTexture& header, co
     }
     return WriteOut(job, FileStem(job.entryName), ".tga", fits, [&](const std::string& path) {
         const size_t pixelCount = static_cast<size_t>(header.width) * static_cast<size_t>(header.height);
-        const std::unique_ptr<uint8_t[]> pixels(new (std::nothrow) uint8_t[pixelCount * kRgbaBytes]);
+        const HeapBytes pixels = AllocateBytes(pixelCount * kRgbaBytes);
         if (!pixels)
             return false;
         for (size_t i = 0; i < pixelCount; ++i) {
@@ -263,7 +263,7 @@ ExtractStatus ExtractDxt(const EntryBytes& record, const MipTexture& header, con
 ExtractStatus ExtractDxtPng(const EntryBytes& record, const EntryJob& job)
 {
     MipTexture& header = job.outcome.header;
-    std::unique_ptr<uint8_t[]> pixels =
+    HeapBytes pixels =
         DecodeDxtTopLevel(DxtFormatName(header.format), header.width, header.height,
                           record.data.get() + kMipHeaderSize, record.size - kMipHeaderSize);
     if (!pixels)

@@ -1,12 +1,14 @@
 // PNG files of extracted textures, encoded in memory through libpng and written whole.
 #include "extractor/PngWriter.h"
 
+#include "common/HeapBuffer.h"
 #include "extractor/ImageWriters.h"
 
 #include <png.h>
 
 #include <csetjmp>
-#include <new>
+#include <algorithm>
+#include <cstdint>
 
 namespace {
 
@@ -23,17 +25,15 @@ constexpr png_uint_32 kLargestSide = 0x7FFFFFFF;
 
 void IgnoreWarning(png_structp, png_const_charp) {}
 
+// Appends the library's output, the block growing by doubling; running out of memory
+// stops the encoding.
 void AppendToOutput(png_structp png, png_bytep data, png_size_t length)
 {
-    auto* out = static_cast<std::vector<uint8_t>*>(png_get_io_ptr(png));
-    bool stored = true;
-    try {
-        out->insert(out->end(), data, data + length);
-    } catch (const std::bad_alloc&) {
-        stored = false;
-    }
-    if (!stored)
+    auto* out = static_cast<HeapVector<uint8_t>*>(png_get_io_ptr(png));
+    if (length > out->capacity() - out->size() &&
+        (length > SIZE_MAX - out->size() || !out->Reserve(std::max(out->size() + length, 2 * out->capacity()))))
         png_error(png, "Not enough memory");
+    out->Append(data, length);
 }
 
 void FlushNothing(png_structp) {}
@@ -75,7 +75,7 @@ void SetPalette(png_structp png, png_infop info, const RgbaPalette& palette)
 
 // Encodes into `out`; false on any library error. Only plain C objects live in this
 // frame, since a library error longjmps into it.
-bool EncodeRows(const PngPicture& picture, std::vector<uint8_t>& out)
+bool EncodeRows(const PngPicture& picture, HeapVector<uint8_t>& out)
 {
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, StopEncoding, IgnoreWarning);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
@@ -106,20 +106,11 @@ bool EncodeRows(const PngPicture& picture, std::vector<uint8_t>& out)
 
 }  // namespace
 
-bool EncodePng(const PngPicture& picture, std::vector<uint8_t>& out)
+bool WritePng(const std::string& fileName, const PngPicture& picture)
 {
-    out.clear();
     if (picture.width < 1 || picture.height < 1 || !picture.pixels ||
         (picture.colour == PngColour::Palette && !picture.palette))
         return false;
-    if (EncodeRows(picture, out))
-        return true;
-    out.clear();
-    return false;
-}
-
-bool WritePng(const std::string& fileName, const PngPicture& picture)
-{
-    std::vector<uint8_t> bytes;
-    return EncodePng(picture, bytes) && WriteWholeFile(fileName, bytes.data(), bytes.size());
+    HeapVector<uint8_t> bytes;
+    return EncodeRows(picture, bytes) && WriteWholeFile(fileName, bytes.begin(), bytes.size());
 }

@@ -7,7 +7,6 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 enum class PngColour {
     Rgb,      // 3 bytes a pixel: R, G, B
@@ -26,10 +25,7 @@ struct PngPicture {
     const RgbaPalette* palette = nullptr;
 };
 
-// The PNG file of the picture in `out`; false (and `out` empty) when a side is not
-// positive, a palette picture has no palette, or memory runs out.
-bool EncodePng(const PngPicture& picture, std::vector<uint8_t>& out);
-
 // Encodes the picture and writes it as `fileName`, as the other image writers do;
-// false when it could not be encoded or written whole.
+// false when a side is not positive, a palette picture has no palette, memory runs out,
+// or the file could not be written whole.
 bool WritePng(const std::string& fileName, const PngPicture& picture);

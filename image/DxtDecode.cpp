@@ -6,7 +6,6 @@
 #include <squish.h>
 
 #include <cstring>
-#include <new>
 
 namespace {
 
@@ -26,8 +25,7 @@ int SquishFlags(const char* fourCc)
 
 }  // namespace
 
-std::unique_ptr<uint8_t[]> DecodeDxtTopLevel(const char* fourCc, int32_t width, int32_t height,
-                                             const uint8_t* data, size_t size)
+HeapBytes DecodeDxtTopLevel(const char* fourCc, int32_t width, int32_t height, const uint8_t* data, size_t size)
 {
     const int flags = SquishFlags(fourCc);
     if (flags == 0 || width < 1 || height < 1)
@@ -36,7 +34,7 @@ std::unique_ptr<uint8_t[]> DecodeDxtTopLevel(const char* fourCc, int32_t width, 
     const uint64_t pixelBytes = static_cast<uint64_t>(width) * static_cast<uint64_t>(height) * kRgbaBytes;
     if (pixelBytes > kMaxDxtDecodedBytes || DxtTopLevelSize(fourCc, width, height) > size)
         return nullptr;
-    std::unique_ptr<uint8_t[]> pixels(new (std::nothrow) uint8_t[static_cast<size_t>(pixelBytes)]);
+    HeapBytes pixels = AllocateBytes(static_cast<size_t>(pixelBytes));
     if (pixels)
         squish::DecompressImage(pixels.get(), width, height, data, flags);
     return pixels;

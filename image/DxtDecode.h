@@ -1,9 +1,10 @@
 // DXT1, DXT3 and DXT5 block data decoded to RGBA pixels through libsquish.
 #pragma once
 
+#include "common/HeapBuffer.h"
+
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 
 // The most bytes a decoded level may take: 4 bytes a pixel, so up to 16384 × 16384.
 constexpr uint64_t kMaxDxtDecodedBytes = uint64_t{1} << 30;
@@ -13,5 +14,4 @@ constexpr uint64_t kMaxDxtDecodedBytes = uint64_t{1} << 30;
 // texels come out as 0, 0, 0, 0. Null for another code, a side that is not positive,
 // data shorter than the top level, pixels that would take more than
 // kMaxDxtDecodedBytes, or when memory runs out.
-std::unique_ptr<uint8_t[]> DecodeDxtTopLevel(const char* fourCc, int32_t width, int32_t height,
-                                             const uint8_t* data, size_t size);
+HeapBytes DecodeDxtTopLevel(const char* fourCc, int32_t width, int32_t height, const uint8_t* data, size_t size);

@@ -4,8 +4,8 @@
 // Failing: a decoder reports only through the last-error state (SetImageError,
 // RejectImage), one per thread. Running out of memory: every allocation here is one
 // that returns null instead of throwing, made after its size was bounded by the data:
-// the planes and byte buffers through common/HeapBuffer.h, the decoder objects and the
-// decoded DXT pixels (held in std::unique_ptr<T[]>) through new (std::nothrow). A failed
+// the planes, byte buffers and decoded DXT pixels through common/HeapBuffer.h, the
+// decoder objects through new (std::nothrow). A failed
 // allocation rejects the data with kImageNoMemoryText (kImageTooLargeText for the
 // planes); the PNG and JPEG libraries' own allocators end in their error exits, which
 // set the last error the same way. Nothing in this layer throws or catches.
