@@ -82,6 +82,23 @@ void FuzzLzss(const uint8_t* data, size_t size)
     FUZZ_CHECK(decoded == ReferenceLzssDecode(data + 4, streamSize, static_cast<int64_t>(limit)));
 }
 
+// The bytes an entry reads as when the input is the package: its stored bytes, an LZSS entry's decoded to the length
+// its prefix gives. Empty when the input does not hold them or the stream ends short.
+Bytes EntryInInput(const uint8_t* data, size_t size, const DirEntry& entry)
+{
+    if (entry.offset < 0 || entry.size < 0 || static_cast<int64_t>(entry.offset) + entry.size > int64_t(size))
+        return {};
+    const uint8_t* stored = data + entry.offset;
+    if (entry.method == RC_NONE)
+        return Bytes(stored, stored + entry.size);
+    ByteReader reader(stored, static_cast<size_t>(entry.size));
+    const uint32_t unpacked = reader.u32();
+    if (!reader.ok() || unpacked > LzssMaxDecodedSize(static_cast<int64_t>(reader.remaining())))
+        return {};
+    Bytes decoded = ReferenceLzssDecode(stored + kLzssPrefixSize, reader.remaining(), unpacked);
+    return decoded.size() == unpacked ? decoded : Bytes();
+}
+
 // The bytes as a package: every entry is found by name and reads as the input's bytes at its place (an LZSS entry as
 // their plain decoding). Compaction keeps every entry's stored bytes, back to back behind the records, and then changes
 // nothing more, or fails leaving the file alone; neither leaves the staging file behind.
@@ -112,10 +129,8 @@ void FuzzPackage(const uint8_t* data, size_t size)
         FUZZ_CHECK(headCount >= 0 && headCount <= 128);
         FUZZ_CHECK(delivered == 0 || (headCount == std::min(delivered, 128) &&
                                       std::equal(head, head + headCount, whole.begin())));
-        if (const uint8_t* stored = delivered > 0 ? data + entry.offset : nullptr)
-            FUZZ_CHECK(Bytes(whole.begin(), whole.begin() + delivered) ==
-                       (packed ? ReferenceLzssDecode(stored + 4, size_t(entry.size) - 4, delivered)
-                               : Bytes(stored, stored + delivered)));
+        FUZZ_CHECK(delivered == 0 ||
+                   Bytes(whole.begin(), whole.begin() + delivered) == EntryInInput(data, size, entry));
     }
     const bool compacted = package.mfOptimize(0) == 1;
     const Bytes after = ReadWholeFile(kPackage);
@@ -161,40 +176,16 @@ void CheckExtractedPng(const Bytes& file, const Bytes& record, const MipTexture&
     }
 }
 
-// Input: flags (1: a "Palette" entry, 2: stored with LZSS, 4: DXT records as DDS, 8: PNG files), the palette's length
-// (u16) and bytes, then the texture record, its entry named after it. Extraction writes at most one file, only into
-// the output folder, which our decoders read back as the record (DDS: size, format, body; PCX: indices into the
-// palette; PNG: pixels).
-void FuzzExtract(const uint8_t* data, size_t size)
+// Extracts entry `index` into the output folder "out" and checks it against `record`, the entry's bytes (empty when
+// the package does not hold them): at most one file, only into that folder, which our decoders read back as the record
+// (DDS: size, format, body; PCX: indices into the palette; PNG: pixels). The folder is removed.
+void ExtractAndCheck(CResFile& package, int32_t index, PackageOutput& output, RgbaPalette& palette,
+                     const ExtractFormats& formats, const Bytes& record)
 {
-    EnterScratchFolder();
-    ByteReader reader(data, size);
-    const uint8_t flags = reader.u8();
-    const size_t paletteLength = reader.u16(), paletteSize = std::min(paletteLength, reader.remaining());
-    const uint8_t* paletteBytes = reader.take(paletteSize);
-    if (!reader.ok() || reader.remaining() == 0)
-        return;  // the archive takes no empty entry
-    const Bytes record(data + reader.position(), data + size);
-    DirEntry paletteEntry{{}, int32_t(paletteSize), 0, 0, RT_PALETTE, (flags & 2) ? RC_LZSS : RC_NONE, paletteBytes, 0};
-    DirEntry textureEntry{{}, int32_t(record.size()), 0, 0, RT_TEXTURE, RC_NONE, record.data(), 0};
-    std::snprintf(paletteEntry.name, kNameSize, "%s", kPaletteEntryName);
-    std::memcpy(textureEntry.name, record.data(), std::min(record.size(), kMipNameSize - 1));
-    if (textureEntry.name[0] == '\0')
-        std::strcpy(textureEntry.name, "texture");
-    CResFile writer(kPackage);
-    FUZZ_CHECK(writer.Open(RA_WRITE | RA_CREATE) == 1);
-    FUZZ_CHECK(!(flags & 1) || paletteSize == 0 || writer.mfFileAdd(&paletteEntry) == 1);
-    writer.mfFileAdd(&textureEntry);
-    FUZZ_CHECK(writer.mfFlush() == 1 && writer.mfClose() == 1);
     fs::create_directory("out");
-    RgbaPalette palette{};
-    CResFile package(kPackage);
-    FUZZ_CHECK(package.Open(RA_READ) == 1);
-    PackageOutput output("out");
     std::string errorText;
     ExtractOutcome outcome;
-    const ExtractStatus status = ExtractTexture(package, package.mfGetCount() - 1, output, kPackage, palette,
-                                                {(flags & 4) != 0, (flags & 8) != 0}, outcome, errorText);
+    const ExtractStatus status = ExtractTexture(package, index, output, kPackage, palette, formats, outcome, errorText);
     const std::vector<fs::path> written(fs::directory_iterator("out"), fs::directory_iterator{});
     const Bytes file = written.size() == 1 ? ReadWholeFile(written[0]) : Bytes();
     FUZZ_CHECK(std::distance(fs::directory_iterator("."), {}) == 2 && fs::remove_all("out") == written.size() + 1 &&
@@ -228,6 +219,55 @@ void FuzzExtract(const uint8_t* data, size_t size)
         const RgbaColor want = pcx ? palette.entries[*stored] : RgbaColor{stored[0], stored[1], stored[2], 255};
         FUZZ_CHECK(decoded[0] == want.red && decoded[1] == want.green && decoded[2] == want.blue &&
                    (pcx ? image->m_pIndices[i] == *stored : decoded[3] == (pixelBytes == 4 ? stored[3] : 255)));
+    }
+}
+
+// Input: flags (1: a "Palette" entry, 2: stored with LZSS, 4: DXT records as DDS, 8: PNG files), the palette's length
+// (u16) and bytes, then the texture record, its entry named after it.
+void FuzzExtract(const uint8_t* data, size_t size)
+{
+    EnterScratchFolder();
+    ByteReader reader(data, size);
+    const uint8_t flags = reader.u8();
+    const size_t paletteLength = reader.u16(), paletteSize = std::min(paletteLength, reader.remaining());
+    const uint8_t* paletteBytes = reader.take(paletteSize);
+    if (!reader.ok() || reader.remaining() == 0)
+        return;  // the archive takes no empty entry
+    const Bytes record(data + reader.position(), data + size);
+    DirEntry paletteEntry{{}, int32_t(paletteSize), 0, 0, RT_PALETTE, (flags & 2) ? RC_LZSS : RC_NONE, paletteBytes, 0};
+    DirEntry textureEntry{{}, int32_t(record.size()), 0, 0, RT_TEXTURE, RC_NONE, record.data(), 0};
+    std::snprintf(paletteEntry.name, kNameSize, "%s", kPaletteEntryName);
+    std::memcpy(textureEntry.name, record.data(), std::min(record.size(), kMipNameSize - 1));
+    if (textureEntry.name[0] == '\0')
+        std::strcpy(textureEntry.name, "texture");
+    CResFile writer(kPackage);
+    FUZZ_CHECK(writer.Open(RA_WRITE | RA_CREATE) == 1);
+    FUZZ_CHECK(!(flags & 1) || paletteSize == 0 || writer.mfFileAdd(&paletteEntry) == 1);
+    writer.mfFileAdd(&textureEntry);
+    FUZZ_CHECK(writer.mfFlush() == 1 && writer.mfClose() == 1);
+    RgbaPalette palette{};
+    CResFile package(kPackage);
+    FUZZ_CHECK(package.Open(RA_READ) == 1);
+    PackageOutput output("out");
+    ExtractAndCheck(package, package.mfGetCount() - 1, output, palette, {(flags & 4) != 0, (flags & 8) != 0}, record);
+}
+
+// The bytes as a package file, its directory, records and "Palette" entry as found: every entry is extracted in each
+// set of formats with the checks above, against its bytes as the input holds them.
+void FuzzExtractRaw(const uint8_t* data, size_t size)
+{
+    EnterScratchFolder();
+    std::ofstream(kPackage, std::ios::binary).write(reinterpret_cast<const char*>(data), std::streamsize(size));
+    CResFile package(kPackage);
+    if (package.Open(RA_READ) != 1)
+        return;
+    for (const ExtractFormats formats : {ExtractFormats{false, false}, {true, false}, {false, true}}) {
+        RgbaPalette palette{};
+        PackageOutput output("out");
+        for (int32_t index = 0; index < package.mfGetCount(); ++index) {
+            const Bytes record = EntryInInput(data, size, package.mfGetEntry(index));
+            ExtractAndCheck(package, index, output, palette, formats, record);
+        }
     }
 }
 
@@ -273,8 +313,9 @@ void FuzzDds(const uint8_t* data, size_t size)
 
 }  // namespace
 
-const FuzzTarget kFuzzTargets[8] = {
-    {"package", FuzzPackage}, {"lzss", FuzzLzss}, {"extract", FuzzExtract}, {"dds", FuzzDds},
+const FuzzTarget kFuzzTargets[9] = {
+    {"package", FuzzPackage}, {"lzss", FuzzLzss}, {"extract", FuzzExtract}, {"extract_raw", FuzzExtractRaw},
+    {"dds", FuzzDds},
     {"image", FuzzImage<IMG_NONE, LoadImageMemory>}, {"gif", FuzzImage<IMG_GIF, Decode<CGifImage>>},
     {"pcx", FuzzImage<IMG_PCX, Decode<CPcxImage>>}, {"tga", FuzzImage<IMG_TGA, Decode<CTgaImage>>},
 };
