@@ -195,9 +195,12 @@ void ExtractAndCheck(CResFile& package, int32_t index, PackageOutput& output, Rg
         return;
     const MipTexture header = DecodeMipTexture(record.data());
     FUZZ_CHECK(outcome.texture && outcome.fileName == written[0].filename().string());
-    if (written[0].extension() == ".png")
+    // The file's kind by the end of its name: an empty entry name gives ".pcx", which has no extension as a path.
+    const std::string& name = outcome.fileName;
+    const std::string extension = name.substr(name.size() - std::min<size_t>(name.size(), 4));
+    if (extension == ".png")
         return CheckExtractedPng(file, record, header, palette);
-    if (written[0].extension() == ".dds") {
+    if (extension == ".dds") {
         DdsSurface surface;
         FUZZ_CHECK(ReadDdsSurface(file.data(), file.size(), surface) == DdsKind::Dxt);
         FUZZ_CHECK(surface.format == header.format && surface.width == header.width && surface.height == header.height);
@@ -206,7 +209,7 @@ void ExtractAndCheck(CResFile& package, int32_t index, PackageOutput& output, Rg
     }
     FUZZ_CHECK(header.width > 0 && header.height > 0 && header.dataOffset >= static_cast<int32_t>(kMipHeaderSize));
     const size_t pixelCount = static_cast<size_t>(header.width) * static_cast<size_t>(header.height);
-    const bool pcx = written[0].extension() == ".pcx";
+    const bool pcx = extension == ".pcx";
     const size_t pixelBytes = pcx ? 1 : header.format == TEX_RGB24 ? 3 : 4;
     const size_t start = size_t(header.dataOffset) + (pcx && (header.ownPalette & 1) ? kRgbaPaletteSize : 0);
     FUZZ_CHECK((pcx ? header.format == TEX_INDEXED8 : header.format == TEX_RGB24 || header.format == TEX_RGBA32) &&
