@@ -82,6 +82,23 @@ void FuzzLzss(const uint8_t* data, size_t size)
     FUZZ_CHECK(decoded == ReferenceLzssDecode(data + 4, streamSize, static_cast<int64_t>(limit)));
 }
 
+// The bytes an entry reads as when the input is the package: its stored bytes, an LZSS entry's decoded to the length
+// its prefix gives. Empty when the input does not hold them or the stream ends short.
+Bytes EntryInInput(const uint8_t* data, size_t size, const DirEntry& entry)
+{
+    if (entry.offset < 0 || entry.size < 0 || static_cast<int64_t>(entry.offset) + entry.size > int64_t(size))
+        return {};
+    const uint8_t* stored = data + entry.offset;
+    if (entry.method == RC_NONE)
+        return Bytes(stored, stored + entry.size);
+    ByteReader reader(stored, static_cast<size_t>(entry.size));
+    const uint32_t unpacked = reader.u32();
+    if (!reader.ok() || unpacked > LzssMaxDecodedSize(static_cast<int64_t>(reader.remaining())))
+        return {};
+    Bytes decoded = ReferenceLzssDecode(stored + kLzssPrefixSize, reader.remaining(), unpacked);
+    return decoded.size() == unpacked ? decoded : Bytes();
+}
+
 // The bytes as a package: every entry is found by name and reads as the input's bytes at its place (an LZSS entry as
 // their plain decoding). Compaction keeps every entry's stored bytes, back to back behind the records, and then changes
 // nothing more, or fails leaving the file alone; neither leaves the staging file behind.
@@ -112,10 +129,8 @@ void FuzzPackage(const uint8_t* data, size_t size)
         FUZZ_CHECK(headCount >= 0 && headCount <= 128);
         FUZZ_CHECK(delivered == 0 || (headCount == std::min(delivered, 128) &&
                                       std::equal(head, head + headCount, whole.begin())));
-        if (const uint8_t* stored = delivered > 0 ? data + entry.offset : nullptr)
-            FUZZ_CHECK(Bytes(whole.begin(), whole.begin() + delivered) ==
-                       (packed ? ReferenceLzssDecode(stored + 4, size_t(entry.size) - 4, delivered)
-                               : Bytes(stored, stored + delivered)));
+        FUZZ_CHECK(delivered == 0 ||
+                   Bytes(whole.begin(), whole.begin() + delivered) == EntryInInput(data, size, entry));
     }
     const bool compacted = package.mfOptimize(0) == 1;
     const Bytes after = ReadWholeFile(kPackage);
@@ -161,10 +176,57 @@ void CheckExtractedPng(const Bytes& file, const Bytes& record, const MipTexture&
     }
 }
 
+// Extracts entry `index` into the output folder "out" and checks it against `record`, the entry's bytes (empty when
+// the package does not hold them): at most one file, only into that folder, which our decoders read back as the record
+// (DDS: size, format, body; PCX: indices into the palette; PNG: pixels). The folder is removed.
+void ExtractAndCheck(CResFile& package, int32_t index, PackageOutput& output, ExtractRun& run, const Bytes& record)
+{
+    fs::create_directory("out");
+    std::string errorText;
+    ExtractOutcome outcome;
+    const ExtractStatus status = ExtractTexture(package, index, output, kPackage, run, outcome, errorText);
+    const RgbaPalette& palette = run.palette;
+    const std::vector<fs::path> written(fs::directory_iterator("out"), fs::directory_iterator{});
+    const Bytes file = written.size() == 1 ? ReadWholeFile(written[0]) : Bytes();
+    FUZZ_CHECK(std::distance(fs::directory_iterator("."), {}) == 2 && fs::remove_all("out") == written.size() + 1 &&
+               written.size() <= 1 && (written.empty() || record.size() >= kMipHeaderSize) &&
+               status != ExtractStatus::FolderFailed && (written.empty() || status == ExtractStatus::Done));
+    if (written.empty())
+        return;
+    const MipTexture header = DecodeMipTexture(record.data());
+    FUZZ_CHECK(outcome.texture && outcome.fileName == written[0].filename().string());
+    // The file's kind by the end of its name: an empty entry name gives ".pcx", which has no extension as a path.
+    const std::string& name = outcome.fileName;
+    const std::string extension = name.substr(name.size() - std::min<size_t>(name.size(), 4));
+    if (extension == ".png")
+        return CheckExtractedPng(file, record, header, palette);
+    if (extension == ".dds") {
+        DdsSurface surface;
+        FUZZ_CHECK(ReadDdsSurface(file.data(), file.size(), surface) == DdsKind::Dxt);
+        FUZZ_CHECK(surface.format == header.format && surface.width == header.width && surface.height == header.height);
+        return FUZZ_CHECK(std::equal(file.begin() + kDdsFileHeaderSize, file.end(), record.begin() + kMipHeaderSize,
+                                     record.end()));
+    }
+    FUZZ_CHECK(header.width > 0 && header.height > 0 && header.dataOffset >= static_cast<int32_t>(kMipHeaderSize));
+    const size_t pixelCount = static_cast<size_t>(header.width) * static_cast<size_t>(header.height);
+    const bool pcx = extension == ".pcx";
+    const size_t pixelBytes = pcx ? 1 : header.format == TEX_RGB24 ? 3 : 4;
+    const size_t start = size_t(header.dataOffset) + (pcx && (header.ownPalette & 1) ? kRgbaPaletteSize : 0);
+    FUZZ_CHECK((pcx ? header.format == TEX_INDEXED8 : header.format == TEX_RGB24 || header.format == TEX_RGBA32) &&
+               start + pixelCount * pixelBytes <= record.size());
+    const std::unique_ptr<CImage> image(pcx ? static_cast<CImage*>(new CPcxImage(file.data(), uint32_t(file.size())))
+                                            : new CTgaImage(file.data(), uint32_t(file.size())));
+    FUZZ_CHECK(g_ImageError == IMGERR_NONE && image->m_Width == header.width && image->m_Height == header.height);
+    for (size_t i = 0; i < pixelCount; ++i) {
+        const uint8_t *stored = record.data() + start + i * pixelBytes, *decoded = image->m_pPixels + i * 4;
+        const RgbaColor want = pcx ? palette.entries[*stored] : RgbaColor{stored[0], stored[1], stored[2], 255};
+        FUZZ_CHECK(decoded[0] == want.red && decoded[1] == want.green && decoded[2] == want.blue &&
+                   (pcx ? image->m_pIndices[i] == *stored : decoded[3] == (pixelBytes == 4 ? stored[3] : 255)));
+    }
+}
+
 // Input: flags (1: a "Palette" entry, 2: stored with LZSS, 4: DXT records as DDS, 8: PNG files), the palette's length
-// (u16) and bytes, then the texture record, its entry named after it. Extraction writes at most one file, only into
-// the output folder, which our decoders read back as the record (DDS: size, format, body; PCX: indices into the
-// palette; PNG: pixels).
+// (u16) and bytes, then the texture record, its entry named after it.
 void FuzzExtract(const uint8_t* data, size_t size)
 {
     EnterScratchFolder();
@@ -186,50 +248,31 @@ void FuzzExtract(const uint8_t* data, size_t size)
     FUZZ_CHECK(!(flags & 1) || paletteSize == 0 || writer.mfFileAdd(&paletteEntry) == 1);
     writer.mfFileAdd(&textureEntry);
     FUZZ_CHECK(writer.mfFlush() == 1 && writer.mfClose() == 1);
-    fs::create_directory("out");
     OrderedOutput console(1);
     ExtractRun run{{(flags & 4) != 0, (flags & 8) != 0}, console};
-    const RgbaPalette& palette = run.palette;
     CResFile package(kPackage);
     FUZZ_CHECK(package.Open(RA_READ) == 1);
     PackageOutput output("out");
-    std::string errorText;
-    ExtractOutcome outcome;
-    const ExtractStatus status =
-        ExtractTexture(package, package.mfGetCount() - 1, output, kPackage, run, outcome, errorText);
-    const std::vector<fs::path> written(fs::directory_iterator("out"), fs::directory_iterator{});
-    const Bytes file = written.size() == 1 ? ReadWholeFile(written[0]) : Bytes();
-    FUZZ_CHECK(std::distance(fs::directory_iterator("."), {}) == 2 && fs::remove_all("out") == written.size() + 1 &&
-               written.size() <= 1 && (written.empty() || record.size() >= kMipHeaderSize) &&
-               status != ExtractStatus::FolderFailed && (written.empty() || status == ExtractStatus::Done));
-    if (written.empty())
+    ExtractAndCheck(package, package.mfGetCount() - 1, output, run, record);
+}
+
+// The bytes as a package file, its directory, records and "Palette" entry as found: every entry is extracted in each
+// set of formats with the checks above, against its bytes as the input holds them.
+void FuzzExtractRaw(const uint8_t* data, size_t size)
+{
+    EnterScratchFolder();
+    std::ofstream(kPackage, std::ios::binary).write(reinterpret_cast<const char*>(data), std::streamsize(size));
+    CResFile package(kPackage);
+    if (package.Open(RA_READ) != 1)
         return;
-    const MipTexture header = DecodeMipTexture(record.data());
-    FUZZ_CHECK(outcome.texture && outcome.fileName == written[0].filename().string());
-    if (written[0].extension() == ".png")
-        return CheckExtractedPng(file, record, header, palette);
-    if (written[0].extension() == ".dds") {
-        DdsSurface surface;
-        FUZZ_CHECK(ReadDdsSurface(file.data(), file.size(), surface) == DdsKind::Dxt);
-        FUZZ_CHECK(surface.format == header.format && surface.width == header.width && surface.height == header.height);
-        return FUZZ_CHECK(std::equal(file.begin() + kDdsFileHeaderSize, file.end(), record.begin() + kMipHeaderSize,
-                                     record.end()));
-    }
-    FUZZ_CHECK(header.width > 0 && header.height > 0 && header.dataOffset >= static_cast<int32_t>(kMipHeaderSize));
-    const size_t pixelCount = static_cast<size_t>(header.width) * static_cast<size_t>(header.height);
-    const bool pcx = written[0].extension() == ".pcx";
-    const size_t pixelBytes = pcx ? 1 : header.format == TEX_RGB24 ? 3 : 4;
-    const size_t start = size_t(header.dataOffset) + (pcx && (header.ownPalette & 1) ? kRgbaPaletteSize : 0);
-    FUZZ_CHECK((pcx ? header.format == TEX_INDEXED8 : header.format == TEX_RGB24 || header.format == TEX_RGBA32) &&
-               start + pixelCount * pixelBytes <= record.size());
-    const std::unique_ptr<CImage> image(pcx ? static_cast<CImage*>(new CPcxImage(file.data(), uint32_t(file.size())))
-                                            : new CTgaImage(file.data(), uint32_t(file.size())));
-    FUZZ_CHECK(g_ImageError == IMGERR_NONE && image->m_Width == header.width && image->m_Height == header.height);
-    for (size_t i = 0; i < pixelCount; ++i) {
-        const uint8_t *stored = record.data() + start + i * pixelBytes, *decoded = image->m_pPixels + i * 4;
-        const RgbaColor want = pcx ? palette.entries[*stored] : RgbaColor{stored[0], stored[1], stored[2], 255};
-        FUZZ_CHECK(decoded[0] == want.red && decoded[1] == want.green && decoded[2] == want.blue &&
-                   (pcx ? image->m_pIndices[i] == *stored : decoded[3] == (pixelBytes == 4 ? stored[3] : 255)));
+    for (const ExtractFormats formats : {ExtractFormats{false, false}, {true, false}, {false, true}}) {
+        OrderedOutput console(1);
+        ExtractRun run{formats, console};
+        PackageOutput output("out");
+        for (int32_t index = 0; index < package.mfGetCount(); ++index) {
+            const Bytes record = EntryInInput(data, size, package.mfGetEntry(index));
+            ExtractAndCheck(package, index, output, run, record);
+        }
     }
 }
 
@@ -275,8 +318,9 @@ void FuzzDds(const uint8_t* data, size_t size)
 
 }  // namespace
 
-const FuzzTarget kFuzzTargets[8] = {
-    {"package", FuzzPackage}, {"lzss", FuzzLzss}, {"extract", FuzzExtract}, {"dds", FuzzDds},
+const FuzzTarget kFuzzTargets[9] = {
+    {"package", FuzzPackage}, {"lzss", FuzzLzss}, {"extract", FuzzExtract}, {"extract_raw", FuzzExtractRaw},
+    {"dds", FuzzDds},
     {"image", FuzzImage<IMG_NONE, LoadImageMemory>}, {"gif", FuzzImage<IMG_GIF, Decode<CGifImage>>},
     {"pcx", FuzzImage<IMG_PCX, Decode<CPcxImage>>}, {"tga", FuzzImage<IMG_TGA, Decode<CTgaImage>>},
 };
