@@ -20,10 +20,12 @@ mkdir "$work/png" "$work/jpg"
 "$build/samples/make_photos" "$work/jpg" "$count" "$side" jpg
 sync
 
-# best COMMAND...: the best wall time in seconds of three runs, dirty pages synced first.
+# best COMMAND...: the best wall time in seconds of three runs, dirty pages synced first;
+# the folder "out" goes before each run, so that every run writes new files.
 best() {
     local run start end fastest=""
     for run in 1 2 3; do
+        rm -rf "$work/out"
         sync
         start=$(date +%s.%N)
         "$@" </dev/null >/dev/null 2>&1
