@@ -10,175 +10,374 @@
 #include "support/TestSupport.h"
 
 #include <cstring>
-#include <random>
 #ifndef _WIN32
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
 
+namespace {
+
 namespace fs = std::filesystem;
 using Names = std::vector<std::string>;
-static const char* const kNoSuchFile = "No such file or directory";
+const char* const kNoSuchFile = "No such file or directory";
 
-TEST(ByteReaderWriter, RandomFieldsRoundTripAndAnOverrunFailsWholeAndSticks)
+// u8 0x1AB, u16 0x1CDEF, u32 0x89ABCDEF, i32 -2, "xy" and two zeros, as they are stored.
+const Bytes kFields = {0xAB, 0xEF, 0xCD, 0xEF, 0xCD, 0xAB, 0x89, 0xFE, 0xFF, 0xFF, 0xFF, 'x', 'y', 0, 0};
+
+TEST(ByteWriter, WritesFieldsLittleEndianCutToTheirWidth)
 {
-    std::mt19937 random(11);
-    for (int round = 0; round < 400; ++round) {
-        std::vector<std::pair<size_t, uint32_t>> fields;  // width in bytes, a full 32-bit value
-        Bytes expected;
-        for (int i = 0; i < 8; ++i) {
-            fields.push_back({size_t{1} << (random() % 3), static_cast<uint32_t>(random())});
-            for (size_t b = 0; b < fields.back().first; ++b)
-                expected.push_back(static_cast<uint8_t>(fields.back().second >> (8 * b)));
-        }
-        const size_t size = expected.size() - random() % 4;  // mostly a few bytes short
-        Bytes written(expected.size(), 0xEE), put(expected.size());
-        ByteWriter writer(written.data(), size);
-        ByteReader reader(expected.data(), size);
-        size_t at = 0, good = 0;  // fields after a failed one fail too, though they would fit
-        for (const auto& [width, value] : fields) {
-            const bool fits = at == good && at + width <= size;
-            const uint32_t got = width < 2 ? reader.u8() : width < 4 ? reader.u16() : uint32_t(reader.i32());
-            width < 2 ? writer.u8(value) : width < 4 ? writer.u16(value) : writer.u32(value);
-            width < 2 ? void(put[at] = uint8_t(value)) : width < 4 ? PutU16(&put[at], value) : PutU32(&put[at], value);
-            ASSERT_EQ(got, fits ? value & uint32_t(~0ull >> (64 - 8 * width)) : 0) << "width " << width;
-            good += fits ? width : 0, at += width;
-        }
-        EXPECT_TRUE(put == expected && GetU32(expected.data()) == ByteReader(expected.data(), 4).u32());
-        expected.resize(good), expected.resize(written.size(), 0xEE);  // failed writes write nothing
-        EXPECT_TRUE(writer.position() == good && reader.position() == good && reader.remaining() == size - good);
-        writer.seek(size);  // the very end is a position, unless the writer has failed
-        EXPECT_TRUE(writer.ok() == (good == at) && reader.seek(size) == (good == at) && reader.ok() == (good == at));
-        EXPECT_TRUE((writer.seek(size + 1), !writer.ok()) && written == expected);
+    Bytes written(kFields.size(), 0xEE);
+    ByteWriter writer(written.data(), written.size());
+    writer.u8(0x1AB);
+    writer.u16(0x1CDEF);
+    writer.u32(0x89ABCDEF);
+    writer.i32(-2);
+    writer.bytes("xy", 2);
+    writer.zeros(2);
+    EXPECT_EQ(written, kFields);
+    EXPECT_TRUE(writer.ok());
+    EXPECT_EQ(writer.position(), kFields.size());
+}
+
+// Writes fail past the end only, and then for good: a failed write writes nothing, nor do those after it.
+TEST(ByteWriter, AnOverrunWritesNothingAndSticks)
+{
+    Bytes written(3, 0xEE);
+    ByteWriter writer(written.data(), written.size());
+    writer.seek(3);
+    EXPECT_TRUE(writer.ok());
+    writer.seek(0);
+    writer.u16(0x0201);
+    writer.bytes("xy", 2);
+    writer.zeros(1);
+    writer.u8(3);
+    writer.seek(0);
+    EXPECT_EQ(written, (Bytes{1, 2, 0xEE}));
+    EXPECT_FALSE(writer.ok());
+    EXPECT_EQ(writer.position(), 2u);
+}
+
+TEST(ByteReader, ReadsLittleEndianFieldsToTheEnd)
+{
+    ByteReader reader(kFields.data(), kFields.size());
+    EXPECT_EQ(reader.u8(), 0xAB);
+    EXPECT_EQ(reader.u16(), 0xCDEF);
+    EXPECT_EQ(reader.u32(), 0x89ABCDEFu);
+    EXPECT_EQ(reader.i32(), -2);
+    char text[2] = {};
+    EXPECT_TRUE(reader.read(text, 2));
+    EXPECT_EQ(std::string(text, 2), "xy");
+    EXPECT_TRUE(reader.skip(2));
+    EXPECT_TRUE(reader.ok());
+    EXPECT_EQ(reader.remaining(), 0u);
+}
+
+// Reads fail past the end only, and then for good: a failed read yields 0, as do those after it.
+TEST(ByteReader, AnOverrunYieldsZeroAndSticks)
+{
+    ByteReader reader(kFields.data(), 3);
+    EXPECT_TRUE(reader.seek(3));
+    EXPECT_FALSE(reader.seek(4));
+    ByteReader cut(kFields.data(), 3);
+    EXPECT_EQ(cut.u16(), 0xEFAB);
+    EXPECT_EQ(cut.u16(), 0);
+    EXPECT_FALSE(cut.ok());
+    EXPECT_EQ(cut.u8(), 0);
+    EXPECT_EQ(cut.position(), 2u);
+    EXPECT_EQ(cut.remaining(), 1u);
+    EXPECT_FALSE(cut.seek(0));
+}
+
+TEST(ByteHelpers, PutAndGetStoreAndLoadAsTheWriterAndReaderDo)
+{
+    Bytes stored(6);
+    PutU16(stored.data(), 0x1CDEF);
+    PutU32(stored.data() + 2, 0x89ABCDEF);
+    EXPECT_EQ(stored, Bytes(kFields.begin() + 1, kFields.begin() + 7));
+    EXPECT_EQ(GetU32(&kFields[3]), 0x89ABCDEFu);
+}
+
+// Input, then what StripExtension and AddDefaultExtension(".mtx") make of it.
+const struct { const char *in, *stripped, *defaulted; } kExtensionCases[] = {
+    {"walls", "walls", "walls.mtx"}, {"../x.y", "../x", "../x.y"}, {"..\\x.y", "..\\x", "..\\x.y"},
+    {"./a/b.c", "./a/b", "./a/b.c"}, {".", "", "..mtx"}, {"", "", ".mtx"}, {".pak", "", ".pak.mtx"},
+    {"dir.d/pak", "dir", "dir.d/pak.mtx"}, {"x/.", "x/", "x/."}, {"d.x\\pak", "d", "d.x\\pak"},
+};
+
+TEST(StringUtil, StripExtensionCutsAtTheFirstDotBeforeAName)
+{
+    for (const auto& c : kExtensionCases)
+        EXPECT_EQ(StripExtension(std::string(c.in)), c.stripped) << c.in;
+}
+
+TEST(StringUtil, AddDefaultExtensionAppendsUnlessTheLastNameHasADot)
+{
+    for (const auto& c : kExtensionCases)
+        EXPECT_EQ(AddDefaultExtension(std::string(c.in), ".mtx"), c.defaulted) << c.in;
+}
+
+// In place, in buffers whose bytes past the text are dots that must not count.
+TEST(StringUtil, FixedBufferVariantsGiveTheSameTexts)
+{
+    for (const auto& c : kExtensionCases) {
+        char stripped[64];
+        char defaulted[64];
+        std::memset(defaulted, '.', sizeof defaulted);
+        StripExtension(std::strcpy(stripped, c.in), stripped);
+        AddDefaultExtension(std::strcpy(defaulted, c.in), ".mtx");
+        EXPECT_STREQ(stripped, c.stripped) << c.in;
+        EXPECT_STREQ(defaulted, c.defaulted) << c.in;
     }
 }
 
-TEST(Names, ExtensionRulesCaseFoldingWildcardsAndListingsSortedWithoutCase)
+TEST(StringUtil, FoldAsciiCaseLowersOnlyAToZ)
 {
-    const struct { const char *in, *stripped, *defaulted; } cases[] = {
-        {"../x.y", "../x", "../x.y"}, {"walls", "walls", "walls.mtx"}, {".", "", "..mtx"},
-        {"..\\x.y", "..\\x", "..\\x.y"}, {"", "", ".mtx"}, {"dir.d/pak", "dir", "dir.d/pak.mtx"},
-        {".pak", "", ".pak.mtx"}, {"x/.", "x/", "x/."}, {"d.x\\pak", "d", "d.x\\pak"}, {"./a/b.c", "./a/b", "./a/b.c"},
-    };
-    for (const auto& c : cases) {
-        char stripped[64], defaulted[64];  // the first is stripped in place; dots past the end must not count
-        std::memset(defaulted, '.', sizeof defaulted), StripExtension(std::strcpy(stripped, c.in), stripped);
-        AddDefaultExtension(std::strcpy(defaulted, c.in), ".mtx");
-        EXPECT_TRUE(StripExtension(c.in) == c.stripped && std::string(stripped) == c.stripped) << c.in;
-        EXPECT_TRUE(AddDefaultExtension(c.in, ".mtx") == c.defaulted && std::string(defaulted) == c.defaulted) << c.in;
+    const std::pair<char, char> folds[] = {{'A', 'a'}, {'Z', 'z'}, {'@', '@'}, {'[', '['}, {'z', 'z'}, {'\xC4', '\xC4'}};
+    for (const auto& [in, out] : folds)
+        EXPECT_EQ(FoldAsciiCase(in), out) << in;
+}
+
+TEST(StringUtil, EqualsIgnoringCaseFoldsOnlyAsciiLetters)
+{
+    EXPECT_TRUE(EqualsIgnoringCase("Ab@[\xC4", "aB@[\xC4"));
+    EXPECT_TRUE(EqualsIgnoringCase("", ""));
+    for (const char* other : {"ab@[", "ab@[\xC4x", "ab`[\xC4", "ab@{\xC4", "ab@[\xE4"}) {  // prefixes, neighbours of A-Z
+        EXPECT_FALSE(EqualsIgnoringCase(other, "AB@[\xC4")) << other;
+        EXPECT_FALSE(EqualsIgnoringCase("AB@[\xC4", other)) << other;
     }
-    for (int c = 0; c < 256; ++c)
-        ASSERT_EQ(FoldAsciiCase(static_cast<char>(c)), static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c)) << c;
-    EXPECT_TRUE(EqualsIgnoringCase("Ab@[\xC4", "aB@[\xC4") && EqualsIgnoringCase("", ""));
-    for (const char* other : {"ab@[", "ab@[\xC4x", "ab`[\xC4", "ab@{\xC4", "ab@[\xE4"})  // prefixes, neighbours of A-Z
-        EXPECT_FALSE(EqualsIgnoringCase(other, "AB@[\xC4") || EqualsIgnoringCase("AB@[\xC4", other)) << other;
-    const struct { const char *pattern, *name; bool matches; } matches[] = {
+}
+
+TEST(DirectorySearch, WildcardsMatchWholeNamesWithoutCase)
+{
+    const struct { const char *pattern, *name; bool matches; } cases[] = {
         {"*", "", true}, {"", "", true}, {"", "a", false}, {"?", "", false}, {"*.m", "w.m.b", false}, {".*", "", true},
         {"a.*", "a", true}, {"a.*", "ab", false}, {"a?", "a.", true}, {"*.mtx", "w.mt", false}, {"?b", "ab", true},
         {"?ab", "ab", false}, {"a?c", "ac", false}, {"ab", "abc", false}, {"a*b*c", "aXbYbc", true},
         {"*ab", "aab", true}, {"a*b", "ab", true}, {"@[", "`{", false}, {"\xC4", "\xE4", false}, {"w*s", "ws.m", false},
     };
-    for (const auto& m : matches)
-        EXPECT_EQ(WildcardMatch(m.pattern, m.name), m.matches) << m.pattern << " vs " << m.name;
-    const struct { const char *pattern, *posix, *windows; } splits[] = {
+    for (const auto& c : cases)
+        EXPECT_EQ(WildcardMatch(c.pattern, c.name), c.matches) << c.pattern << " vs " << c.name;
+}
+
+TEST(DirectorySearch, PatternDirectoryEndsAtTheHostsLastSeparator)
+{
+    const struct { const char *pattern, *posix, *windows; } cases[] = {
         {"x*", "", ""}, {"a/b\\c*", "a/", "a/b\\"}, {"C:x*", "", "C:"}, {"C:\\x\\y*", "", "C:\\x\\"}, {"1:x", "", ""},
     };
-    for (const auto& s : splits)
-        EXPECT_EQ(PatternDirectory(s.pattern), kWindowsHost ? s.windows : s.posix) << s.pattern;
-    const auto Listing = [](const std::string& pattern) {  // "@" a link, "/" a directory, "!" neither a file
-        static DirectorySearch search;  // one search for all: every Start begins afresh
-        Names names(search.Start(pattern) ? 0 : 1, "?");  // the directory cannot be read
-        for (FoundFile f; search.Next(f);)
-            names.push_back(f.name + (f.isSymlink ? "@" : "") + (f.isDirectory ? "/" : f.isRegular ? "" : "!"));
-        return names;
-    };
-    const struct { const char* pattern; Names names; } listings[] = {
-        {"*.*", {".hidden.mtx", "_x.mtx", "a", "a.mtx", "ab.mtx", "b.mtx", "C.MTX", "noext", "note.txt", "sub.mtx/"}},
-        {"*.mtx", {".hidden.mtx", "_x.mtx", "a.mtx", "ab.mtx", "b.mtx", "C.MTX", "sub.mtx/"}},
+    for (const auto& c : cases)
+        EXPECT_EQ(PatternDirectory(c.pattern), kWindowsHost ? c.windows : c.posix) << c.pattern;
+}
+
+// A found name marked "@" for a link, "/" for a directory, "!" for neither a directory nor a file.
+std::string Marked(const FoundFile& found)
+{
+    const std::string name = found.name + (found.isSymlink ? "@" : "");
+    if (found.isDirectory)
+        return name + "/";
+    return found.isRegular ? name : name + "!";
+}
+
+// The marked matches of `pattern`, or "?" when its directory cannot be read.
+Names Listing(DirectorySearch& search, const std::string& pattern)
+{
+    Names names;
+    if (!search.Start(pattern))
+        names.push_back("?");
+    for (FoundFile found; search.Next(found);)
+        names.push_back(Marked(found));
+    return names;
+}
+
+TEST_F(InScratchDir, DirectorySearchListsMatchesSortedWithoutCase)
+{
+    const Names all = {".hidden.mtx", "_x.mtx", "a", "a.mtx", "ab.mtx", "b.mtx", "C.MTX", "noext", "note.txt",
+                       "sub.mtx/"};
+    const struct { const char* pattern; Names names; } cases[] = {
+        {"*.*", all}, {"*.mtx", {".hidden.mtx", "_x.mtx", "a.mtx", "ab.mtx", "b.mtx", "C.MTX", "sub.mtx/"}},
         {"?.MTX", {"a.mtx", "b.mtx", "C.MTX"}}, {"A*", {"a", "a.mtx", "ab.mtx"}}, {"noext.*", {"noext"}}, {"zz*", {}},
         {"missing/*", {"?"}}, {"note.txt/*", {"?"}}, {"sub.mtx/*", {"t/"}}, {"n*", {"noext", "note.txt"}},
     };
-    ScratchDir dir;
-    WorkingDirectory inside(dir.path());
-    for (const std::string& name : listings[0].names)  // "*.*" lists them all; the folder holds one more
-        name.back() == '/' ? void(fs::create_directories(name + "t")) : WriteFileBytes(name, ToBytes("x"));
-    for (const auto& c : listings)
-        EXPECT_EQ(Listing(c.pattern), c.names) << c.pattern;
-#ifndef _WIN32  // fifos, symbolic links, raw byte names and names differing in case only
-    ASSERT_TRUE(fs::create_directories("kinds/folder") && MakeFifo("kinds/pipe"));
-    for (const std::string target : {"file", "folder", "pipe", "no"})
-        fs::create_symlink(target, "kinds/to-" + target);
-    for (const char* name : {"kinds/file", "kinds/File", "kinds/\xC3\xA9"})  // a tie without case: the bytes decide
+    for (const std::string& name : Names(all.begin(), all.end() - 1))
         WriteFileBytes(name, ToBytes("x"));
-    EXPECT_EQ(Listing("kinds/*"), (Names{"File", "file", "folder/", "pipe!", "to-file@", "to-folder@/", "to-no@!",
-                                         "to-pipe@!", "\xC3\xA9"}));
-#endif
+    fs::create_directories("sub.mtx/t");
+    DirectorySearch search;  // one search for all: every Start begins afresh
+    for (const auto& c : cases)
+        EXPECT_EQ(Listing(search, c.pattern), c.names) << c.pattern;
 }
 
-TEST(Host, FilesReadWrittenRemovedAndReplacedOrLeftAloneAndYesNoReadsOneLine)
+#ifndef _WIN32  // fifos, symbolic links, raw byte names and names differing in case only
+TEST_F(InScratchDir, DirectorySearchMarksLinksFoldersAndOtherKinds)
 {
-    ScratchDir dir;
-    WorkingDirectory inside(dir.path());
-    std::FILE* file = std::fopen("f", "w+b");
-    const ByteSpan spans[] = {{"ab", 2}, {"", 0}, {"cde", 3}, {"fghi", 4}};
-    std::string errorText;
-    const std::vector<ByteSpan> many(3000, ByteSpan{"x", 1});  // more pieces than one system call takes
-    char back[16] = {};
-    ASSERT_TRUE(file && WriteAt(file, 3, spans, 4) == 9 && WriteAt(file, 0, spans + 3, 1) == 4);
-    EXPECT_TRUE(FileLength(file) == 12 && ReadAt(file, 0, back, 12) && std::string(back, 12) == "fghibcdefghi");
-    EXPECT_FALSE(ReadAt(file, 9, back, 4) || ReadAt(file, -1, back, 1) || ReadAt(nullptr, 0, back, 1));
-    EXPECT_TRUE(WriteAt(file, -1, spans, 1) == 0 && FileLength(nullptr) == -1 && IsWritableFile("f", errorText));
-    EXPECT_TRUE(WriteAt(file, 12, many.data(), many.size()) == 3000 && FileLength(file) == 3012);
-    std::fclose(file), WriteFileBytes("empty", {});
-    const auto fails = [&](bool done, const char* prefix = "", const char* posixText = kNoSuchFile) {
-        return !done && IsHostError(errorText, prefix, posixText);
-    };
-    EXPECT_TRUE(MakeDir("sub", errorText) && MakeDir("sub", errorText) && fails(MakeDir("no/d", errorText)));
-    const struct { const char* name; size_t maxSize; const char* error; } cases[] = {
-        {"f", 5000, nullptr}, {"empty", 0, nullptr}, {"f", 11, "file too large"}, {"missing", 9, kNoSuchFile},
-        {"sub", 9, "not a regular file"}, {MakeFifo("pipe") ? "pipe" : "sub", 9, "not a regular file"},
-    };
-    FileBytes got;
-    for (const auto& c : cases) {
-        const bool read = ReadWholeFile(c.name, c.maxSize, got, errorText);
-        EXPECT_TRUE(c.error ? fails(read, "", c.error) && (c.error[0] != 'f' || errorText == c.error)  // own text
-                    : read && Bytes(got.data.get(), got.data.get() + got.size) == ReadFileBytes(c.name)) << c.name;
+    ASSERT_TRUE(fs::create_directory("folder"));
+    ASSERT_TRUE(MakeFifo("pipe"));
+    for (const std::string target : {"file", "folder", "pipe", "no"})
+        fs::create_symlink(target, "to-" + target);
+    for (const char* name : {"file", "File", "\xC3\xA9"})  // a tie without case: the bytes decide
+        WriteFileBytes(name, ToBytes("x"));
+    DirectorySearch search;
+    const Names expected = {"File", "file", "folder/", "pipe!", "to-file@", "to-folder@/", "to-no@!", "to-pipe@!",
+                            "\xC3\xA9"};
+    EXPECT_EQ(Listing(search, "*"), expected);
+}
+#endif
+
+// Spans "ab", "", "cde" and "fghi".
+const ByteSpan kSpans[] = {{"ab", 2}, {"", 0}, {"cde", 3}, {"fghi", 4}};
+
+// A file "f" open for update; closed with the fixture.
+class HostFile : public InScratchDir {
+protected:
+    ~HostFile() override { std::fclose(m_file); }
+    std::string ReadBack(int64_t offset, size_t count)
+    {
+        std::string text(count, '\0');
+        EXPECT_TRUE(ReadAt(m_file, offset, text.data(), count));
+        return text;
     }
+    std::FILE* m_file = std::fopen("f", "w+b");
+};
+
+TEST_F(HostFile, WriteAtGathersSpansAtAnOffset)
+{
+    ASSERT_EQ(WriteAt(m_file, 3, kSpans, 4), 9u);
+    ASSERT_EQ(WriteAt(m_file, 0, kSpans + 3, 1), 4u);
+    EXPECT_EQ(FileLength(m_file), 12);
+    EXPECT_EQ(ReadBack(0, 12), "fghibcdefghi");
+}
+
+TEST_F(HostFile, WriteAtTakesMoreSpansThanOneSystemCall)
+{
+    const std::vector<ByteSpan> many(3000, ByteSpan{"x", 1});
+    EXPECT_EQ(WriteAt(m_file, 2, many.data(), many.size()), 3000u);
+    EXPECT_EQ(FileLength(m_file), 3002);
+    EXPECT_EQ(ReadBack(2998, 4), "xxxx");
+}
+
+TEST_F(HostFile, PositionedCallsRefuseRangesPastTheEndNegativeOffsetsAndNoFile)
+{
+    ASSERT_EQ(WriteAt(m_file, 0, kSpans, 4), 9u);
+    char back[4];
+    EXPECT_FALSE(ReadAt(m_file, 6, back, 4));
+    EXPECT_FALSE(ReadAt(m_file, -1, back, 1));
+    EXPECT_FALSE(ReadAt(nullptr, 0, back, 1));
+    EXPECT_EQ(WriteAt(m_file, -1, kSpans, 1), 0u);
+    EXPECT_EQ(WriteAt(nullptr, 0, kSpans, 1), 0u);
+    EXPECT_EQ(FileLength(nullptr), -1);
+}
+
+TEST_F(InScratchDir, MakeDirMakesAFolderOrFindsItButNeedsItsParent)
+{
+    EXPECT_TRUE(MakeDir("sub", m_error));
+    EXPECT_TRUE(MakeDir("sub", m_error));
+    EXPECT_TRUE(IsFolder("sub"));
+    EXPECT_FALSE(MakeDir("no/sub", m_error));
+    EXPECT_TRUE(IsHostError(m_error, "", kNoSuchFile));
+}
+
+TEST_F(InScratchDir, ReadWholeFileReadsAFileUpToItsLimit)
+{
+    WriteFileBytes("f", ToBytes("twelve bytes"));
+    WriteFileBytes("empty", {});
+    for (const auto& [name, limit] : {std::pair{"f", 12}, {"empty", 0}}) {
+        FileBytes got;
+        ASSERT_TRUE(ReadWholeFile(name, limit, got, m_error)) << name;
+        EXPECT_EQ(Bytes(got.data.get(), got.data.get() + got.size), ReadFileBytes(name)) << name;
+    }
+}
+
+TEST_F(InScratchDir, ReadWholeFileRefusesAFileLongerThanTheLimit)
+{
+    WriteFileBytes("f", ToBytes("twelve bytes"));
+    FileBytes got;
+    EXPECT_FALSE(ReadWholeFile("f", 11, got, m_error));
+    EXPECT_EQ(m_error, "file too large");
+}
+
+TEST_F(InScratchDir, ReadWholeFileRefusesWhatIsNoRegularFile)
+{
+    fs::create_directory("sub");
+    const struct { const char *name, *file, *reason; } cases[] = {
+        {"missing", "missing", kNoSuchFile}, {"a folder", "sub", "not a regular file"},
+        {"a fifo, which would block", MakeFifo("pipe") ? "pipe" : "sub", "not a regular file"},
+    };
+    for (const auto& c : cases) {
+        FileBytes got;
+        EXPECT_FALSE(ReadWholeFile(c.file, 99, got, m_error)) << c.name;
+        EXPECT_TRUE(IsHostError(m_error, "", c.reason)) << c.name;
+    }
+}
+
+TEST_F(InScratchDir, IsWritableFileRefusesReadOnlyAndMissingFiles)
+{
+    WriteFileBytes("f", {1});
+    EXPECT_TRUE(IsWritableFile("f", m_error));
+    EXPECT_FALSE(IsWritableFile("missing", m_error));
     fs::permissions("f", fs::perms::all, fs::perm_options::remove);
-    // Read-only also for a user the system lets write it.
-    EXPECT_FALSE(IsWritableFile("f", errorText) || IsWritableFile("missing", errorText));
-    fs::permissions("f", fs::perms::owner_write, fs::perm_options::add);
-    EXPECT_TRUE(RemoveFile("f", errorText) && !FileExists("f") && fails(RemoveFile("f", errorText)));
-    EXPECT_TRUE(fails(RemoveFile("sub", errorText), "", "Is a directory") && IsFolder("sub") && !IsFolder("empty"));
-    const struct { const char *input; bool yes; const char* rest; } answers[] = {  // only a first non-blank n means no
+    EXPECT_FALSE(IsWritableFile("f", m_error));  // also for a user the system lets write it
+}
+
+TEST_F(InScratchDir, RemoveFileRemovesFilesButNeverAFolder)
+{
+    WriteFileBytes("f", {1});
+    fs::create_directory("sub");
+    EXPECT_TRUE(RemoveFile("f", m_error));
+    EXPECT_FALSE(FileExists("f"));
+    EXPECT_FALSE(RemoveFile("f", m_error));
+    EXPECT_TRUE(IsHostError(m_error, "", kNoSuchFile));
+    EXPECT_FALSE(RemoveFile("sub", m_error));
+    EXPECT_TRUE(IsHostError(m_error, "", "Is a directory"));
+    EXPECT_TRUE(IsFolder("sub"));
+}
+
+// A stream that reads `text`; closed with the pointer.
+std::unique_ptr<std::FILE, int (*)(std::FILE*)> Piped(const std::string& text)
+{
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> stream(std::tmpfile(), std::fclose);
+    EXPECT_EQ(std::fwrite(text.data(), 1, text.size(), stream.get()), text.size());
+    std::rewind(stream.get());
+    return stream;
+}
+
+// One line is read; only a first non-blank 'n' or 'N' means no. Nothing is shown when the answer comes from a pipe.
+TEST(AskYesNo, ReadsOneLineWhereOnlyALeadingNMeansNo)
+{
+    const struct { const char *input; bool yes; const char* rest; } cases[] = {
         {"", true, ""}, {"\n", true, ""}, {"\nn\n", true, "n\n"}, {"yes\nno", true, "no"}, {"  no\nyes", false, "yes"},
         {"\tN", false, ""}, {" \t nah\n\n", false, "\n"}, {"x no\n", true, ""}, {"-n\n", true, ""},
     };
-    testing::internal::CaptureStderr();  // a prompt only when asked on a terminal
-    for (const auto& c : answers) {
-        std::FILE* piped = std::tmpfile();
-        ASSERT_TRUE(piped && std::fputs(c.input, piped) >= 0 && std::fseek(piped, 0, SEEK_SET) == 0);
-        EXPECT_EQ(AskYesNo("Mtxmake", "Use shared palette", "", piped), c.yes) << c.input;
+    testing::internal::CaptureStderr();
+    for (const auto& c : cases) {
+        const auto piped = Piped(c.input);
+        EXPECT_EQ(AskYesNo("Mtxmake", "Use shared palette", "", piped.get()), c.yes) << c.input;
         char rest[8] = {};
-        EXPECT_STREQ((std::fread(rest, 1, sizeof rest - 1, piped), rest), c.rest) << c.input;
-        std::fclose(piped);
+        EXPECT_EQ(std::fread(rest, 1, sizeof rest - 1, piped.get()), std::strlen(c.rest)) << c.input;
+        EXPECT_STREQ(rest, c.rest) << c.input;
     }
-#ifndef _WIN32  // a terminal gets the prompt on standard error; a Windows console gets a message box
-    const int master = posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
-    std::FILE* terminal = std::fopen(ptsname(master), "r");
-    ASSERT_TRUE(terminal && write(master, "n\n", 2) == 2);
-    EXPECT_FALSE(AskYesNo("Mtxmake", "Use shared palette", "", terminal));
-    std::fclose(terminal), close(master);
-#endif
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), kWindowsHost ? "" : "Mtxmake: Use shared palette? [Y/n] ");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 
+#ifndef _WIN32  // a Windows console gets a message box
+TEST(AskYesNo, PromptsOnStandardErrorWhenReadingATerminal)
+{
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    std::FILE* terminal = std::fopen(ptsname(master), "r");
+    ASSERT_NE(terminal, nullptr);
+    ASSERT_EQ(write(master, "n\n", 2), 2);
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(AskYesNo("Mtxmake", "Use shared palette", "", terminal));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Mtxmake: Use shared palette? [Y/n] ");
+    std::fclose(terminal);
+    close(master);
+}
+#endif
+
 // Staged replacement: the target holds its old bytes or its new ones, never anything else.
-class StagedFile : public testing::Test {
+class StagedFile : public InScratchDir {
 protected:
-    StagedFile() : m_inside(m_dir.path()) {}
     // A staging file "staged" holding `bytes`, still open.
     std::FILE* Staged(const Bytes& bytes)
     {
@@ -187,9 +386,6 @@ protected:
         EXPECT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), stream), bytes.size());
         return stream;
     }
-    ScratchDir m_dir;
-    WorkingDirectory m_inside;
-    std::string m_error;
 };
 
 TEST_F(StagedFile, AFailedMoveLeavesTheTargetAndRemovesTheStagedFile)
@@ -223,7 +419,7 @@ TEST_F(StagedFile, AScratchFileLeavesNothingBehind)
     EXPECT_TRUE(ReadAt(scratch, 0, back, 3));
     EXPECT_EQ(std::string(back, 3), "abc");
     std::fclose(scratch);
-    EXPECT_EQ(std::distance(fs::directory_iterator("."), fs::directory_iterator()), 0);
+    EXPECT_EQ(FilesIn("."), std::set<std::string>{});
 }
 
 #ifndef _WIN32  // permission bits and symbolic links
@@ -245,3 +441,5 @@ TEST_F(StagedFile, LinksResolveToTheFileTheyName)
     EXPECT_EQ(ResolveLinks("target"), "target");
 }
 #endif
+
+}  // namespace

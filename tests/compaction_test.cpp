@@ -16,12 +16,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-std::string Err(const CResFile& package) { return package.mfGetError() ? package.mfGetError() : ""; }
-// A call's result, then the error text the handle holds after it.
-std::string Outcome(int64_t result, const CResFile& package) { return std::to_string(result) + " " + Err(package); }
 Bytes Set(Bytes bytes, size_t at, int32_t value) { return SetI32(bytes, at, value), bytes; }
-const std::string kAccessDenied = kWindowsHost ? "Access denied." : "Permission denied";
-const std::string kFileExists = kWindowsHost ? "File exists." : "File exists";
 
 // A package of the flushed layout with dead space, some empty entries and its chain in an order of its own.
 Bytes RandomPackage(std::mt19937& random, size_t maxSize)

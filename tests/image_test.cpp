@@ -62,8 +62,6 @@ void ExpectOutcomes(Decoder decoder, const std::vector<Case>& cases, bool indexP
         dup2(savedStderr, fileno(stderr)), close(savedStderr);
     EXPECT_EQ(std::fseek(captured.get(), 0, SEEK_END) == 0 ? std::ftell(captured.get()) : -1L, 0L);
 }
-Bytes operator+(Bytes first, const Bytes& second) { return AppendBytes(first, second), first; }
-Bytes Prefix(const Bytes& file, size_t length) { return Bytes(file.begin(), file.begin() + long(length)); }
 // Random indices in runs into `colours` entries; RGBA of their colours (5-bit values, as TGA keeps) and random alpha.
 SamplePicture RandomPicture(int width, int height, std::mt19937& random, int colours)
 {

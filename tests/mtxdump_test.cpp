@@ -48,21 +48,13 @@ std::string Unopened(const std::string& found, const std::string& path)
     return Process(found) + "Warning: Couldn't find resource file '" + path + "'\n";
 }
 
-std::set<std::string> FilesIn(const std::string& path)
-{
-    std::set<std::string> names;
-    for (const auto& item : fs::directory_iterator(path))
-        names.insert(item.path().filename().string());
-    return names;
-}
-
 Bytes Rec(int32_t width, int32_t height, int32_t format, const Bytes& body, int32_t own = 0, int32_t at = 108)
 {
     return MakeRecordBytes(width, height, format, body, own, at);
 }
 
 // Every entry of a package by name, unpacked.
-std::map<std::string, Bytes> ReadEntries(const std::string& path)
+std::map<std::string, Bytes> ReadEntriesByName(const std::string& path)
 {
     std::map<std::string, Bytes> entries;
     CResFile package(path.c_str());
@@ -418,7 +410,7 @@ TEST(Mtxdump, PngFilesRebuildTheSamePixels)
         EXPECT_EQ(FilesIn(dir / "o/first"), (std::set<std::string>{"clear.png", "metal.png", "plain.png", "rgb.png",
                                                                    "rgba.png"}));
         ASSERT_EQ(RunTool(MTXMAKE_EXE, {"second", "o/first/*.*"}, dir.path(), answer).status, 0);
-        std::map<std::string, Bytes> first = ReadEntries(dir / "first.mtx"), second = ReadEntries(dir / "second.mtx");
+        std::map<std::string, Bytes> first = ReadEntriesByName(dir / "first.mtx"), second = ReadEntriesByName(dir / "second.mtx");
         EXPECT_EQ(second["rgb"], first["rgb"]) << answer;
         EXPECT_EQ(second["rgba"], first["rgba"]) << answer;
         for (const std::string name : {"clear", "plain"}) {
@@ -479,7 +471,7 @@ TEST(Mtxdump, GalleryPagesShowEachPackageBesideItsPngFiles)
                                   "<li><a href=\"a%20b%26%27%23/index.html\">a b&amp;&#39;#.mtx</a> 6 entries</li>\n",
                                   "<li><a href=\"walls/index.html\">walls.mtx</a> 6 entries</li>\n</ul>\n</body>\n"
                                   "</html>\n"}), index.size()) << index;
-    const Bytes rgb = ReadEntries(dir / "walls.mtx")["rgb"];
+    const Bytes rgb = ReadEntriesByName(dir / "walls.mtx")["rgb"];
     char average[8];
     std::snprintf(average, sizeof average, "#%02x%02x%02x", GetI32(rgb, kMipAverageRedOffset),
                   GetI32(rgb, kMipAverageGreenOffset), GetI32(rgb, kMipAverageBlueOffset));

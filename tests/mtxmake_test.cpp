@@ -24,9 +24,6 @@ namespace {
 const std::string kBanner = std::string("Img (Gif,Jpg,Pcx,Png,Tga,DDS) to MTX package converter v1.0") +
                             kMakerNotice + "\n \n";
 
-// The system's reasons as each host words them.
-const std::string kNoSuchFolder = kWindowsHost ? "Path not found." : "No such file or directory";
-const std::string kAccessDenied = kWindowsHost ? "Access denied." : "Permission denied";
 
 std::string Created(const std::string& package) { return kBanner + "\nCreate package: <" + package + ">...\n\n"; }
 std::string Updated(const std::string& package) { return kBanner + "\nUpdate package: <" + package + ">...\n\n"; }

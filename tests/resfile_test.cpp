@@ -13,9 +13,7 @@
 
 namespace {
 
-std::string Err(const CResFile& package) { return package.mfGetError() ? package.mfGetError() : ""; }
-// A call's result, then the error text the handle holds after it.
-std::string Outcome(int64_t result, const CResFile& package) { return std::to_string(result) + " " + Err(package); }
+std::string Err(const CResFile& package) { return ErrorOf(package); }
 Bytes Set(Bytes bytes, size_t at, int32_t value) { return SetI32(bytes, at, value), bytes; }
 
 // Adds an entry from a buffer that is wiped at once: the handle must keep its own copy.
