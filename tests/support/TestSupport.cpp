@@ -212,6 +212,14 @@ Bytes MakePackageBytes(const std::vector<TestEntry>& entries, size_t gap)
     return out;
 }
 
+size_t RecordAt(const Bytes& package, size_t index)
+{
+    auto at = static_cast<size_t>(GetI32(package, kHeaderFirstRecordOffset));
+    for (; index > 0; --index)
+        at = static_cast<size_t>(GetI32(package, at + kRecordNextOffset));
+    return at;
+}
+
 std::vector<TestEntry> ReadEntries(const std::string& path)
 {
     CResFile package(path.c_str());

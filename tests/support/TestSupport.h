@@ -136,6 +136,9 @@ void PrintTo(const TestEntry& entry, std::ostream* out);
 // but the last, as flushing leaves them behind packed entries.
 Bytes MakePackageBytes(const std::vector<TestEntry>& entries, size_t gap = 0);
 
+// Where record `index` of the package lies, following the chain from the header.
+size_t RecordAt(const Bytes& package, size_t index);
+
 // Every entry of the package in directory order, its data as mfFileRead delivers it.
 std::vector<TestEntry> ReadEntries(const std::string& path);
 
