@@ -132,14 +132,10 @@ TEST_F(ResFileReading, FindsEntriesByNameWithoutCase)
     EXPECT_EQ(Outcome(m_package.mfFileGetNum("edg"), m_package), notFound);
 }
 
-TEST_F(ResFileReading, TheDirectoryHoldsEveryRecord)
+TEST_F(ResFileReading, OpenLoadsEveryRecordWithItsNameCutToTheField)
 {
     EXPECT_EQ(m_package.mfGetCount(), 9);
     EXPECT_EQ(m_package.mfGetCapacity(), 9);
-}
-
-TEST_F(ResFileReading, ANameWithoutTerminatorIsCutToItsField)
-{
     EXPECT_EQ(m_package.mfGetEntry(7).name, std::string(kNameSize - 1, 'h'));
 }
 
@@ -150,18 +146,14 @@ TEST_F(ResFileReading, AddingAndFlushingAreRefusedInReadMode)
     EXPECT_EQ(Outcome(m_package.mfFlush(), m_package), "-1 CResFile::mfFlush - Operation 'Flush'" + refused);
 }
 
-TEST_F(ResFileReading, WholeReadsDeliverStoredOrUnpackedBytesOnly)
+// Stored bytes, or unpacked ones, exactly filling the buffer at most; else nothing, naming the entry.
+TEST_F(ResFileReading, WholeReadsDeliverTheEntryOrFailNamingIt)
 {
     Bytes buffer(600, 0xAB);
     EXPECT_EQ(m_package.mfFileRead("plain", buffer.data()), 11);
     EXPECT_EQ(Prefix(buffer, 12), ToBytes("plain bytes\xAB"));
-    EXPECT_EQ(m_package.mfFileRead(1, buffer.data(), 503), 503);  // exactly the unpacked length fits
+    EXPECT_EQ(m_package.mfFileRead(1, buffer.data(), 503), 503);
     EXPECT_EQ(Prefix(buffer, 503), m_text);
-}
-
-TEST_F(ResFileReading, FailedWholeReadsNameTheirEntry)
-{
-    Bytes buffer(600);
     const struct { const char* name; int32_t index; int64_t capacity; std::string message; } cases[] = {
         {"index below", -1, 600, m_badIndex}, {"index above", 9, 600, m_badIndex},
         {"no buffer", 0, 0, "data is NULL for file <Plain>" + m_in},
