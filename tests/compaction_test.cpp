@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <csignal>
 #include <functional>
 #include <memory>
 #include <random>
@@ -221,31 +220,6 @@ TEST(Mtxtrim, AnAlreadyCompactPackageIsNotWrittenAgain)
     EXPECT_EQ(FileIdentity(scratch / "a.mtx"), identity);
 }
 
-#ifndef _WIN32  // file-size limits and signals are POSIX's
-// Killed at every 512-byte step of its staged write, a run leaves the old package or the finished new one; the next
-// run then compacts it and leaves no staging file behind.
-TEST(Mtxtrim, KilledAtAnyWriteLeavesTheOldOrTheNewPackage)
-{
-    ScratchDir scratch;
-    fs::create_directory(scratch / "sub");
-    const std::string path = scratch / "sub/big.mtx";
-    std::mt19937 random(5);
-    Bytes original = RandomPackage(random, 2500);
-    while (original.size() < 6000)  // several buffers' worth, so the kill can come at several writes
-        original = RandomPackage(random, 2500);
-    const Bytes compacted = Compacted(original);
-    for (size_t limit = 0; limit <= compacted.size() + 512; limit += 512) {
-        WriteFileBytes(path, original);
-        const bool killed = limit < compacted.size();
-        EXPECT_EQ(RunToolWithFileLimit(MTXTRIM_EXE, {}, scratch.path(), limit), killed ? 128 + SIGXFSZ : 0) << limit;
-        EXPECT_EQ(ReadFileBytes(path), killed ? original : compacted) << limit;
-        const RunResult run = RunTool(MTXTRIM_EXE, {}, scratch.path());
-        EXPECT_EQ(run.out, TrimOutput(" Process: 'sub/big.mtx'\n", 1));
-        EXPECT_EQ(ReadFileBytes(path), compacted);
-        EXPECT_FALSE(FileExists(scratch / "sub/.big.mtx.staging"));
-    }
-}
-#endif
 #endif
 
 }  // namespace

@@ -151,17 +151,4 @@ TEST(Lzss, ArbitraryStreamsDecodeAsThePlainDecoderDoes)
     }
 }
 
-// Cut anywhere, with the rest still in memory behind the cut, a stream yields a prefix of its input.
-TEST(Lzss, AStreamCutAnywhereYieldsAPrefix)
-{
-    std::mt19937 rng(3);
-    const Bytes input = MakeInput(1, 3000, rng);
-    const Bytes stream = Encode(input);
-    for (size_t cut = 0; cut <= stream.size(); ++cut) {
-        const Bytes decoded = Decode(stream, input.size(), cut);
-        ASSERT_EQ(decoded, Prefix(input, decoded.size())) << cut;
-        ASSERT_EQ(decoded.size() == input.size(), cut == stream.size()) << cut;
-    }
-}
-
 }  // namespace

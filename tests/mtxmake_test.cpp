@@ -361,14 +361,6 @@ TEST_F(MtxmakeUpdate, AnUnchangedPackageIsNotWrittenAgain)
     EXPECT_EQ(FileIdentity(m_dir / "pak.mtx"), inode);
 }
 
-TEST_F(MtxmakeUpdate, TheNextRunRemovesAStagingFileAKilledRunLeft)
-{
-    WriteFileBytes(m_dir / "pak.mtx", MakePackageBytes({{"a", m_recordA}}));
-    WriteFileBytes(m_dir / ".pak.mtx.staging", ToBytes("half a package"));
-    EXPECT_EQ(Make({"+update", "pak", "a.tga"}).status, 0);  // nothing to change
-    EXPECT_FALSE(FileExists(m_dir / ".pak.mtx.staging"));
-}
-
 TEST_F(MtxmakeUpdate, AReadOnlyPackageIsLeftAloneWithTheSystemsReason)
 {
     WriteFileBytes(m_dir / "pak.mtx", MakePackageBytes({{"a", Bytes{1}}}));
