@@ -225,7 +225,8 @@ TEST(TgaDecoder, HandMadeFilesGiveTheirPixelsOrRejection)
     const Bytes rgb = Tga(2, 24, 1, 1, {});
     ExpectOutcomes(Make<CTgaImage>, {
         // white; red 1, green 16, blue 0; black with the unused top bit set
-        {"16 bits", Tga(2, 16, 3, 1, {0xFF, 0x7F, 0, 6, 0, 0x80}), "", {255, 255, 255, 255, 8, 132, 0, 255, 0, 0, 0, 255}},
+        {"16 bits", Tga(2, 16, 3, 1, {0xFF, 0x7F, 0, 6, 0, 0x80}), "",
+         {255, 255, 255, 255, 8, 132, 0, 255, 0, 0, 0, 255}},
         // entries 5 and 6 stored; indices 4 (below), 6, 7 (above) and 40000 (past the table)
         {"indices off the map", Tga(1, 16, 4, 1, {4, 0, 6, 0, 7, 0, 0x40, 0x9C}, 1, 32, 5, 2, {1, 2, 3, 4, 5, 6, 7, 8}),
          "", Bytes(4, 0) + Bytes{7, 6, 5, 0} + Bytes(8, 0)},
@@ -235,14 +236,15 @@ TEST(TgaDecoder, HandMadeFilesGiveTheirPixelsOrRejection)
          "", {3, 2, 1, 255}},
         {"cut in a raw packet", Tga(10, 24, 4, 1, {0x03, 1, 2, 3, 4, 5, 6, 7}), "", Bytes{3, 2, 1, 255, 6, 5, 4, 255} +
          Bytes(8, 0)},
-        {"cut before a header", Tga(10, 24, 4, 1, {0x81, 1, 2, 3}), "", Bytes{3, 2, 1, 255, 3, 2, 1, 255} + Bytes(8, 0)},
+        {"cut before a header", Tga(10, 24, 4, 1, {0x81, 1, 2, 3}), "", Bytes{3, 2, 1, 255, 3, 2, 1, 255} + Bytes(8)},
         {"cut in a repeat", Tga(10, 24, 4, 1, {0x00, 1, 2, 3, 0x82, 4, 5}), "", Bytes{3, 2, 1, 255} + Bytes(12, 0)},
         {"empty, largest map", Tga(1, 8, 0, 0, {}, 1, 8, 16000, 382, Bytes(382, 0)), ""},
         {"type 4", Tga(4, 24, 1, 1, {}), type}, {"type 0", Tga(0, 24, 1, 1, {}), type},
         {"12-bit colour", Tga(2, 12, 1, 1, {}), size}, {"12-bit index", Tga(1, 12, 1, 1, {}, 1, 24), size},
         {"0-bit grey", Tga(11, 0, 1, 1, {}), size}, {"no map", Tga(1, 8, 1, 1, {}, 0, 24), mapType},
         {"map type 2", Tga(9, 8, 1, 1, {}, 2, 24), mapType}, {"12-bit map", Tga(1, 8, 1, 1, {}, 1, 12), mapSize},
-        {"7-bit map", Tga(2, 24, 1, 1, {}, 1, 7), mapSize}, {"map end", Tga(1, 8, 1, 1, {}, 1, 24, 16000, 383), tooMany},
+        {"7-bit map", Tga(2, 24, 1, 1, {}, 1, 7), mapSize},
+        {"map end", Tga(1, 8, 1, 1, {}, 1, 24, 16000, 383), tooMany},
         {"long map", Tga(2, 24, 1, 1, {}, 1, 24, 0, 16383), tooMany},
         {"map cut", Tga(1, 8, 0, 0, Bytes(11, 0), 1, 24, 0, 4), truncated},
         {"65535 square", Tga(2, 24, 65535, 65535, Bytes(22, 0)), truncated},
@@ -378,7 +380,8 @@ TEST(GifDecoder, HandMadeFilesGiveTheirIndicesOrRejection)
         {"extension 2", GifAround({0x21, 0x02, 0}), "invalid GIF89 extension"}, {"no bytes", Bytes(), notGif},
         {"GIF88a", ToBytes("GIF88a") + Bytes(good.begin() + 6, good.end()), notGif},
         {"no table", Gif([](GifLayout& layout) { layout.globalSizeBits = -1; }), "GIF file without a colour table"},
-        {"aspect", Gif([](GifLayout& layout) { layout.aspect = 49; }), screen}, {"screen cut", Prefix(good, 24), screen},
+        {"aspect", Gif([](GifLayout& layout) { layout.aspect = 49; }), screen},
+        {"screen cut", Prefix(good, 24), screen},
         {"data cut", Prefix(good, good.size() - 2), "corrupt GIF file (unblock)"},
         {"code size 12", GifCodes({0}, 4, 3, 12), codeSize}, {"code size 0", GifCodes({0}, 4, 3, 0), codeSize},
         {"no leading clear", GifCodes(LzwEncode(px, 2, {false, true, true})), outCount},
@@ -406,7 +409,8 @@ TEST(ImageLoader, PicksTheDecoderByContent)
     badPcx[9] = 0x7F;  // Xmax past what the data fills: PCX refuses, TGA then reads colour-map type 5
     ExpectOutcomes(LoadImageMemory, {
         {"TGA", EncodeTga(picture, {2, 24, 0, 0x20, false}), "", TgaExpected(picture, {2, 24}), -1, IMG_TGA, 24},
-        {"PCX", EncodePcx(picture), "", mapped, -1, IMG_PCX}, {"GIF", EncodeGifPicture(picture), "", mapped, -1, IMG_GIF},
+        {"PCX", EncodePcx(picture), "", mapped, -1, IMG_PCX},
+        {"GIF", EncodeGifPicture(picture), "", mapped, -1, IMG_GIF},
         {"PNG", EncodePngRgba(picture, true), "", picture.rgba, -1, IMG_PNG, 32, 3},
         {"JPEG", EncodeJpegRgb(picture, 90), "", {}, -1, IMG_JPEG},
         {"a damaged PCX", badPcx, "Mapped image with bad color map type"}, {"no bytes", {}, "Unknown Targa image type"},
@@ -448,7 +452,8 @@ TEST(PngDecoder, EveryColourTypeAndDepthGivesRgba)
         const Bytes alpha = mapped && k.trns ? Bytes{1, 6, 11} : Bytes();
         const int32_t bpp = k.type >= 4 || (mapped && k.trns) ? 32 : 24;
         for (bool interlaced : {false, true}) {
-            const Bytes file = EncodePng({2, 1, k.type, k.depth, interlaced, palette, alpha, k.trns && !mapped}, {k.row});
+            const PngLayout layout = {2, 1, k.type, k.depth, interlaced, palette, alpha, k.trns && !mapped};
+            const Bytes file = EncodePng(layout, {k.row});
             cases.push_back({k.name + std::string(interlaced ? ", interlaced" : ""), file, "", k.rgba, -1, IMG_PNG, bpp,
                              2});
         }

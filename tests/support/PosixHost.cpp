@@ -95,10 +95,7 @@ int RunToolWithFileLimit(const std::string& exe, const std::vector<std::string>&
     return RunTool("/bin/sh", shellArgs, cwd).status;
 }
 
-bool MakeFifo(const std::string& path)
-{
-    return mkfifo(path.c_str(), 0644) == 0;
-}
+bool MakeFifo(const std::string& path) { return mkfifo(path.c_str(), 0644) == 0; }
 
 testing::AssertionResult IsHostError(const std::string& text, const std::string& prefix, const char* posixText)
 {

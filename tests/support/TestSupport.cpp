@@ -17,10 +17,7 @@
 
 namespace fs = std::filesystem;
 
-Bytes ToBytes(const std::string& text)
-{
-    return Bytes(text.begin(), text.end());
-}
+Bytes ToBytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
 Bytes Prefix(const Bytes& bytes, size_t length)
 {
@@ -269,12 +266,6 @@ Bytes Packed(const Bytes& data)
     return stored;
 }
 
-std::string ErrorOf(const CResFile& package)
-{
-    return package.mfGetError() ? package.mfGetError() : "";
-}
+std::string ErrorOf(const CResFile& package) { return package.mfGetError() ? package.mfGetError() : ""; }
 
-std::string Outcome(int64_t result, const CResFile& package)
-{
-    return std::to_string(result) + " " + ErrorOf(package);
-}
+std::string Outcome(int64_t result, const CResFile& package) { return std::to_string(result) + " " + ErrorOf(package); }
