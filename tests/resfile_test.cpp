@@ -82,6 +82,14 @@ TEST(ResFileOpen, RefusesEachDamageWithItsText)
     }
 }
 
+TEST(ResFileOpen, CreateNeedsTheFolder)
+{
+    ScratchDir dir;
+    CResFile created((dir / "missing/p.mtx").c_str());
+    EXPECT_EQ(created.Open(RA_WRITE | RA_CREATE), 0);
+    EXPECT_EQ(ErrorOf(created), "CResFile::Open - Can't create resource file <" + dir / "missing/p.mtx>");
+}
+
 // Nine entries, some damaged as a read must survive: 0 "Plain" stored; 1 "packed" with LZSS; 2 "cut", its stream a
 // byte short; 3 "huge", claiming a GiB stored and unpacked; 4 "tiny", a length without a stream; 5 "edge", 17 stream
 // bytes that may give 144; 6 "over", claiming 145 from them; 7 "head", stored at the file's start, its name filling
