@@ -10,6 +10,7 @@
 #include "support/TestSupport.h"
 
 #include <cstring>
+#include <functional>
 #ifndef _WIN32
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -240,15 +241,6 @@ TEST_F(InScratchDir, PositionedCallsRefuseWhatLiesOutsideTheFile)
     EXPECT_EQ(FileLength(nullptr), -1);
 }
 
-TEST_F(InScratchDir, MakeDirMakesAFolderOrFindsItButNeedsItsParent)
-{
-    EXPECT_TRUE(MakeDir("sub", m_error));
-    EXPECT_TRUE(MakeDir("sub", m_error));
-    EXPECT_TRUE(IsFolder("sub"));
-    EXPECT_FALSE(MakeDir("no/sub", m_error));
-    EXPECT_TRUE(IsHostError(m_error, "", kNoSuchFile));
-}
-
 // No reason: the file is read whole. The tool's own reasons are the same text on every host.
 TEST_F(InScratchDir, ReadWholeFileReadsOnlyRegularFilesUpToTheLimit)
 {
@@ -273,26 +265,32 @@ TEST_F(InScratchDir, ReadWholeFileReadsOnlyRegularFilesUpToTheLimit)
     }
 }
 
-TEST_F(InScratchDir, IsWritableFileRefusesWhatCannotBeRewritten)
+// Each call in turn: success, or failure with the host's reason. A file without write bits is read-only also for a
+// user the system lets write it; a folder is never removed.
+TEST_F(InScratchDir, FileCallsSucceedOrGiveTheHostsReason)
 {
     WriteFileBytes("f", {1});
-    EXPECT_TRUE(IsWritableFile("f", m_error));
-    EXPECT_FALSE(IsWritableFile("missing", m_error));
-    fs::permissions("f", fs::perms::all, fs::perm_options::remove);
-    EXPECT_FALSE(IsWritableFile("f", m_error));  // also for a user the system lets write it
-}
-
-TEST_F(InScratchDir, RemoveFileRemovesFilesButNeverAFolder)
-{
-    WriteFileBytes("f", {1});
-    fs::create_directory("sub");
-    EXPECT_TRUE(RemoveFile("f", m_error));
-    EXPECT_FALSE(FileExists("f"));
-    EXPECT_FALSE(RemoveFile("f", m_error));
-    EXPECT_TRUE(IsHostError(m_error, "", kNoSuchFile));
-    EXPECT_FALSE(RemoveFile("sub", m_error));
-    EXPECT_TRUE(IsHostError(m_error, "", "Is a directory"));
+    WriteFileBytes("locked", {1});
+    fs::permissions("locked", fs::perms::all, fs::perm_options::remove);
+    const struct { const char* name; std::function<bool()> call; const char* reason; } cases[] = {
+        {"make a folder", [&] { return MakeDir("sub", m_error); }, nullptr},
+        {"make it again", [&] { return MakeDir("sub", m_error); }, nullptr},
+        {"make one in a missing folder", [&] { return MakeDir("no/sub", m_error); }, kNoSuchFile},
+        {"a writable file", [&] { return IsWritableFile("f", m_error); }, nullptr},
+        {"a missing file to write", [&] { return IsWritableFile("missing", m_error); }, kNoSuchFile},
+        {"a file without write bits", [&] { return IsWritableFile("locked", m_error); }, "Permission denied"},
+        {"remove a file", [&] { return RemoveFile("f", m_error); }, nullptr},
+        {"remove it again", [&] { return RemoveFile("f", m_error); }, kNoSuchFile},
+        {"remove a folder", [&] { return RemoveFile("sub", m_error); }, "Is a directory"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.call(), c.reason == nullptr) << c.name;
+        if (c.reason) {
+            EXPECT_TRUE(IsHostError(m_error, "", c.reason)) << c.name;
+        }
+    }
     EXPECT_TRUE(IsFolder("sub"));
+    EXPECT_FALSE(FileExists("f"));
 }
 
 // A stream that reads `text`.

@@ -216,11 +216,8 @@ Bytes Tga(uint8_t type, uint8_t bits, uint16_t width, uint16_t height, const Byt
 
 TEST(TgaDecoder, HandMadeFilesGiveTheirPixelsOrRejection)
 {
-    const char* truncated = "Truncated Targa file";
-    const char* type = "Unknown Targa image type";
-    const char* size = "Unknown pixel size";
-    const char* mapType = "Mapped image with bad color map type";
-    const char* mapSize = "Unknown colormap pixel size";
+    const char *truncated = "Truncated Targa file", *type = "Unknown Targa image type", *size = "Unknown pixel size";
+    const char *mapType = "Mapped image with bad color map type", *mapSize = "Unknown colormap pixel size";
     const char* tooMany = "Too many colors in colormap";
     const Bytes rgb = Tga(2, 24, 1, 1, {});
     ExpectOutcomes(Make<CTgaImage>, {
@@ -288,8 +285,7 @@ Bytes With(Bytes file, size_t at, uint8_t value)
 TEST(PcxDecoder, HandMadeFilesGiveTheirIndicesOrRejection)
 {
     const Bytes pcx = Pcx(0, 0, 1, {5});
-    const char* notPcx = "not a PCX file";
-    const char* cut = "truncated PCX file";
+    const char *notPcx = "not a PCX file", *cut = "truncated PCX file";
     ExpectOutcomes(Make<CPcxImage>, {
         {"runs", Pcx(4, 1, 5, {0xC5, 9, 0xC5, 3}), "", {9, 9, 9, 9, 9, 3, 3, 3, 3, 3}},
         {"a run's surplus dropped", Pcx(2, 1, 3, {0xC5, 9, 1, 2, 3}), "", {9, 9, 9, 1, 2, 3}},
@@ -352,12 +348,9 @@ TEST(GifDecoder, HandMadeFilesGiveTheirIndicesOrRejection)
     const Bytes frame(good.begin() + 25, good.end());
     std::mt19937 random(6);
     const Bytes noise = RandomPicture(160, 120, random, 256).indices;
-    const char* tooLittle = "corrupt GIF file (too little image data for its size)";
-    const char* bad = "corrupt GIF89a file";
-    const char* outCount = "Corrupt GIF file (OutCount)!";
-    const char* codeSize = "corrupt GIF file (bad LZW code size)";
-    const char* screen = "corrupt GIF file (bad screen descriptor)";
-    const char* notGif = "not a GIF file";
+    const char *tooLittle = "corrupt GIF file (too little image data for its size)", *bad = "corrupt GIF89a file";
+    const char *outCount = "Corrupt GIF file (OutCount)!", *codeSize = "corrupt GIF file (bad LZW code size)";
+    const char *screen = "corrupt GIF file (bad screen descriptor)", *notGif = "not a GIF file";
     ExpectOutcomes(Make<CGifImage>, {
         {"comment, text, application", GifAround(comment + plain + application), "", px},
         {"first control block", GifAround(GifGraphicControl(true, 2) + GifGraphicControl(false, 5)), "", px, 2},
@@ -397,22 +390,17 @@ TEST(GifDecoder, HandMadeFilesGiveTheirIndicesOrRejection)
     }, true);
 }
 
-// A picture's file for each decoder; the loader tries the decoders in order and takes the first that does not refuse.
-// A success clears an earlier failure.
-TEST(ImageLoader, PicksTheDecoderByContent)
+// The loader tries the decoders in order and takes the first that does not refuse; a success clears an earlier
+// failure. (The round trips and colour kinds below go through it too.)
+TEST(ImageLoader, TakesTheFirstDecoderThatDoesNotRefuse)
 {
     SetImageError(IMGERR_NOMEMORY, "earlier");
     std::mt19937 random(7);
     const SamplePicture picture = RandomPicture(3, 2, random, 256);
-    const Bytes mapped = TgaExpected(picture, {1, 8, 24});
     Bytes badPcx = EncodePcx(picture);
     badPcx[9] = 0x7F;  // Xmax past what the data fills: PCX refuses, TGA then reads colour-map type 5
     ExpectOutcomes(LoadImageMemory, {
         {"TGA", EncodeTga(picture, {2, 24, 0, 0x20, false}), "", TgaExpected(picture, {2, 24}), -1, IMG_TGA, 24},
-        {"PCX", EncodePcx(picture), "", mapped, -1, IMG_PCX},
-        {"GIF", EncodeGifPicture(picture), "", mapped, -1, IMG_GIF},
-        {"PNG", EncodePngRgba(picture, true), "", picture.rgba, -1, IMG_PNG, 32, 3},
-        {"JPEG", EncodeJpegRgb(picture, 90), "", {}, -1, IMG_JPEG},
         {"a damaged PCX", badPcx, "Mapped image with bad color map type"}, {"no bytes", {}, "Unknown Targa image type"},
     }, false);
 }

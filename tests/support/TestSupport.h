@@ -29,26 +29,23 @@ const std::string kAccessDenied = kWindowsHost ? "Access denied." : "Permission 
 const std::string kFileExists = kWindowsHost ? "File exists." : "File exists";
 
 Bytes ToBytes(const std::string& text);
-// The first `length` bytes, and two byte strings back to back.
-Bytes Prefix(const Bytes& bytes, size_t length);
+Bytes Prefix(const Bytes& bytes, size_t length);  // the first `length` bytes
 Bytes operator+(Bytes first, const Bytes& second);
 Bytes ReadFileBytes(const std::string& path);
 std::string ReadFileText(const std::string& path);
 void WriteFileBytes(const std::string& path, const Bytes& bytes);
 bool FileExists(const std::string& path);
 bool IsDirectory(const std::string& path);
-// The names in a folder, sorted.
-std::set<std::string> FilesIn(const std::string& path);
+std::set<std::string> FilesIn(const std::string& path);  // the names in a folder
 // `text` as a text-mode file or console holds it: with CRLF line ends on Windows.
 std::string HostLineEnds(const std::string& text);
 // The image the loader's chain decodes from the whole file, or null.
 std::unique_ptr<CImage> DecodeImageFile(const std::string& path);
 
-// A fresh directory under the system's temporary folder, removed with its contents.
+// A fresh directory under the host's folder for temporary files, removed with its contents.
 class ScratchDir {
 public:
-    // A new folder under `base`, or under the host's folder for temporary files.
-    explicit ScratchDir(const char* base = nullptr);
+    ScratchDir();
     ~ScratchDir();
     ScratchDir(const ScratchDir&) = delete;
     ScratchDir& operator=(const ScratchDir&) = delete;
@@ -135,29 +132,23 @@ void PrintTo(const TestEntry& entry, std::ostream* out);
 // its data, records chained in order. `gap` dead bytes follow the data of every entry
 // but the last, as flushing leaves them behind packed entries.
 Bytes MakePackageBytes(const std::vector<TestEntry>& entries, size_t gap = 0);
-
 // Where record `index` of the package lies, following the chain from the header.
 size_t RecordAt(const Bytes& package, size_t index);
-
 // Every entry of the package in directory order, its data as mfFileRead delivers it.
 std::vector<TestEntry> ReadEntries(const std::string& path);
-
 // What compacting `package` must give: its header with compactFlag 1, the chain's records
 // (every byte but the links and offset carried over) back to back, then their data.
 Bytes Compacted(const Bytes& package);
-
 // An RC_LZSS entry's stored bytes: unpacked length, then the stream.
 Bytes Packed(const Bytes& data);
-
 // A texture record: the 108-byte header with width, height, data offset, format and
 // own-palette flag set, followed by `body`.
 Bytes MakeRecordBytes(int32_t width, int32_t height, int32_t format, const Bytes& body,
                       int32_t ownPalette = 0, int32_t dataOffset = 108);
 
-// Little-endian field access for checking and damaging package bytes.
+// Little-endian fields for checking and damaging package bytes; WithI32 changes a copy.
 int32_t GetI32(const Bytes& bytes, size_t offset);
 void SetI32(Bytes& bytes, size_t offset, int32_t value);
-// A copy of `bytes` with the field at `offset` set to `value`.
 Bytes WithI32(Bytes bytes, size_t offset, int32_t value);
 
 // The error text a handle holds, "" for none; and a call's result followed by that text.
