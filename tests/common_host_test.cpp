@@ -83,7 +83,7 @@ TEST(ByteReaderWriter, AnOverrunFailsForGood)
     EXPECT_FALSE(ByteReader(kFields.data(), 3).seek(4));
 }
 
-TEST(ByteHelpers, PutAndGetStoreAndLoadAsTheWriterAndReaderDo)
+TEST(ByteHelpers, FreeFunctionsMatchTheBoundedClasses)
 {
     Bytes stored(6);
     PutU16(stored.data(), 0x1CDEF);
@@ -196,7 +196,7 @@ TEST_F(InScratchDir, DirectorySearchListsMatchesSortedWithoutCase)
 }
 
 #ifndef _WIN32  // fifos, symbolic links, raw byte names and names differing in case only
-TEST_F(InScratchDir, DirectorySearchMarksLinksFoldersAndOtherKinds)
+TEST_F(InScratchDir, DirectorySearchTellsTheKindOfEveryMatch)
 {
     ASSERT_TRUE(fs::create_directory("folder"));
     ASSERT_TRUE(MakeFifo("pipe"));
@@ -351,7 +351,7 @@ protected:
     }
 };
 
-TEST_F(StagedFile, AFailedMoveLeavesTheTargetAndRemovesTheStagedFile)
+TEST_F(StagedFile, AFailedMoveLeavesOnlyTheTarget)
 {
     fs::create_directories("target/inside");  // no file can be renamed over a folder that holds something
     EXPECT_FALSE(MoveStagedOver(Staged({4, 5}), "staged", "target", m_error));

@@ -144,7 +144,7 @@ Bytes LoosePackage(const char* name)
     return MakePackageBytes({{name, Packed(ToBytes("texture bytes")), 2, RC_LZSS}, {"b", ToBytes("more")}}, 16);
 }
 
-TEST(Mtxtrim, WalksTheTreeAndCountsOnlySuccessfulCompactions)
+TEST(Mtxtrim, CompactsEveryPackageBelowTheFolder)
 {
     ScratchDir scratch;
     for (const char* folder : {"sub", "sub/deeper", ".hidden", "_Temp.d"})

@@ -421,7 +421,7 @@ TEST(ImageLoader, LoadImageFileDecodesTheWholeFile)
 }
 
 // Palette entry i is 3i + 11, 3i + 12, 3i + 13; tRNS gives entries 0 to 2 alpha 1, 6, 11; grey and RGB keys none.
-TEST(PngDecoder, EveryColourTypeAndDepthGivesRgba)
+TEST(PngDecoder, EveryColourKindGivesRgba)
 {
     const struct { const char* name; int type, depth, trns; Bytes row, rgba; } kinds[] = {
         {"grey, 1 bit", 0, 1, 0, {1, 0}, {255, 255, 255, 0, 0, 0, 0, 0}},
@@ -498,7 +498,7 @@ Bytes Resized(Bytes png, uint32_t width, uint32_t height, uint32_t crcFlip = 0)
 }
 
 // After its signature a PNG file's failure stops the loader's chain; the library prints nothing.
-TEST(PngDecoder, RefusesDamageAndSidesItsDataCannotFill)
+TEST(PngDecoder, RefusesFilesItCannotDecodeWhole)
 {
     const Bytes png = EncodePng({1, 1, 0, 1, false, {}, {}, false}, {{0}});
     std::vector<Case> cases = {

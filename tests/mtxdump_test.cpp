@@ -94,7 +94,7 @@ std::string ExtractedPictures(const std::string& package, bool shared)
 }
 
 // Standard output after the banner, exit status, a folder made and a path not made.
-TEST(Mtxdump, ArgumentsGiveTheirListingStatusAndFolders)
+TEST(Mtxdump, ArgumentsGiveTheirRunsOutcome)
 {
     ScratchDir dir;
     const Bytes walls =
@@ -264,7 +264,7 @@ TEST(Mtxdump, ExtractedFilesAreTheSampleWritersFiles)
 // Records that do not fit their entry or name no texture format are refused or skipped, and sizes a format's
 // header cannot hold are not written, each with its line; the entries after them still extract, each to its own
 // file: a later entry of a name (letter case aside) to NAME~K, K counting the entries of that name.
-TEST(Mtxdump, EveryRecordGetsItsLineAndOnlyWholeRecordsWriteFiles)
+TEST(Mtxdump, OnlyWholeRecordsWriteFiles)
 {
     const Bytes rgb = Rec(1, 1, TEX_RGB24, {1, 2, 3});
     const Bytes dxt = Rec(4, 4, TEX_DXT1, {1, 2, 3, 4, 5, 6, 7, 8}, 0, 0);

@@ -178,28 +178,24 @@ protected:
 };
 
 // Without a shared palette every indexed record keeps its own; with one, those whose pixels use other colours do.
+// One worker gives the text and bytes of four.
 TEST_F(MtxmakeInputs, EveryInputKindGivesItsRecord)
 {
     for (const bool shared : {false, true}) {
-        const RunResult run = RunTool(MTXMAKE_EXE, {"pak", "*.*", "+jobs", "4"}, m_dir.path(), shared ? "y\n" : "n\n");
+        const std::string answer = shared ? "y\n" : "n\n";
+        const RunResult run = RunTool(MTXMAKE_EXE, {"pak", "*.*", "+jobs", "4"}, m_dir.path(), answer);
         EXPECT_EQ(run.err, "");  // no prompt when the answer comes from a pipe
         EXPECT_EQ(run.status, 0);
         EXPECT_EQ(run.out, Output(shared));
         EXPECT_EQ(ReadEntries(m_dir / "pak.mtx"), Entries(shared));
+        const Bytes package = ReadFileBytes(m_dir / "pak.mtx");
+        EXPECT_EQ(RunTool(MTXMAKE_EXE, {"+jobs", "1", "pak", "*.*"}, m_dir.path(), answer).out, run.out);
+        EXPECT_EQ(ReadFileBytes(m_dir / "pak.mtx"), package);
     }
 }
 
-TEST_F(MtxmakeInputs, OneWorkerGivesTheTextAndBytesOfFour)
-{
-    const RunResult four = RunTool(MTXMAKE_EXE, {"pak", "*.*", "+jobs", "4"}, m_dir.path(), "y\n");
-    const Bytes package = ReadFileBytes(m_dir / "pak.mtx");
-    const RunResult one = RunTool(MTXMAKE_EXE, {"+jobs", "1", "pak", "*.*"}, m_dir.path(), "y\n");
-    EXPECT_EQ(one.out, four.out);
-    EXPECT_EQ(ReadFileBytes(m_dir / "pak.mtx"), package);
-}
-
 // Only a finished run leaves a package; nothing else changes and no staging file stays.
-TEST(Mtxmake, CommandLinesGiveTheirPackageNameAndStatus)
+TEST(Mtxmake, CommandLinesGiveTheirRunsOutcome)
 {
     const std::string usage = "usage: Mtxmake packname file(s) (*.* for all files)\n"
                               "       Mtxmake +update packname file(s)  add new textures, replace changed ones\n"
@@ -230,11 +226,9 @@ TEST(Mtxmake, CommandLinesGiveTheirPackageNameAndStatus)
         {"no file", {"walls", "texturs/*.*"}, "walls.mtx", "Warning: no file matches texturs/*.*\n", 2},
         {"no image", {"pak", "*.txt"}, "pak.mtx", noImage + "*.txt\n", 2},
         {"each file once", {"pak", "*.txt", "notes.*"}, "pak.mtx", noImage + "*.txt notes.*\n", 2},
-        {"a name", {"pak", "*.tga"}, "pak.mtx", added + Done("pak.mtx"), 0},
-        {"the extension", {"pak.mtx", "*.tga"}, "pak.mtx", added + Done("pak.mtx"), 0},
+        // the common rules for a name's extension (StringUtil's tests hold every case)
         {"another extension", {"pak.old", "*.tga"}, "pak.mtx", added + Done("pak.mtx"), 0},
         {"two extensions", {"my.pak.mtx", "*.tga"}, "my.mtx", added + Done("my.mtx"), 0},
-        {"a backslash", {"..\\pak", "*.tga"}, "..\\pak", added + Done("..\\pak"), 0},
         {"a folder above", {"../pak", "*.tga"}, "../pak.mtx", added + Done("../pak.mtx"), 0},
         {"a missing folder", {"missing/pak", "*.*"}, "missing/pak.mtx", cantCreate + ")\n", 1},
     };
@@ -289,7 +283,7 @@ protected:
 };
 
 // Each mode's lines, status and package, written compacted; no package after: it is left as it was.
-TEST_F(MtxmakeUpdate, EachModeGivesItsLinesAndPackage)
+TEST_F(MtxmakeUpdate, EachModeGivesItsOutcome)
 {
     const TestEntry packed{"old", Packed(ToBytes("packed bytes")), RT_TEXTURE, RC_LZSS};
     const TestEntry a{"a", m_recordA};

@@ -139,7 +139,7 @@ TEST_F(ResFileReading, OpenLoadsEveryRecordWithItsNameCutToTheField)
     EXPECT_EQ(m_package.mfGetEntry(7).name, std::string(kNameSize - 1, 'h'));
 }
 
-TEST_F(ResFileReading, AddingAndFlushingAreRefusedInReadMode)
+TEST_F(ResFileReading, ReadModeRefusesToWrite)
 {
     const std::string refused = " during RA_READ access mode" + m_in;
     EXPECT_EQ(Outcome(Add(m_package, "b", {2}), m_package), "-1 CResFile::mfFileAdd - Operation 'Add'" + refused);
@@ -229,7 +229,7 @@ void AppendFlushed(Bytes& file, int32_t& tail, const std::vector<TestEntry>& bat
     }
 }
 
-TEST(ResFileFlush, RandomBatchesWriteExactBytesAndReadBack)
+TEST(ResFileFlush, RandomBatchesAppendExactlyTheirBytes)
 {
     std::mt19937 random(1207);
     for (int round = 0; round < 24; ++round) {
@@ -308,7 +308,7 @@ protected:
     CResFile m_package{m_path.c_str()};
 };
 
-TEST_F(ResFileWriting, AnUnopenedHandleCannotFlushAndDropsPendingEntriesOnClose)
+TEST_F(ResFileWriting, AnUnopenedHandleNeverWritesItsEntries)
 {
     CResFile unopened((m_dir / "other.mtx").c_str());
     ASSERT_EQ(Add(unopened, "a", {1}), 1);
@@ -318,7 +318,7 @@ TEST_F(ResFileWriting, AnUnopenedHandleCannotFlushAndDropsPendingEntriesOnClose)
     EXPECT_EQ(unopened.mfGetCount(), 0);
 }
 
-TEST_F(ResFileWriting, AddRefusesNoEntryNoNameAndUnknownMethods)
+TEST_F(ResFileWriting, AddRefusesEntriesItCannotStore)
 {
     EXPECT_EQ(m_package.mfFileAdd(nullptr), 0);
     EXPECT_EQ(Add(m_package, "", {1}), 0);
@@ -341,7 +341,7 @@ TEST_F(ResFileWriting, PendingEntriesReadOnlyPiecewise)
     EXPECT_EQ(ErrorOf(m_package), "CResFile::mfFileRead - Error read file <pending>" + m_in);
 }
 
-TEST_F(ResFileWriting, TheDirectoryGrowsByAQuarterAndThirtyTwo)
+TEST_F(ResFileWriting, TheDirectoryGrowsByAQuarterPlusThirtyTwo)
 {
     ASSERT_EQ(Add(m_package, "e1", {1}), 1);
     EXPECT_EQ(m_package.mfGetCapacity(), 33);
@@ -353,7 +353,7 @@ TEST_F(ResFileWriting, TheDirectoryGrowsByAQuarterAndThirtyTwo)
 }
 
 // No offset may pass the signed 32-bit range; a package ending exactly at its end is fine.
-TEST_F(ResFileWriting, AFlushPastTheOffsetRangeFailsAndWritesNothing)
+TEST_F(ResFileWriting, NoFlushPassesTheOffsetRange)
 {
     ASSERT_EQ(Add(m_package, "first", {1}), 1);
     ASSERT_EQ(m_package.mfFlush(), 1);
@@ -373,7 +373,7 @@ TEST_F(ResFileWriting, AFlushPastTheOffsetRangeFailsAndWritesNothing)
 #ifndef _WIN32  // a full disk comes from the file-size limit
 // Room for part of the record, or for part of the data: the flush fails, the file keeps its bytes, and the pending
 // entry is written by the next flush.
-TEST_F(ResFileWriting, AFullDiskFailsTheFlushAndKeepsTheEntryPending)
+TEST_F(ResFileWriting, AFullDiskLeavesTheEntryPending)
 {
     const std::string path = m_dir / "full.mtx";
     for (const auto& [room, what] : {std::pair<size_t, std::string>{50, "directory"}, {500, "file <second>"}}) {
