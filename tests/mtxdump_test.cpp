@@ -432,30 +432,22 @@ size_t FindInOrder(const std::string& page, const std::vector<std::string>& text
     return at;
 }
 
-// A ScratchDir holding walls.mtx, of every texture kind with a shared palette, and "a b&'#.mtx" of the same
-// pictures, each palette its own.
-class Gallery : public testing::Test {
-protected:
-    Gallery()
-    {
-        WritePictures(m_dir, 24);
-        EXPECT_EQ(RunTool(MTXMAKE_EXE, {"walls", "in/*.*"}, m_dir.path(), "y\n").status, 0);
-        EXPECT_EQ(RunTool(MTXMAKE_EXE, {"a b&'#", "in/*.*"}, m_dir.path(), "n\n").status, 0);
-    }
-    ScratchDir m_dir;
-    const Names m_files = {"clear.png", "index.html", "metal.png", "plain.png", "rgb.png", "rgba.png"};
-};
-
 // `+gallery` writes the files and lines of `+extract +png` (PNG files with no chunk but the needed ones), and beside
 // the files of each package one self-contained page: its name and entry count, a tile per texture in directory
-// order, then the other entries; with several packages an index of the pages.
-TEST_F(Gallery, EachPackageGetsAPageBesideItsPngFiles)
+// order, then the other entries; with several packages an index of the pages. With `+dds`, DXT textures stay DDS
+// files that their tiles link. Here walls.mtx has a shared palette, "a b&'#.mtx" the same pictures' own palettes.
+TEST(Mtxdump, GalleryPagesShowEachPackageBesideItsFiles)
 {
-    EXPECT_EQ(Dump(m_dir, {"+gallery", "-out", "g", "*"}).out,
+    ScratchDir dir;
+    WritePictures(dir, 24);
+    ASSERT_EQ(RunTool(MTXMAKE_EXE, {"walls", "in/*.*"}, dir.path(), "y\n").status, 0);
+    ASSERT_EQ(RunTool(MTXMAKE_EXE, {"a b&'#", "in/*.*"}, dir.path(), "n\n").status, 0);
+    const Names files = {"clear.png", "index.html", "metal.png", "plain.png", "rgb.png", "rgba.png"};
+    EXPECT_EQ(Dump(dir, {"+gallery", "-out", "g", "*"}).out,
               kBanner + ExtractedPictures("a b&'#.mtx", false) + ExtractedPictures("walls.mtx", true));
-    EXPECT_EQ(FilesIn(m_dir / "g"), (Names{"a b&'#", "index.html", "walls"}));
-    EXPECT_EQ(FilesIn(m_dir / "g/walls"), m_files);
-    EXPECT_EQ(FilesIn(m_dir / "g/a b&'#"), m_files);
+    EXPECT_EQ(FilesIn(dir / "g"), (Names{"a b&'#", "index.html", "walls"}));
+    EXPECT_EQ(FilesIn(dir / "g/walls"), files);
+    EXPECT_EQ(FilesIn(dir / "g/a b&'#"), files);
     // A palette's alphas go to tRNS only where one is below 255: in the shared palette, and in the GIF's own.
     const std::pair<const char*, const char*> chunks[] = {
         {"walls/clear.png", "IHDR PLTE tRNS IDAT IEND"}, {"walls/plain.png", "IHDR PLTE tRNS IDAT IEND"},
@@ -463,14 +455,14 @@ TEST_F(Gallery, EachPackageGetsAPageBesideItsPngFiles)
         {"walls/rgb.png", "IHDR IDAT IEND"}, {"walls/rgba.png", "IHDR IDAT IEND"},
         {"walls/metal.png", "IHDR IDAT IEND"}};
     for (const auto& [file, types] : chunks)
-        EXPECT_EQ(PngChunks(ReadFileBytes(m_dir / "g/" + file)), types) << file;
-    const std::string index = ReadFileText(m_dir / "g/index.html");
-    const std::string page = ReadFileText(m_dir / "g/walls/index.html");
+        EXPECT_EQ(PngChunks(ReadFileBytes(dir / "g/" + file)), types) << file;
+    const std::string index = ReadFileText(dir / "g/index.html");
+    const std::string page = ReadFileText(dir / "g/walls/index.html");
     EXPECT_EQ(FindInOrder(index, {"<title>Packages</title>",
                                   "<li><a href=\"a%20b%26%27%23/index.html\">a b&amp;&#39;#.mtx</a> 5 entries</li>\n",
                                   "<li><a href=\"walls/index.html\">walls.mtx</a> 6 entries</li>\n</ul>\n</body>\n"
                                   "</html>\n"}), index.size()) << index;
-    const Bytes rgb = EntriesByName(m_dir / "walls.mtx")["rgb"];
+    const Bytes rgb = EntriesByName(dir / "walls.mtx")["rgb"];
     char average[8];
     std::snprintf(average, sizeof average, "#%02x%02x%02x", GetI32(rgb, kMipAverageRedOffset),
                   GetI32(rgb, kMipAverageGreenOffset), GetI32(rgb, kMipAverageBlueOffset));
@@ -490,16 +482,11 @@ TEST_F(Gallery, EachPackageGetsAPageBesideItsPngFiles)
         for (const char* text : {"<script", "<link", "url(", "@import", "://", "<iframe", "<object", "<embed"})
             EXPECT_EQ(html.find(text), std::string::npos) << text;
     }
-}
-
-// With `+dds`, DXT textures stay DDS files that their tiles link; one package gets no index.
-TEST_F(Gallery, DdsFilesAreLinkedFromTheirTiles)
-{
-    const RunResult run = Dump(m_dir, {"+DDS", "+Gallery", "-out", "h", "walls"});
-    EXPECT_EQ(run.out, kBanner + ExtractedPictures("walls.mtx", true));
-    EXPECT_EQ(FilesIn(m_dir / "h"), Names{"walls"});
-    const std::string page = ReadFileText(m_dir / "h/walls/index.html");
-    EXPECT_NE(page.find("<div class=\"none\"><a href=\"metal.dds\">metal.dds</a></div>"), std::string::npos);
+    const RunResult dds = Dump(dir, {"+DDS", "+Gallery", "-out", "h", "walls"});
+    EXPECT_EQ(dds.out, kBanner + ExtractedPictures("walls.mtx", true));
+    EXPECT_EQ(FilesIn(dir / "h"), Names{"walls"});  // one package: no index
+    const std::string ddsPage = ReadFileText(dir / "h/walls/index.html");
+    EXPECT_NE(ddsPage.find("<div class=\"none\"><a href=\"metal.dds\">metal.dds</a></div>"), std::string::npos);
 }
 
 // Markup characters become references, controls their pictures; UTF-8 stays, other bytes read as Windows-1252.
