@@ -84,113 +84,88 @@ Bytes DxtRecord(const std::string& name, int32_t width, int32_t height, int32_t 
 // A folder of files of every input kind: a.gif and the PCX files b, c and d are indexed (pixels use indices 1 to
 // 6; b, c and d change one colour each, of an unused index, of the first pixel's and of the last pixel's); A to j
 // are true colour (odd sizes, alpha, grey, a flat JPEG that decodes exactly); k to o are DDS files (one level, a
-// whole mip chain, no data, an unknown code, a cut header); names too long for a record; files it skips.
-class MtxmakeInputs : public testing::Test {
-protected:
-    MtxmakeInputs()
-    {
-        for (const size_t at : {size_t{0}, size_t{7 * 3 + 1}, size_t{255 * 3 + 2}})
-            m_unusedChanged.palette[at] ^= 1;
-        m_firstChanged.palette[1 * 3 + 1] ^= 1;
-        m_lastChanged.palette[6 * 3 + 2] ^= 1;
-        for (size_t at = 0; at < m_grey.rgba.size(); at += 4)
-            std::fill_n(&m_grey.rgba[at + 1], 2, m_grey.rgba[at]);
-        std::fill(m_flat.rgba.begin(), m_flat.rgba.end(), uint8_t{128});
-        for (size_t i = 0; i < m_chain.size(); ++i)
-            m_chain[i] = static_cast<uint8_t>(i * 3 + 1);
-        Bytes dxt3 = DdsHeader("DXT3", 8, 8, 64) + m_chain;
-        SetI32(dxt3, kDdsMipCountAt, 4);
-        TgaHeader noRows;
-        noRows.width = 4;
-        const std::pair<std::string, Bytes> files[] = {
-            {"a.gif", EncodeGifPicture(m_indexed, GifGraphicControl(true, 2))}, {"b.pcx", EncodePcx(m_unusedChanged)},
-            {"c.pcx", EncodePcx(m_firstChanged)}, {"d.pcx", EncodePcx(m_lastChanged)},
-            {"A.tga", EncodeTga(m_tiny, {})},  // the texture name of a.gif, letter case aside
-            {"e.tga", EncodeTga(m_odd, {})}, {"f.tga", EncodeTga(m_alpha, {2, 32})},
-            {"g.tga", EncodeTga(m_grey, {3, 8})},
-            {"h.png", EncodePngRgba(m_png, true)}, {"i.png", EncodePngRgba(m_pngRgb, false)},
-            {"j.jpg", EncodeJpeg({8, 8, 1, 1}, Bytes(64, 128))}, {"k.dds", m_dxt1}, {"l.dds", dxt3},
-            {"m.dds", DdsHeader("DXT5", 4, 4, 16)}, {"n.dds", DdsHeader("DXT2", 4, 4, 16) + Bytes{9, 9}},
-            {"o.dds", Prefix(m_dxt1, kDdsFileHeaderSize - 1)}, {"q.tga", TgaFile(noRows, {})},  // no pixels
-            {m_longDds, m_dxt1}, {m_fullName + ".tga", EncodeTga(m_tiny, {})},
-            // Skipped without a word: dot files and the package itself; what no decoder takes is named.
-            {".hidden.tga", EncodeTga(m_tiny, {})}, {"notes.txt", ToBytes("not an image")},
-            {"PAK.MTX", EncodeTga(m_tiny, {})},
-        };
-        for (const auto& [name, bytes] : files)
-            WriteFileBytes(m_dir / name, bytes);
-        fs::create_directory(m_dir / "dir.tga");  // folders and pipes are skipped too
-        MakeFifo(m_dir / "pipe.tga");
-    }
-
-    // The console text of a run; with a shared palette, c.pcx and d.pcx keep their own.
-    std::string Output(bool shared) const
-    {
-        const auto colours = [shared](const char* file) {
-            const std::string warning = "Warning: Colours of <" + std::string(file) + "> differ from the shared";
-            return shared ? warning + " palette; it keeps its own\n" : "";
-        };
-        return Created("pak.mtx") + "Add file <a.gif>...\nAdd file <A.tga>...\nWarning: Duplicate texture name A\n"
-               "Add file <b.pcx>...\nAdd file <c.pcx>...\n" + colours("c.pcx") + "Add file <d.pcx>...\n" +
-               colours("d.pcx") + "Add file <e.tga>...\nAdd file <f.tga>...\nAdd file <g.tga>...\n"
-               "Add file <h.png>...\nAdd file <i.png>...\nAdd file <j.jpg>...\n"
-               "Add DXT1 texture <k.dds>...\nAdd DXT3 texture <l.dds>...\nAdd DXT5 texture <m.dds>...\n"
-               "Skip file <n.dds>: a DDS file whose block format is not DXT1, DXT3 or DXT5\n"
-               "Skip file <notes.txt>: not an image this tool reads\n"
-               "Skip file <o.dds>: not an image this tool reads\nSkip file <q.tga>: an image without pixels\n"
-               "Add DXT1 texture <" + m_longDds + ">...\nWarning: Texture name of <" + m_longDds + "> cut to <" +
-               m_cutDds + ">\nAdd file <" + m_fullName + ".tga>...\n" + Done("pak.mtx");
-    }
-
-    // The package's entries; a shared palette is the first indexed file's, its transparent index included.
-    std::vector<TestEntry> Entries(bool shared) const
-    {
-        const Bytes dxtBody(m_dxt1.begin() + kDdsFileHeaderSize, m_dxt1.end());
-        std::vector<TestEntry> entries = {
-            {"a", PictureRecord("a", m_indexed, TEX_INDEXED8, 2, !shared)},
-            {"A", PictureRecord("A", m_tiny, TEX_RGB24)},
-            {"b", PictureRecord("b", m_unusedChanged, TEX_INDEXED8, -1, !shared)},
-            {"c", PictureRecord("c", m_firstChanged, TEX_INDEXED8, -1, true)},
-            {"d", PictureRecord("d", m_lastChanged, TEX_INDEXED8, -1, true)},
-            {"e", PictureRecord("e", m_odd, TEX_RGB24)}, {"f", PictureRecord("f", m_alpha, TEX_RGBA32)},
-            {"g", PictureRecord("g", m_grey, TEX_RGB24)}, {"h", PictureRecord("h", m_png, TEX_RGBA32)},
-            {"i", PictureRecord("i", m_pngRgb, TEX_RGB24)}, {"j", PictureRecord("j", m_flat, TEX_RGB24)},
-            {"k_tc", DxtRecord("k_tc", 8, 4, TEX_DXT1, dxtBody)}, {"l_tc", DxtRecord("l_tc", 8, 8, TEX_DXT3, m_chain)},
-            {"m_tc", DxtRecord("m_tc", 4, 4, TEX_DXT5, {})}, {m_cutDds, DxtRecord(m_cutDds, 8, 4, TEX_DXT1, dxtBody)},
-            {m_fullName, PictureRecord(m_fullName, m_tiny, TEX_RGB24)},
-        };
-        if (shared)
-            entries.insert(entries.begin(), {kPaletteEntryName, Expanded(m_indexed.palette, 2), RT_PALETTE});
-        return entries;
-    }
-
-    ScratchDir m_dir;
-    const SamplePicture m_indexed = Picture(3, 2, 1);
-    SamplePicture m_unusedChanged = m_indexed, m_firstChanged = m_indexed, m_lastChanged = m_indexed;
-    const SamplePicture m_tiny = Picture(1, 1, 9), m_odd = Picture(5, 3, 2), m_alpha = Picture(3, 3, 3);
-    SamplePicture m_grey = Picture(3, 2, 6), m_flat{8, 8};
-    const SamplePicture m_png = Picture(2, 3, 4), m_pngRgb = Picture(3, 1, 5);
-    const Bytes m_dxt1 = EncodeDdsDxt1(Picture(8, 4, 7));
-    Bytes m_chain = Bytes(64 + 16 * 3);
-    // Texture names: cut to fit with the DDS suffix, and a stem that just fits.
-    const std::string m_longDds = std::string(29, 'w') + ".dds", m_cutDds = std::string(28, 'w') + "_tc";
-    const std::string m_fullName = std::string(kMipNameSize - 1, 'x');
-};
-
-// Without a shared palette every indexed record keeps its own; with one, those whose pixels use other colours do.
-// One worker gives the text and bytes of four.
-TEST_F(MtxmakeInputs, EveryInputKindGivesItsRecord)
+// whole mip chain, no data, an unknown code, a cut header); names too long for a record; files it skips. Without a
+// shared palette every indexed record keeps its own; with one, those whose pixels use other colours do. One worker
+// gives the text and bytes of four.
+TEST(Mtxmake, EveryInputKindGivesItsRecord)
 {
+    const SamplePicture indexed = Picture(3, 2, 1);
+    SamplePicture unusedChanged = indexed, firstChanged = indexed, lastChanged = indexed;
+    for (const size_t at : {size_t{0}, size_t{7 * 3 + 1}, size_t{255 * 3 + 2}})
+        unusedChanged.palette[at] ^= 1;
+    firstChanged.palette[1 * 3 + 1] ^= 1;
+    lastChanged.palette[6 * 3 + 2] ^= 1;
+    const SamplePicture tiny = Picture(1, 1, 9), odd = Picture(5, 3, 2), alpha = Picture(3, 3, 3);
+    SamplePicture grey = Picture(3, 2, 6), flat(8, 8), png = Picture(2, 3, 4), pngRgb = Picture(3, 1, 5);
+    for (size_t at = 0; at < grey.rgba.size(); at += 4)
+        std::fill_n(&grey.rgba[at + 1], 2, grey.rgba[at]);
+    std::fill(flat.rgba.begin(), flat.rgba.end(), uint8_t{128});
+    const Bytes dxt1 = EncodeDdsDxt1(Picture(8, 4, 7));
+    const Bytes dxtBody(dxt1.begin() + kDdsFileHeaderSize, dxt1.end());
+    Bytes chain(64 + 16 * 3);
+    for (size_t i = 0; i < chain.size(); ++i)
+        chain[i] = static_cast<uint8_t>(i * 3 + 1);
+    Bytes dxt3 = DdsHeader("DXT3", 8, 8, 64) + chain;
+    SetI32(dxt3, kDdsMipCountAt, 4);
+    TgaHeader noRows;
+    noRows.width = 4;
+    // Texture names: cut to fit with the DDS suffix, and a stem that just fits.
+    const std::string longDds = std::string(29, 'w') + ".dds", cutDds = std::string(28, 'w') + "_tc";
+    const std::string fullName(kMipNameSize - 1, 'x');
+    const std::pair<std::string, Bytes> files[] = {
+        {"a.gif", EncodeGifPicture(indexed, GifGraphicControl(true, 2))}, {"b.pcx", EncodePcx(unusedChanged)},
+        {"c.pcx", EncodePcx(firstChanged)}, {"d.pcx", EncodePcx(lastChanged)},
+        {"A.tga", EncodeTga(tiny, {})},  // the texture name of a.gif, letter case aside
+        {"e.tga", EncodeTga(odd, {})}, {"f.tga", EncodeTga(alpha, {2, 32})}, {"g.tga", EncodeTga(grey, {3, 8})},
+        {"h.png", EncodePngRgba(png, true)}, {"i.png", EncodePngRgba(pngRgb, false)},
+        {"j.jpg", EncodeJpeg({8, 8, 1, 1}, Bytes(64, 128))}, {"k.dds", dxt1}, {"l.dds", dxt3},
+        {"m.dds", DdsHeader("DXT5", 4, 4, 16)}, {"n.dds", DdsHeader("DXT2", 4, 4, 16) + Bytes{9, 9}},
+        {"o.dds", Prefix(dxt1, kDdsFileHeaderSize - 1)}, {"q.tga", TgaFile(noRows, {})},  // no pixels
+        {longDds, dxt1}, {fullName + ".tga", EncodeTga(tiny, {})},
+        // Skipped without a word: dot files and the package itself; what no decoder takes is named.
+        {".hidden.tga", EncodeTga(tiny, {})}, {"notes.txt", ToBytes("not an image")}, {"PAK.MTX", EncodeTga(tiny, {})},
+    };
+    ScratchDir dir;
+    for (const auto& [name, bytes] : files)
+        WriteFileBytes(dir / name, bytes);
+    fs::create_directory(dir / "dir.tga");  // folders and pipes are skipped too
+    MakeFifo(dir / "pipe.tga");
     for (const bool shared : {false, true}) {
         const std::string answer = shared ? "y\n" : "n\n";
-        const RunResult run = RunTool(MTXMAKE_EXE, {"pak", "*.*", "+jobs", "4"}, m_dir.path(), answer);
+        const std::string colours = shared ? "> differ from the shared palette; it keeps its own\n" : "";
+        const std::string output = Created("pak.mtx") + "Add file <a.gif>...\nAdd file <A.tga>...\n"
+            "Warning: Duplicate texture name A\nAdd file <b.pcx>...\nAdd file <c.pcx>...\n" +
+            (shared ? "Warning: Colours of <c.pcx" + colours : "") + "Add file <d.pcx>...\n" +
+            (shared ? "Warning: Colours of <d.pcx" + colours : "") + "Add file <e.tga>...\nAdd file <f.tga>...\n"
+            "Add file <g.tga>...\nAdd file <h.png>...\nAdd file <i.png>...\nAdd file <j.jpg>...\n"
+            "Add DXT1 texture <k.dds>...\nAdd DXT3 texture <l.dds>...\nAdd DXT5 texture <m.dds>...\n"
+            "Skip file <n.dds>: a DDS file whose block format is not DXT1, DXT3 or DXT5\n"
+            "Skip file <notes.txt>: not an image this tool reads\n"
+            "Skip file <o.dds>: not an image this tool reads\nSkip file <q.tga>: an image without pixels\n"
+            "Add DXT1 texture <" + longDds + ">...\nWarning: Texture name of <" + longDds + "> cut to <" + cutDds +
+            ">\nAdd file <" + fullName + ".tga>...\n" + Done("pak.mtx");
+        std::vector<TestEntry> entries = {
+            {"a", PictureRecord("a", indexed, TEX_INDEXED8, 2, !shared)}, {"A", PictureRecord("A", tiny, TEX_RGB24)},
+            {"b", PictureRecord("b", unusedChanged, TEX_INDEXED8, -1, !shared)},
+            {"c", PictureRecord("c", firstChanged, TEX_INDEXED8, -1, true)},
+            {"d", PictureRecord("d", lastChanged, TEX_INDEXED8, -1, true)},
+            {"e", PictureRecord("e", odd, TEX_RGB24)}, {"f", PictureRecord("f", alpha, TEX_RGBA32)},
+            {"g", PictureRecord("g", grey, TEX_RGB24)}, {"h", PictureRecord("h", png, TEX_RGBA32)},
+            {"i", PictureRecord("i", pngRgb, TEX_RGB24)}, {"j", PictureRecord("j", flat, TEX_RGB24)},
+            {"k_tc", DxtRecord("k_tc", 8, 4, TEX_DXT1, dxtBody)}, {"l_tc", DxtRecord("l_tc", 8, 8, TEX_DXT3, chain)},
+            {"m_tc", DxtRecord("m_tc", 4, 4, TEX_DXT5, {})}, {cutDds, DxtRecord(cutDds, 8, 4, TEX_DXT1, dxtBody)},
+            {fullName, PictureRecord(fullName, tiny, TEX_RGB24)},
+        };
+        if (shared)  // the first indexed file's palette, its transparent index included
+            entries.insert(entries.begin(), {kPaletteEntryName, Expanded(indexed.palette, 2), RT_PALETTE});
+        const RunResult run = RunTool(MTXMAKE_EXE, {"pak", "*.*", "+jobs", "4"}, dir.path(), answer);
         EXPECT_EQ(run.err, "");  // no prompt when the answer comes from a pipe
         EXPECT_EQ(run.status, 0);
-        EXPECT_EQ(run.out, Output(shared));
-        EXPECT_EQ(ReadEntries(m_dir / "pak.mtx"), Entries(shared));
-        const Bytes package = ReadFileBytes(m_dir / "pak.mtx");
-        EXPECT_EQ(RunTool(MTXMAKE_EXE, {"+jobs", "1", "pak", "*.*"}, m_dir.path(), answer).out, run.out);
-        EXPECT_EQ(ReadFileBytes(m_dir / "pak.mtx"), package);
+        EXPECT_EQ(run.out, output);
+        EXPECT_EQ(ReadEntries(dir / "pak.mtx"), entries);
+        const Bytes package = ReadFileBytes(dir / "pak.mtx");
+        EXPECT_EQ(RunTool(MTXMAKE_EXE, {"+jobs", "1", "pak", "*.*"}, dir.path(), answer).out, run.out);
+        EXPECT_EQ(ReadFileBytes(dir / "pak.mtx"), package);
     }
 }
 
