@@ -254,7 +254,7 @@ TEST(TgaDecoder, HandMadeFilesGiveTheirPixelsOrRejection)
 
 // A PCX file by hand: 8-bit, one plane, run-length encoded, with the given window, line length and body, then
 // `paletteSize` bytes for the marker and palette.
-constexpr size_t kPcxVersionAt = 1, kPcxEncodingAt = 2, kPcxBitsAt = 3, kPcxPlanesAt = 65;
+constexpr size_t kPcxVersionAt = 1, kPcxEncodingAt = 2, kPcxBitsAt = 3, kPcxXmaxAt = 8, kPcxPlanesAt = 65;
 Bytes Pcx(uint16_t xmax, uint16_t ymax, uint16_t bytesPerLine, const Bytes& body, size_t paletteSize = 769)
 {
     Bytes file = {10, 5, 1, 8, 0, 0, 0, 0};  // manufacturer, version, encoding, bits; xmin and ymin
@@ -398,7 +398,7 @@ TEST(ImageLoader, TakesTheFirstDecoderThatDoesNotRefuse)
     std::mt19937 random(7);
     const SamplePicture picture = RandomPicture(3, 2, random, 256);
     Bytes badPcx = EncodePcx(picture);
-    badPcx[9] = 0x7F;  // Xmax past what the data fills: PCX refuses, TGA then reads colour-map type 5
+    badPcx[kPcxXmaxAt + 1] = 0x7F;  // Xmax past what the data fills: PCX refuses, TGA then reads colour-map type 5
     ExpectOutcomes(LoadImageMemory, {
         {"TGA", EncodeTga(picture, {2, 24, 0, 0x20, false}), "", TgaExpected(picture, {2, 24}), -1, IMG_TGA, 24},
         {"a damaged PCX", badPcx, "Mapped image with bad color map type"}, {"no bytes", {}, "Unknown Targa image type"},

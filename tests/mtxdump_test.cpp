@@ -59,11 +59,14 @@ std::map<std::string, Bytes> EntriesByName(const std::string& path)
 // The chunk types of a PNG file, in order.
 std::string PngChunks(const Bytes& png)
 {
+    // After the 8-byte signature, each chunk: its length and type (4 bytes each), its data, its CRC (4 bytes).
+    constexpr size_t kSignatureSize = 8, kFieldSize = 4;
     std::string types;
     size_t length = 0;
-    for (size_t at = 8; at + 8 <= png.size(); at += 12 + length) {
+    for (size_t at = kSignatureSize; at + 2 * kFieldSize <= png.size(); at += 3 * kFieldSize + length) {
         length = size_t(png[at]) << 24 | size_t(png[at + 1]) << 16 | size_t(png[at + 2]) << 8 | png[at + 3];
-        types += (types.empty() ? "" : " ") + std::string(png.begin() + long(at) + 4, png.begin() + long(at) + 8);
+        const auto type = png.begin() + long(at + kFieldSize);
+        types += (types.empty() ? "" : " ") + std::string(type, type + kFieldSize);
     }
     return types;
 }

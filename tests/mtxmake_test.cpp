@@ -102,7 +102,7 @@ TEST(Mtxmake, EveryInputKindGivesItsRecord)
     std::fill(flat.rgba.begin(), flat.rgba.end(), uint8_t{128});
     const Bytes dxt1 = EncodeDdsDxt1(Picture(8, 4, 7));
     const Bytes dxtBody(dxt1.begin() + kDdsFileHeaderSize, dxt1.end());
-    Bytes chain(64 + 16 * 3);
+    Bytes chain(64 + 16 * 3);  // DXT3 levels of 8 x 8, 4 x 4, 2 x 2 and 1 x 1
     for (size_t i = 0; i < chain.size(); ++i)
         chain[i] = static_cast<uint8_t>(i * 3 + 1);
     Bytes dxt3 = DdsHeader("DXT3", 8, 8, 64) + chain;
