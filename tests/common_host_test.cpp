@@ -10,170 +10,318 @@
 #include "support/TestSupport.h"
 
 #include <cstring>
-#include <random>
+#include <functional>
 #ifndef _WIN32
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
 
+namespace {
+
 namespace fs = std::filesystem;
 using Names = std::vector<std::string>;
-static const char* const kNoSuchFile = "No such file or directory";
+const char* const kNoSuchFile = "No such file or directory";
 
-TEST(ByteReaderWriter, RandomFieldsRoundTripAndAnOverrunFailsWholeAndSticks)
+// u8 0x1AB, u16 0x1CDEF, u32 0x89ABCDEF, i32 -2, "xy" and two zeros, as they are stored.
+const Bytes kFields = {0xAB, 0xEF, 0xCD, 0xEF, 0xCD, 0xAB, 0x89, 0xFE, 0xFF, 0xFF, 0xFF, 'x', 'y', 0, 0};
+
+// The writer stores fields little-endian, cut to their width, and the reader gives them back.
+TEST(ByteReaderWriter, FieldsAreLittleEndian)
 {
-    std::mt19937 random(11);
-    for (int round = 0; round < 400; ++round) {
-        std::vector<std::pair<size_t, uint32_t>> fields;  // width in bytes, a full 32-bit value
-        Bytes expected;
-        for (int i = 0; i < 8; ++i) {
-            fields.push_back({size_t{1} << (random() % 3), static_cast<uint32_t>(random())});
-            for (size_t b = 0; b < fields.back().first; ++b)
-                expected.push_back(static_cast<uint8_t>(fields.back().second >> (8 * b)));
-        }
-        const size_t size = expected.size() - random() % 4;  // mostly a few bytes short
-        Bytes written(expected.size(), 0xEE);
-        ByteWriter writer(written.data(), size);
-        ByteReader reader(expected.data(), size);
-        size_t at = 0, good = 0;  // fields after a failed one fail too, though they would fit
-        for (const auto& [width, value] : fields) {
-            const bool fits = at == good && at + width <= size;
-            const uint32_t got = width < 2 ? reader.u8() : width < 4 ? reader.u16() : uint32_t(reader.i32());
-            width < 2 ? writer.u8(value) : width < 4 ? writer.u16(value) : writer.u32(value);
-            ASSERT_EQ(got, fits ? value & uint32_t(~0ull >> (64 - 8 * width)) : 0) << "width " << width;
-            good += fits ? width : 0, at += width;
-        }
-        expected.resize(good), expected.resize(written.size(), 0xEE);  // failed writes write nothing
-        EXPECT_TRUE(writer.position() == good && reader.position() == good && reader.remaining() == size - good);
-        writer.seek(size);  // the very end is a position, unless the writer has failed
-        EXPECT_TRUE(writer.ok() == (good == at) && reader.seek(size) == (good == at) && reader.ok() == (good == at));
-        EXPECT_TRUE((writer.seek(size + 1), !writer.ok()) && written == expected);
+    Bytes written(kFields.size(), 0xEE);
+    ByteWriter writer(written.data(), written.size());
+    writer.u8(0x1AB);
+    writer.u16(0x1CDEF);
+    writer.u32(0x89ABCDEF);
+    writer.i32(-2);
+    writer.bytes("xy", 2);
+    writer.zeros(2);
+    EXPECT_EQ(written, kFields);
+    EXPECT_EQ(writer.position(), kFields.size());
+    ByteReader reader(written.data(), written.size());
+    EXPECT_EQ(reader.u8(), 0xAB);
+    EXPECT_EQ(reader.u16(), 0xCDEF);
+    EXPECT_EQ(reader.u32(), 0x89ABCDEFu);
+    EXPECT_EQ(reader.i32(), -2);
+    char text[2] = {};
+    EXPECT_TRUE(reader.read(text, 2));
+    EXPECT_EQ(std::string(text, 2), "xy");
+    EXPECT_TRUE(reader.skip(2));
+    EXPECT_EQ(reader.remaining(), 0u);
+    EXPECT_TRUE(reader.ok());
+    EXPECT_TRUE(writer.ok());
+}
+
+// Writes and reads fail past the end only, and then for good: a failed write writes nothing and a failed read
+// yields 0, as do those after them, even where they would fit.
+TEST(ByteReaderWriter, AnOverrunFailsForGood)
+{
+    Bytes written(3, 0xEE);
+    ByteWriter writer(written.data(), written.size());
+    ByteReader reader(kFields.data(), 3);
+    writer.seek(3);
+    EXPECT_TRUE(writer.ok());
+    EXPECT_TRUE(reader.seek(3));
+    writer.seek(0);
+    reader.seek(0);
+    writer.u16(0x0201);
+    EXPECT_EQ(reader.u16(), 0xEFAB);
+    writer.bytes("xy", 2);
+    writer.zeros(1);
+    writer.u8(3);
+    writer.seek(0);
+    EXPECT_EQ(reader.u16(), 0);
+    EXPECT_EQ(reader.u8(), 0);
+    EXPECT_FALSE(reader.seek(0));
+    EXPECT_EQ(written, (Bytes{1, 2, 0xEE}));
+    EXPECT_FALSE(writer.ok());
+    EXPECT_FALSE(reader.ok());
+    EXPECT_EQ(writer.position(), 2u);
+    EXPECT_EQ(reader.position(), 2u);
+    EXPECT_EQ(reader.remaining(), 1u);
+    EXPECT_FALSE(ByteReader(kFields.data(), 3).seek(4));
+}
+
+// Input, then what StripExtension and AddDefaultExtension(".mtx") make of it.
+const struct { const char *in, *stripped, *defaulted; } kExtensionCases[] = {
+    {"walls", "walls", "walls.mtx"}, {"../x.y", "../x", "../x.y"}, {"..\\x.y", "..\\x", "..\\x.y"},
+    {"./a/b.c", "./a/b", "./a/b.c"}, {".", "", "..mtx"}, {"", "", ".mtx"}, {".pak", "", ".pak.mtx"},
+    {"dir.d/pak", "dir", "dir.d/pak.mtx"}, {"x/.", "x/", "x/."}, {"d.x\\pak", "d", "d.x\\pak"},
+};
+
+TEST(StringUtil, StripExtensionCutsAtTheFirstDotBeforeAName)
+{
+    for (const auto& c : kExtensionCases)
+        EXPECT_EQ(StripExtension(std::string(c.in)), c.stripped) << c.in;
+}
+
+TEST(StringUtil, AddDefaultExtensionAppendsUnlessTheLastNameHasADot)
+{
+    for (const auto& c : kExtensionCases)
+        EXPECT_EQ(AddDefaultExtension(std::string(c.in), ".mtx"), c.defaulted) << c.in;
+}
+
+// Texts differ by more than case in prefixes, and in the neighbours of A to Z.
+TEST(StringUtil, CaseFoldingTouchesOnlyAsciiLetters)
+{
+    const std::pair<char, char> folds[] = {{'A', 'a'}, {'Z', 'z'}, {'@', '@'}, {'[', '['}, {'z', 'z'},
+                                           {'\xC4', '\xC4'}};
+    for (const auto& [in, out] : folds)
+        EXPECT_EQ(FoldAsciiCase(in), out) << in;
+    EXPECT_TRUE(EqualsIgnoringCase("Ab@[\xC4", "aB@[\xC4"));
+    EXPECT_TRUE(EqualsIgnoringCase("", ""));
+    for (const char* other : {"ab@[", "ab@[\xC4x", "ab`[\xC4", "ab@{\xC4", "ab@[\xE4"}) {
+        EXPECT_FALSE(EqualsIgnoringCase(other, "AB@[\xC4")) << other;
+        EXPECT_FALSE(EqualsIgnoringCase("AB@[\xC4", other)) << other;
     }
 }
 
-TEST(Names, ExtensionRulesCaseFoldingWildcardsAndListingsSortedWithoutCase)
+TEST(DirectorySearch, WildcardsMatchWholeNamesWithoutCase)
 {
-    const struct { const char *in, *stripped, *defaulted; } cases[] = {
-        {"../x.y", "../x", "../x.y"}, {"walls", "walls", "walls.mtx"}, {".", "", "..mtx"},
-        {"..\\x.y", "..\\x", "..\\x.y"}, {"", "", ".mtx"}, {"dir.d/pak", "dir", "dir.d/pak.mtx"},
-        {".pak", "", ".pak.mtx"}, {"x/.", "x/", "x/."}, {"d.x\\pak", "d", "d.x\\pak"}, {"./a/b.c", "./a/b", "./a/b.c"},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(StripExtension(c.in), c.stripped) << c.in;
-        EXPECT_EQ(AddDefaultExtension(c.in, ".mtx"), c.defaulted) << c.in;
-    }
-    for (int c = 0; c < 256; ++c)
-        ASSERT_EQ(FoldAsciiCase(static_cast<char>(c)), static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c)) << c;
-    EXPECT_TRUE(EqualsIgnoringCase("Ab@[\xC4", "aB@[\xC4") && EqualsIgnoringCase("", ""));
-    for (const char* other : {"ab@[", "ab@[\xC4x", "ab`[\xC4", "ab@{\xC4", "ab@[\xE4"})  // prefixes, neighbours of A-Z
-        EXPECT_FALSE(EqualsIgnoringCase(other, "AB@[\xC4") || EqualsIgnoringCase("AB@[\xC4", other)) << other;
-    const struct { const char *pattern, *name; bool matches; } matches[] = {
+    const struct { const char *pattern, *name; bool matches; } cases[] = {
         {"*", "", true}, {"", "", true}, {"", "a", false}, {"?", "", false}, {"*.m", "w.m.b", false}, {".*", "", true},
         {"a.*", "a", true}, {"a.*", "ab", false}, {"a?", "a.", true}, {"*.mtx", "w.mt", false}, {"?b", "ab", true},
         {"?ab", "ab", false}, {"a?c", "ac", false}, {"ab", "abc", false}, {"a*b*c", "aXbYbc", true},
-        {"*ab", "aab", true}, {"a*b", "ab", true}, {"@[", "`{", false}, {"\xC4", "\xE4", false}, {"w*s", "ws.m", false},
+        {"*ab", "aab", true}, {"a*b", "ab", true}, {"@[", "`{", false}, {"\xC4", "\xE4", false},
+        {"w*s", "ws.m", false},
     };
-    for (const auto& m : matches)
-        EXPECT_EQ(WildcardMatch(m.pattern, m.name), m.matches) << m.pattern << " vs " << m.name;
-    const struct { const char *pattern, *posix, *windows; } splits[] = {
+    for (const auto& c : cases)
+        EXPECT_EQ(WildcardMatch(c.pattern, c.name), c.matches) << c.pattern << " vs " << c.name;
+}
+
+TEST(DirectorySearch, PatternDirectoryEndsAtTheHostsLastSeparator)
+{
+    const struct { const char *pattern, *posix, *windows; } cases[] = {
         {"x*", "", ""}, {"a/b\\c*", "a/", "a/b\\"}, {"C:x*", "", "C:"}, {"C:\\x\\y*", "", "C:\\x\\"}, {"1:x", "", ""},
     };
-    for (const auto& s : splits)
-        EXPECT_EQ(PatternDirectory(s.pattern), kWindowsHost ? s.windows : s.posix) << s.pattern;
-    const auto Listing = [](const std::string& pattern) {  // "@" a link, "/" a directory, "!" neither a file
-        static DirectorySearch search;  // one search for all: every Start begins afresh
-        Names names(search.Start(pattern) ? 0 : 1, "?");  // the directory cannot be read
-        for (FoundFile f; search.Next(f);)
-            names.push_back(f.name + (f.isSymlink ? "@" : "") + (f.isDirectory ? "/" : f.isRegular ? "" : "!"));
-        return names;
-    };
-    const struct { const char* pattern; Names names; } listings[] = {
-        {"*.*", {".hidden.mtx", "_x.mtx", "a", "a.mtx", "ab.mtx", "b.mtx", "C.MTX", "noext", "note.txt", "sub.mtx/"}},
-        {"*.mtx", {".hidden.mtx", "_x.mtx", "a.mtx", "ab.mtx", "b.mtx", "C.MTX", "sub.mtx/"}},
+    for (const auto& c : cases)
+        EXPECT_EQ(PatternDirectory(c.pattern), kWindowsHost ? c.windows : c.posix) << c.pattern;
+}
+
+// A found name marked "@" for a link, "/" for a directory, "!" for neither a directory nor a file.
+std::string Marked(const FoundFile& found)
+{
+    const std::string name = found.name + (found.isSymlink ? "@" : "");
+    if (found.isDirectory)
+        return name + "/";
+    return found.isRegular ? name : name + "!";
+}
+
+// The marked matches of `pattern`, or "?" when its directory cannot be read.
+Names Listing(DirectorySearch& search, const std::string& pattern)
+{
+    Names names;
+    if (!search.Start(pattern))
+        names.push_back("?");
+    for (FoundFile found; search.Next(found);)
+        names.push_back(Marked(found));
+    return names;
+}
+
+TEST_F(InScratchDir, DirectorySearchListsMatchesSortedWithoutCase)
+{
+    const Names all = {".hidden.mtx", "_x.mtx", "a", "a.mtx", "ab.mtx", "b.mtx", "C.MTX", "noext", "note.txt",
+                       "sub.mtx/"};
+    const struct { const char* pattern; Names names; } cases[] = {
+        {"*.*", all}, {"*.mtx", {".hidden.mtx", "_x.mtx", "a.mtx", "ab.mtx", "b.mtx", "C.MTX", "sub.mtx/"}},
         {"?.MTX", {"a.mtx", "b.mtx", "C.MTX"}}, {"A*", {"a", "a.mtx", "ab.mtx"}}, {"noext.*", {"noext"}}, {"zz*", {}},
         {"missing/*", {"?"}}, {"note.txt/*", {"?"}}, {"sub.mtx/*", {"t/"}}, {"n*", {"noext", "note.txt"}},
     };
-    ScratchDir dir;
-    WorkingDirectory inside(dir.path());
-    for (const std::string& name : listings[0].names)  // "*.*" lists them all; the folder holds one more
-        name.back() == '/' ? void(fs::create_directories(name + "t")) : WriteFileBytes(name, ToBytes("x"));
-    for (const auto& c : listings)
-        EXPECT_EQ(Listing(c.pattern), c.names) << c.pattern;
-#ifndef _WIN32  // fifos, symbolic links, raw byte names and names differing in case only
-    ASSERT_TRUE(fs::create_directories("kinds/folder") && MakeFifo("kinds/pipe"));
-    for (const std::string target : {"file", "folder", "pipe", "no"})
-        fs::create_symlink(target, "kinds/to-" + target);
-    for (const char* name : {"kinds/file", "kinds/File", "kinds/\xC3\xA9"})  // a tie without case: the bytes decide
+    for (const std::string& name : Names(all.begin(), all.end() - 1))
         WriteFileBytes(name, ToBytes("x"));
-    EXPECT_EQ(Listing("kinds/*"), (Names{"File", "file", "folder/", "pipe!", "to-file@", "to-folder@/", "to-no@!",
-                                         "to-pipe@!", "\xC3\xA9"}));
-#endif
+    fs::create_directories("sub.mtx/t");
+    DirectorySearch search;  // one search for all: every Start begins afresh
+    for (const auto& c : cases)
+        EXPECT_EQ(Listing(search, c.pattern), c.names) << c.pattern;
 }
 
-TEST(Host, FilesReadWrittenRemovedAndReplacedOrLeftAloneAndYesNoReadsOneLine)
+#ifndef _WIN32  // fifos, symbolic links, raw byte names and names differing in case only
+TEST_F(InScratchDir, DirectorySearchTellsTheKindOfEveryMatch)
 {
-    ScratchDir dir;
-    WorkingDirectory inside(dir.path());
-    std::FILE* file = std::fopen("f", "w+b");
-    const ByteSpan spans[] = {{"ab", 2}, {"", 0}, {"cde", 3}, {"fghi", 4}};
-    std::string errorText;
-    const std::vector<ByteSpan> many(3000, ByteSpan{"x", 1});  // more pieces than one system call takes
-    char back[16] = {};
-    ASSERT_TRUE(file && WriteAt(file, 3, spans, 4) == 9 && WriteAt(file, 0, spans + 3, 1) == 4);
-    EXPECT_TRUE(FileLength(file) == 12 && ReadAt(file, 0, back, 12) && std::string(back, 12) == "fghibcdefghi");
-    EXPECT_FALSE(ReadAt(file, 9, back, 4) || ReadAt(file, -1, back, 1) || ReadAt(nullptr, 0, back, 1));
-    EXPECT_TRUE(WriteAt(file, -1, spans, 1) == 0 && FileLength(nullptr) == -1 && IsWritableFile("f", errorText));
-    EXPECT_TRUE(WriteAt(file, 12, many.data(), many.size()) == 3000 && FileLength(file) == 3012);
-    std::fclose(file), WriteFileBytes("empty", {});
-    const auto fails = [&](bool done, const char* prefix = "", const char* posixText = kNoSuchFile) {
-        return !done && IsHostError(errorText, prefix, posixText);
+    ASSERT_TRUE(fs::create_directory("folder"));
+    ASSERT_TRUE(MakeFifo("pipe"));
+    for (const std::string target : {"file", "folder", "pipe", "no"})
+        fs::create_symlink(target, "to-" + target);
+    for (const char* name : {"file", "File", "\xC3\xA9"})  // a tie without case: the bytes decide
+        WriteFileBytes(name, ToBytes("x"));
+    DirectorySearch search;
+    const Names expected = {"File", "file", "folder/", "pipe!", "to-file@", "to-folder@/", "to-no@!", "to-pipe@!",
+                            "\xC3\xA9"};
+    EXPECT_EQ(Listing(search, "*"), expected);
+}
+#endif
+
+const ByteSpan kSpans[] = {{"ab", 2}, {"", 0}, {"cde", 3}, {"fghi", 4}};
+using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+
+// More spans than one system call takes, empty ones among them.
+TEST_F(InScratchDir, WriteAtGathersEverySpanAtTheOffset)
+{
+    const File file(std::fopen("f", "w+b"), std::fclose);
+    std::vector<ByteSpan> spans(3000, ByteSpan{"x", 1});
+    spans.insert(spans.begin(), std::begin(kSpans), std::end(kSpans));
+    ASSERT_EQ(WriteAt(file.get(), 3, spans.data(), spans.size()), 3009u);
+    ASSERT_EQ(WriteAt(file.get(), 0, kSpans + 3, 1), 4u);
+    EXPECT_EQ(FileLength(file.get()), 3012);
+    std::string back(14, '\0');
+    EXPECT_TRUE(ReadAt(file.get(), 0, back.data(), back.size()));
+    EXPECT_EQ(back, "fghibcdefghixx");
+}
+
+TEST_F(InScratchDir, PositionedCallsRefuseWhatLiesOutsideTheFile)
+{
+    const File file(std::fopen("f", "w+b"), std::fclose);
+    ASSERT_EQ(WriteAt(file.get(), 0, kSpans, 4), 9u);
+    char back[4];
+    EXPECT_FALSE(ReadAt(file.get(), 6, back, 4));
+    EXPECT_FALSE(ReadAt(file.get(), -1, back, 1));
+    EXPECT_FALSE(ReadAt(nullptr, 0, back, 1));
+    EXPECT_EQ(WriteAt(file.get(), -1, kSpans, 1), 0u);
+    EXPECT_EQ(WriteAt(nullptr, 0, kSpans, 1), 0u);
+    EXPECT_EQ(FileLength(nullptr), -1);
+}
+
+// No reason: the file is read whole. The tool's own reasons are the same text on every host.
+TEST_F(InScratchDir, ReadWholeFileReadsOnlyRegularFilesUpToTheLimit)
+{
+    WriteFileBytes("f", ToBytes("twelve bytes"));
+    WriteFileBytes("empty", {});
+    fs::create_directory("sub");
+    const struct { const char *name, *file; size_t limit; const char* reason; bool own = false; } cases[] = {
+        {"as long as the limit", "f", 12, nullptr}, {"empty", "empty", 0, nullptr},
+        {"longer than the limit", "f", 11, "file too large", true}, {"missing", "missing", 99, kNoSuchFile},
+        {"a folder", "sub", 99, "not a regular file"},
+        {"a fifo, which would block", MakeFifo("pipe") ? "pipe" : "sub", 99, "not a regular file"},
     };
-    EXPECT_TRUE(MakeDir("sub", errorText) && MakeDir("sub", errorText) && fails(MakeDir("no/d", errorText)));
-    const struct { const char* name; size_t maxSize; const char* error; } cases[] = {
-        {"f", 5000, nullptr}, {"empty", 0, nullptr}, {"f", 11, "file too large"}, {"missing", 9, kNoSuchFile},
-        {"sub", 9, "not a regular file"}, {MakeFifo("pipe") ? "pipe" : "sub", 9, "not a regular file"},
-    };
-    FileBytes got;
     for (const auto& c : cases) {
-        const bool read = ReadWholeFile(c.name, c.maxSize, got, errorText);
-        EXPECT_TRUE(c.error ? fails(read, "", c.error) && (c.error[0] != 'f' || errorText == c.error)  // own text
-                    : read && Bytes(got.data.get(), got.data.get() + got.size) == ReadFileBytes(c.name)) << c.name;
+        FileBytes got;
+        EXPECT_EQ(ReadWholeFile(c.file, c.limit, got, m_error), c.reason == nullptr) << c.name;
+        if (!c.reason)
+            EXPECT_EQ(Bytes(got.data.get(), got.data.get() + got.size), ReadFileBytes(c.file)) << c.name;
+        else if (c.own)
+            EXPECT_EQ(m_error, c.reason) << c.name;
+        else
+            EXPECT_TRUE(IsHostError(m_error, "", c.reason)) << c.name;
     }
-    fs::permissions("f", fs::perms::all, fs::perm_options::remove);
-    // Read-only also for a user the system lets write it.
-    EXPECT_FALSE(IsWritableFile("f", errorText) || IsWritableFile("missing", errorText));
-    fs::permissions("f", fs::perms::owner_write, fs::perm_options::add);
-    EXPECT_TRUE(RemoveFile("f", errorText) && !FileExists("f") && fails(RemoveFile("f", errorText)));
-    EXPECT_TRUE(fails(RemoveFile("sub", errorText), "", "Is a directory") && IsFolder("sub") && !IsFolder("empty"));
-    const struct { const char *input; bool yes; const char* rest; } answers[] = {  // only a first non-blank n means no
+}
+
+// Each call in turn: success, or failure with the host's reason. A file without write bits is read-only also for a
+// user the system lets write it; a folder is never removed.
+TEST_F(InScratchDir, FileCallsSucceedOrGiveTheHostsReason)
+{
+    WriteFileBytes("f", {1});
+    WriteFileBytes("locked", {1});
+    fs::permissions("locked", fs::perms::all, fs::perm_options::remove);
+    const struct { const char* name; std::function<bool()> call; const char* reason; } cases[] = {
+        {"make a folder", [&] { return MakeDir("sub", m_error); }, nullptr},
+        {"make it again", [&] { return MakeDir("sub", m_error); }, nullptr},
+        {"make one in a missing folder", [&] { return MakeDir("no/sub", m_error); }, kNoSuchFile},
+        {"a writable file", [&] { return IsWritableFile("f", m_error); }, nullptr},
+        {"a missing file to write", [&] { return IsWritableFile("missing", m_error); }, kNoSuchFile},
+        {"a file without write bits", [&] { return IsWritableFile("locked", m_error); }, "Permission denied"},
+        {"remove a file", [&] { return RemoveFile("f", m_error); }, nullptr},
+        {"remove it again", [&] { return RemoveFile("f", m_error); }, kNoSuchFile},
+        {"remove a folder", [&] { return RemoveFile("sub", m_error); }, "Is a directory"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.call(), c.reason == nullptr) << c.name;
+        if (c.reason) {
+            EXPECT_TRUE(IsHostError(m_error, "", c.reason)) << c.name;
+        }
+    }
+    EXPECT_TRUE(IsFolder("sub"));
+    EXPECT_FALSE(FileExists("f"));
+}
+
+// A stream that reads `text`.
+File Piped(const std::string& text)
+{
+    File stream(std::tmpfile(), std::fclose);
+    EXPECT_EQ(std::fwrite(text.data(), 1, text.size(), stream.get()), text.size());
+    std::rewind(stream.get());
+    return stream;
+}
+
+// One line is read; only a first non-blank 'n' or 'N' means no. Nothing is shown when the answer comes from a pipe.
+TEST(AskYesNo, ReadsOneLineWhereOnlyALeadingNMeansNo)
+{
+    const struct { const char *input; bool yes; const char* rest; } cases[] = {
         {"", true, ""}, {"\n", true, ""}, {"\nn\n", true, "n\n"}, {"yes\nno", true, "no"}, {"  no\nyes", false, "yes"},
         {"\tN", false, ""}, {" \t nah\n\n", false, "\n"}, {"x no\n", true, ""}, {"-n\n", true, ""},
     };
-    testing::internal::CaptureStderr();  // a prompt only when asked on a terminal
-    for (const auto& c : answers) {
-        std::FILE* piped = std::tmpfile();
-        ASSERT_TRUE(piped && std::fputs(c.input, piped) >= 0 && std::fseek(piped, 0, SEEK_SET) == 0);
-        EXPECT_EQ(AskYesNo("Mtxmake", "Use shared palette", "", piped), c.yes) << c.input;
+    testing::internal::CaptureStderr();
+    for (const auto& c : cases) {
+        const auto piped = Piped(c.input);
+        EXPECT_EQ(AskYesNo("Mtxmake", "Use shared palette", "", piped.get()), c.yes) << c.input;
         char rest[8] = {};
-        EXPECT_STREQ((std::fread(rest, 1, sizeof rest - 1, piped), rest), c.rest) << c.input;
-        std::fclose(piped);
+        EXPECT_EQ(std::fread(rest, 1, sizeof rest - 1, piped.get()), std::strlen(c.rest)) << c.input;
+        EXPECT_STREQ(rest, c.rest) << c.input;
     }
-#ifndef _WIN32  // a terminal gets the prompt on standard error; a Windows console gets a message box
-    const int master = posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
-    std::FILE* terminal = std::fopen(ptsname(master), "r");
-    ASSERT_TRUE(terminal && write(master, "n\n", 2) == 2);
-    EXPECT_FALSE(AskYesNo("Mtxmake", "Use shared palette", "", terminal));
-    std::fclose(terminal), close(master);
-#endif
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), kWindowsHost ? "" : "Mtxmake: Use shared palette? [Y/n] ");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 
+#ifndef _WIN32  // a Windows console gets a message box
+TEST(AskYesNo, PromptsOnStandardErrorWhenReadingATerminal)
+{
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    std::FILE* terminal = std::fopen(ptsname(master), "r");
+    ASSERT_NE(terminal, nullptr);
+    ASSERT_EQ(write(master, "n\n", 2), 2);
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(AskYesNo("Mtxmake", "Use shared palette", "", terminal));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Mtxmake: Use shared palette? [Y/n] ");
+    std::fclose(terminal);
+    close(master);
+}
+#endif
+
 // Staged replacement: the target holds its old bytes or its new ones, never anything else.
-class StagedFile : public testing::Test {
+class StagedFile : public InScratchDir {
 protected:
-    StagedFile() : m_inside(m_dir.path()) {}
     // A staging file "staged" holding `bytes`, still open.
     std::FILE* Staged(const Bytes& bytes)
     {
@@ -182,12 +330,9 @@ protected:
         EXPECT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), stream), bytes.size());
         return stream;
     }
-    ScratchDir m_dir;
-    WorkingDirectory m_inside;
-    std::string m_error;
 };
 
-TEST_F(StagedFile, AFailedMoveLeavesTheTargetAndRemovesTheStagedFile)
+TEST_F(StagedFile, AFailedMoveLeavesOnlyTheTarget)
 {
     fs::create_directories("target/inside");  // no file can be renamed over a folder that holds something
     EXPECT_FALSE(MoveStagedOver(Staged({4, 5}), "staged", "target", m_error));
@@ -196,7 +341,7 @@ TEST_F(StagedFile, AFailedMoveLeavesTheTargetAndRemovesTheStagedFile)
     EXPECT_FALSE(FileExists("staged"));
 }
 
-TEST_F(StagedFile, ALeftoverIsRemovedButAFileStillBeingWrittenStays)
+TEST_F(StagedFile, OnlyALeftoverIsRemovedNeverAFileStillBeingWritten)
 {
     std::FILE* live = Staged({1});
     RemoveStagingLeftover("staged");
@@ -212,13 +357,9 @@ TEST_F(StagedFile, AScratchFileLeavesNothingBehind)
 {
     std::FILE* scratch = CreateScratchFile("", m_error);
     ASSERT_NE(scratch, nullptr) << m_error;
-    const ByteSpan span{"abc", 3};
-    EXPECT_EQ(WriteAt(scratch, 0, &span, 1), 3u);
-    char back[3] = {};
-    EXPECT_TRUE(ReadAt(scratch, 0, back, 3));
-    EXPECT_EQ(std::string(back, 3), "abc");
+    EXPECT_GE(std::fputs("abc", scratch), 0);
     std::fclose(scratch);
-    EXPECT_EQ(std::distance(fs::directory_iterator("."), fs::directory_iterator()), 0);
+    EXPECT_EQ(FilesIn("."), std::set<std::string>{});
 }
 
 #ifndef _WIN32  // permission bits and symbolic links
@@ -240,3 +381,5 @@ TEST_F(StagedFile, LinksResolveToTheFileTheyName)
     EXPECT_EQ(ResolveLinks("target"), "target");
 }
 #endif
+
+}  // namespace

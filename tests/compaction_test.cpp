@@ -1,14 +1,9 @@
 // Package compaction: CResFile::mfOptimize, and Mtxtrim walking a tree, failing and being killed.
-#include "archive/ResFile.h"
 #include "common/Banner.h"
 #include "support/TestSupport.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <chrono>
-#include <csignal>
-#include <filesystem>
 #include <functional>
 #include <memory>
 #include <random>
@@ -16,12 +11,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-std::string Err(const CResFile& package) { return package.mfGetError() ? package.mfGetError() : ""; }
-// A call's result, then the error text the handle holds after it.
-std::string Outcome(int64_t result, const CResFile& package) { return std::to_string(result) + " " + Err(package); }
-Bytes Set(Bytes bytes, size_t at, int32_t value) { return SetI32(bytes, at, value), bytes; }
-const std::string kAccessDenied = kWindowsHost ? "Access denied." : "Permission denied";
-const std::string kFileExists = kWindowsHost ? "File exists." : "File exists";
 
 // A package of the flushed layout with dead space, some empty entries and its chain in an order of its own.
 Bytes RandomPackage(std::mt19937& random, size_t maxSize)
@@ -35,56 +24,72 @@ Bytes RandomPackage(std::mt19937& random, size_t maxSize)
     }
     Bytes package = MakePackageBytes(entries, random() % 50);
     std::vector<int32_t> records;
-    for (int32_t at = 20; at >= 0; at = GetI32(package, static_cast<size_t>(at) + 72))
-        records.push_back(at);
+    for (size_t i = 0; i < entries.size(); ++i)
+        records.push_back(static_cast<int32_t>(RecordAt(package, i)));
     std::shuffle(records.begin(), records.end(), random);
-    SetI32(package, 16, records[0]);
+    SetI32(package, kHeaderFirstRecordOffset, records[0]);
     for (size_t i = 0; i < records.size(); ++i) {
         const auto at = static_cast<size_t>(records[i]);
-        package[at + 63] = 'z';  // after the terminator: carried as it is
+        const bool last = i + 1 == records.size();
+        package[at + kNameSize - 1] = 'z';  // after the terminator: carried as it is
         if (i == 1)
-            SetI32(package, at + 68, 0);  // stored at the file's start: legal, if odd
-        SetI32(package, at + 72, i + 1 < records.size() ? records[i + 1] : -1 - static_cast<int32_t>(i));
+            SetI32(package, at + kRecordOffsetOffset, 0);  // stored at the file's start: legal, if odd
+        SetI32(package, at + kRecordNextOffset, last ? -1 - static_cast<int32_t>(i) : records[i + 1]);
     }
     return package;
 }
 
-TEST(Compaction, KeepsEveryEntryInChainOrderOrFailsLeavingThePackageAsItWas)
+TEST_F(InScratchDir, CompactionKeepsEveryEntryInChainOrder)
 {
-    ScratchDir scratch;
-    WorkingDirectory cwd(scratch.path());
-    const std::string path = scratch / "p.mtx";
     std::mt19937 random(99);
     for (int round = 0; round < 12; ++round) {
-        const Bytes original = RandomPackage(random, 300), expected = Compacted(original);
-        WriteFileBytes(path, original);
-        CResFile package(path.c_str());
+        const Bytes original = RandomPackage(random, 300);
+        const Bytes expected = Compacted(original);
+        WriteFileBytes("p.mtx", original);
+        CResFile package("p.mtx");
         ASSERT_EQ(package.Open(RA_READ), 1);
         ASSERT_EQ(Outcome(package.mfOptimize(0), package), "1 ");
-        EXPECT_EQ(ReadFileBytes(path), expected) << round;
-        EXPECT_EQ(std::distance(fs::directory_iterator("."), fs::directory_iterator()), 1);  // nothing else is left
-        for (int32_t i = 0; i < package.mfGetCount(); ++i)  // the directory is the new one
-            EXPECT_EQ(package.mfGetEntry(i).offset, GetI32(expected, 20 + 88 * static_cast<size_t>(i) + 68));
+        EXPECT_EQ(ReadFileBytes("p.mtx"), expected) << round;
+        EXPECT_EQ(FilesIn("."), std::set<std::string>{"p.mtx"});
+        for (int32_t i = 0; i < package.mfGetCount(); ++i)  // the handle has the new directory
+            EXPECT_EQ(package.mfGetEntry(i).offset, GetI32(expected, RecordAt(expected, i) + kRecordOffsetOffset));
     }
+}
+
+// The handle keeps the old directory, and nothing but a folder in the staging file's way stays beside the package.
+TEST_F(InScratchDir, AFailedCompactionLeavesThePackageAsItWas)
+{
+    const std::string path = m_dir / "p.mtx";
+    const std::string staging = m_dir / ".p.mtx.staging";
     const Bytes good = MakePackageBytes({{"a", Packed(Bytes(200, 1)), 2, RC_LZSS}, {"b", Bytes(9, 2)}}, 100);
-    const std::string in = " in resource file <" + path + ">", opt = "0 CResFile::mfOptimize - ";
-    const std::string staging = scratch / ".p.mtx.staging";
+    const size_t first = RecordAt(good, 0);
+    const int32_t justFits = INT32_MAX - static_cast<int32_t>(2 * kRecordSize + kHeaderSize + 9);
+    const std::string in = " in resource file <" + path + ">";
+    const std::string opt = "0 CResFile::mfOptimize - ";
     const std::string readData = opt + "Error read data" + in;
     const std::string fullDisk = opt + "Error write resource file <" + staging + ">";
     std::shared_ptr<void> limit;  // a file-size limit the case sets for the compaction alone
-    const struct { Bytes package; std::function<void(CResFile&)> prepare; std::string outcome; } cases[] = {
-        {good, [&](CResFile&) { fs::create_directory(staging); },  // a folder is no leftover to remove
+    const struct { const char* name; Bytes package; std::function<void(CResFile&)> prepare; std::string outcome; }
+        cases[] = {
+        {"a folder is no leftover to remove", good, [&](CResFile&) { fs::create_directory(staging); },
          opt + "Can't create resource file <" + staging + "> (" + kFileExists + ")"},
-        {Set(good, 20 + 68, 10000), {}, readData}, {Set(good, 20 + 68, -1), {}, readData},
-        {Set(good, 20 + 64, -1), {}, readData}, {Set(good, 20 + 64, INT32_MAX - 196 - 9), {}, readData},  // just fits
-        {Set(good, 20 + 64, INT32_MAX - 196 - 8), {}, opt + "Resource file <" + path + "> is too large to compact"},
-        {good, [&](CResFile&) { fs::resize_file(path, 150); }, "0 CResFile::mfFlush - Error read directory" + in},
-        {good, [&](CResFile&) { WriteFileBytes(path, Set(good, 12, 3)); }, opt + "Error number directory files" + in},
-        {good, [](CResFile& p) { p.mfClose(); }, opt + "Resource file <> is not open"},
+        {"data past the end", WithI32(good, first + kRecordOffsetOffset, 10000), {}, readData},
+        {"data before the start", WithI32(good, first + kRecordOffsetOffset, -1), {}, readData},
+        {"a negative size", WithI32(good, first + kRecordSizeOffset, -1), {}, readData},
+        {"a size that just fits", WithI32(good, first + kRecordSizeOffset, justFits), {}, readData},
+        {"a size one too large", WithI32(good, first + kRecordSizeOffset, justFits + 1), {},
+         opt + "Resource file <" + path + "> is too large to compact"},
+        {"the file cut meanwhile", good, [&](CResFile&) { fs::resize_file(path, 150); },
+         "0 CResFile::mfFlush - Error read directory" + in},
+        {"the directory changed meanwhile", good,
+         [&](CResFile&) { WriteFileBytes(path, WithI32(good, kHeaderCountOffset, 3)); },
+         opt + "Error number directory files" + in},
+        {"a closed handle", good, [](CResFile& p) { p.mfClose(); }, opt + "Resource file <> is not open"},
 #ifndef _WIN32  // a full disk comes from the file-size limit
         // The staged bytes wait in the stream's buffer till it closes; the last of them does not fit.
-        {good, [&](CResFile&) { limit = std::make_shared<FileSizeLimit>(Compacted(good).size() - 1); }, fullDisk},
-        {MakePackageBytes({{"a", Bytes(9000, 1)}, {"b", Bytes(9, 2)}}),
+        {"the last byte does not fit", good,
+         [&](CResFile&) { limit = std::make_shared<FileSizeLimit>(Compacted(good).size() - 1); }, fullDisk},
+        {"the disk fills in the middle", MakePackageBytes({{"a", Bytes(9000, 1)}, {"b", Bytes(9, 2)}}),
          [&](CResFile&) { limit = std::make_shared<FileSizeLimit>(5000); }, fullDisk},
 #endif
     };
@@ -92,34 +97,45 @@ TEST(Compaction, KeepsEveryEntryInChainOrderOrFailsLeavingThePackageAsItWas)
         WriteFileBytes(path, c.package);
         CResFile package(path.c_str());
         ASSERT_EQ(package.Open(RA_READ), 1);
-        const Bytes before = c.prepare ? (c.prepare(package), ReadFileBytes(path)) : c.package;
+        if (c.prepare)
+            c.prepare(package);
+        const Bytes before = ReadFileBytes(path);
         const std::string outcome = Outcome(package.mfOptimize(0), package);
         limit.reset();
-        EXPECT_EQ(outcome, c.outcome);
-        EXPECT_EQ(ReadFileBytes(path), before);
-        EXPECT_EQ(package.mfGetCount(), 2);  // the handle keeps the old directory
-        EXPECT_EQ(std::distance(fs::directory_iterator("."), fs::directory_iterator()), 1 + IsDirectory(staging));
+        EXPECT_EQ(outcome, c.outcome) << c.name;
+        EXPECT_EQ(ReadFileBytes(path), before) << c.name;
+        EXPECT_EQ(package.mfGetCount(), 2) << c.name;
+        std::set<std::string> left = {"p.mtx"};
+        if (IsDirectory(staging))
+            left.insert(".p.mtx.staging");
+        EXPECT_EQ(FilesIn("."), left) << c.name;
         fs::remove(staging);
     }
-    // An unflushed handle is refused.
-    WriteFileBytes(path, good);
-    CResFile extended(path.c_str());
+}
+
+TEST_F(InScratchDir, CompactionRefusesAHandleWithUnflushedEntries)
+{
+    const Bytes good = MakePackageBytes({{"a", Bytes(9, 1)}});
+    WriteFileBytes("p.mtx", good);
+    CResFile extended("p.mtx");
     ASSERT_EQ(extended.Open(RA_READ | RA_WRITE), 1);
     const DirEntry entry{{'n'}, 1, 0, 0, 2, RC_NONE, good.data(), 0};
-    ASSERT_EQ(extended.mfFileAdd(&entry), 3);
-    EXPECT_EQ(Outcome(extended.mfOptimize(0), extended), opt + "Unflushed files" + in);
+    ASSERT_EQ(extended.mfFileAdd(&entry), 2);
+    EXPECT_EQ(Outcome(extended.mfOptimize(0), extended),
+              "0 CResFile::mfOptimize - Unflushed files in resource file <p.mtx>");
+    EXPECT_EQ(ReadFileBytes("p.mtx"), good);
 }
 
 #ifdef MTXTRIM_EXE
 
-// Mtxtrim's output around `lines`, each ending in a line feed; Windows prints its paths
-// with backslashes.
+const std::string kTrimBanner = std::string("Mtxtrim v1.0") + kMakerNotice + "\n \n";
+
+// Mtxtrim's output around `lines`, each ending in a line feed; Windows prints its paths with backslashes.
 std::string TrimOutput(std::string lines, int total)
 {
     if (kWindowsHost)
         std::replace(lines.begin(), lines.end(), '/', '\\');
-    return std::string("Mtxtrim v1.0") + kMakerNotice + "\n \n" + lines + "\n " + std::to_string(total) +
-           " file(s) is optimized\n";
+    return kTrimBanner + lines + "\n " + std::to_string(total) + " file(s) is optimized\n";
 }
 
 // A package with dead space behind its packed entry.
@@ -128,7 +144,7 @@ Bytes LoosePackage(const char* name)
     return MakePackageBytes({{name, Packed(ToBytes("texture bytes")), 2, RC_LZSS}, {"b", ToBytes("more")}}, 16);
 }
 
-TEST(Mtxtrim, WalksTheTreeAndCountsOnlySuccessfulCompactions)
+TEST(Mtxtrim, CompactsEveryPackageBelowTheFolder)
 {
     ScratchDir scratch;
     for (const char* folder : {"sub", "sub/deeper", ".hidden", "_Temp.d"})
@@ -136,12 +152,14 @@ TEST(Mtxtrim, WalksTheTreeAndCountsOnlySuccessfulCompactions)
     const struct { std::string name; Bytes bytes; bool compacts; } files[] = {
         {"a.mtx", LoosePackage("a"), true}, {"sub/b.any", LoosePackage("b"), true},
         {"sub/_Temp", LoosePackage("c"), true}, {"sub/deeper/d", LoosePackage("d"), true},
-        {"_Temp.d/e.mtx", Set(LoosePackage("e"), 20 + 64, 0), true}, {".x.mtx", LoosePackage("x"), false},
-        {".hidden/h.mtx", LoosePackage("h"), false}, {"notes.txt", ToBytes("text"), false},
-        {"_Temp", ToBytes("a user's notes"), false}, {"empty.mtx", MakePackageBytes({}), false},
-        {"bad.mtx", Set(LoosePackage("f"), 20 + 68, 99999), false}, {"locked.mtx", LoosePackage("l"), false}};
-    for (const auto& [name, bytes, compacts] : files)
-        WriteFileBytes(scratch / name, bytes);
+        {"_Temp.d/e.mtx", WithI32(LoosePackage("e"), RecordAt(LoosePackage("e"), 0) + kRecordSizeOffset, 0), true},
+        {".x.mtx", LoosePackage("x"), false}, {".hidden/h.mtx", LoosePackage("h"), false},
+        {"notes.txt", ToBytes("text"), false}, {"_Temp", ToBytes("a user's notes"), false},
+        {"empty.mtx", MakePackageBytes({}), false},
+        {"bad.mtx", WithI32(LoosePackage("f"), RecordAt(LoosePackage("f"), 0) + kRecordOffsetOffset, 99999), false},
+        {"locked.mtx", LoosePackage("l"), false}};
+    for (const auto& file : files)
+        WriteFileBytes(scratch / file.name, file.bytes);
     fs::permissions(scratch / "locked.mtx", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
     WriteFileBytes(scratch / ".a.mtx.staging", LoosePackage("s"));  // left by a killed run
     MakeFifo(scratch / "pipe.mtx");                                   // opening it would block
@@ -151,21 +169,40 @@ TEST(Mtxtrim, WalksTheTreeAndCountsOnlySuccessfulCompactions)
         "Warning: CResFile::mfOptimize - Resource file <locked.mtx> is read-only (" + kAccessDenied + ")\n"
         " Process: 'sub/_Temp'\n Process: 'sub/b.any'\n Process: 'sub/deeper/d'\n", 5));
     EXPECT_EQ(run.status, 3);  // two packages could not be compacted
-    for (const auto& [name, bytes, compacts] : files)
-        EXPECT_EQ(ReadFileBytes(scratch / name), compacts ? Compacted(bytes) : bytes) << name;
+    for (const auto& file : files)
+        EXPECT_EQ(ReadFileBytes(scratch / file.name), file.compacts ? Compacted(file.bytes) : file.bytes) << file.name;
     EXPECT_FALSE(FileExists(scratch / ".a.mtx.staging"));
 }
 
-TEST(Mtxtrim, AFolderArgumentLimitsTheWalkToIt)
+// One folder walks that folder alone; anything else gets the usage and touches nothing.
+TEST(Mtxtrim, ArgumentsChooseTheFolderToWalk)
 {
-    ScratchDir scratch;
-    fs::create_directories(scratch / "sub/deeper");
-    WriteFileBytes(scratch / "a.mtx", LoosePackage("a"));
-    WriteFileBytes(scratch / "sub/deeper/d.mtx", LoosePackage("d"));
-    const RunResult run = RunTool(MTXTRIM_EXE, {"sub"}, scratch.path());
-    EXPECT_EQ(run.out, TrimOutput(" Process: 'sub/deeper/d.mtx'\n", 1));
-    EXPECT_EQ(ReadFileBytes(scratch / "sub/deeper/d.mtx"), Compacted(LoosePackage("d")));
-    EXPECT_EQ(ReadFileBytes(scratch / "a.mtx"), LoosePackage("a"));
+    const std::string usage = kTrimBanner + "usage: Mtxtrim [folder]\n";
+    const struct {
+        const char* name;
+        std::vector<std::string> args;
+        std::string out;
+        bool top = false, deep = false;  // whether a.mtx and sub/d.mtx are compacted
+    } cases[] = {
+        {"the working folder", {"."}, TrimOutput(" Process: './a.mtx'\n Process: './sub/d.mtx'\n", 2), true, true},
+        {"a folder below", {"sub"}, TrimOutput(" Process: 'sub/d.mtx'\n", 1), false, true},
+        {"short help", {"-h"}, usage}, {"long help", {"--help"}, usage}, {"Windows help", {"/?"}, usage},
+        {"an option", {"-x"}, usage}, {"a plus option", {"+x"}, usage}, {"two folders", {".", "."}, usage},
+        {"a file", {"notes.txt"}, usage}, {"a missing folder", {"missing"}, usage},
+    };
+    for (const auto& c : cases) {
+        ScratchDir scratch;
+        fs::create_directory(scratch / "sub");
+        WriteFileBytes(scratch / "a.mtx", LoosePackage("a"));
+        WriteFileBytes(scratch / "sub/d.mtx", LoosePackage("d"));
+        WriteFileBytes(scratch / "notes.txt", ToBytes("text"));
+        const RunResult run = RunTool(MTXTRIM_EXE, c.args, scratch.path());
+        EXPECT_EQ(run.out, c.out) << c.name;
+        EXPECT_EQ(run.status, c.out == usage ? 1 : 0) << c.name;
+        EXPECT_EQ(ReadFileBytes(scratch / "a.mtx"), c.top ? Compacted(LoosePackage("a")) : LoosePackage("a")) << c.name;
+        EXPECT_EQ(ReadFileBytes(scratch / "sub/d.mtx"), c.deep ? Compacted(LoosePackage("d")) : LoosePackage("d"))
+            << c.name;
+    }
 }
 
 TEST(Mtxtrim, AnAlreadyCompactPackageIsNotWrittenAgain)
@@ -183,51 +220,6 @@ TEST(Mtxtrim, AnAlreadyCompactPackageIsNotWrittenAgain)
     EXPECT_EQ(FileIdentity(scratch / "a.mtx"), identity);
 }
 
-TEST(Mtxtrim, AnythingButOneFolderGetsTheUsageAndTouchesNothing)
-{
-    ScratchDir scratch;
-    WriteFileBytes(scratch / "a.mtx", LoosePackage("a"));
-    WriteFileBytes(scratch / "notes.txt", ToBytes("text"));
-    const std::vector<std::string> cases[] = {{"-h"}, {"--help"}, {"/?"}, {"-x"}, {"+x"}, {"."}, {".", "."},
-                                              {"notes.txt"}, {"missing"}};
-    for (const auto& args : cases) {
-        SCOPED_TRACE(args.size() == 1 ? args[0] : "two folders");
-        const RunResult run = RunTool(MTXTRIM_EXE, args, scratch.path());
-        const bool oneFolder = args.size() == 1 && args[0] == ".";
-        EXPECT_EQ(run.status, oneFolder ? 0 : 1);
-        EXPECT_EQ(run.out, oneFolder ? TrimOutput(" Process: './a.mtx'\n", 1) : std::string("Mtxtrim v1.0") +
-                                           kMakerNotice + "\n \nusage: Mtxtrim [folder]\n");
-        EXPECT_EQ(ReadFileBytes(scratch / "a.mtx"), oneFolder ? Compacted(LoosePackage("a")) : LoosePackage("a"));
-        WriteFileBytes(scratch / "a.mtx", LoosePackage("a"));
-    }
-}
-
-#ifndef _WIN32  // file-size limits and signals are POSIX's
-TEST(Mtxtrim, KilledAtAnyWriteLeavesTheOldOrTheNewPackage)
-{
-    ScratchDir scratch;
-    fs::create_directory(scratch / "sub");
-    const std::string path = scratch / "sub/big.mtx";
-    std::mt19937 random(5);
-    Bytes original = RandomPackage(random, 2500);
-    while (original.size() < 6000)  // several buffers' worth, so the kill can come at several writes
-        original = RandomPackage(random, 2500);
-    const Bytes compacted = Compacted(original);
-    for (size_t limit = 0; limit <= compacted.size() + 512; limit += 512) {
-        WriteFileBytes(path, original);
-        // The shell counts the limit in 512-byte blocks and leaves SIGXFSZ to kill the program.
-        const std::string shell = "ulimit -f " + std::to_string(limit / 512) + "; exec \"$0\"";
-        const int status = RunTool("/bin/sh", {"-c", shell, MTXTRIM_EXE}, scratch.path()).status;
-        const Bytes now = ReadFileBytes(path);
-        EXPECT_TRUE(limit < compacted.size() ? status == 128 + SIGXFSZ && now == original
-                                             : status == 0 && now == compacted) << limit << ": " << status;
-        const RunResult run = RunTool(MTXTRIM_EXE, {}, scratch.path());
-        EXPECT_EQ(run.out, TrimOutput(" Process: 'sub/big.mtx'\n", 1));
-        EXPECT_EQ(ReadFileBytes(path), compacted);
-        EXPECT_FALSE(FileExists(scratch / "sub/.big.mtx.staging"));
-    }
-}
-#endif
 #endif
 
 }  // namespace

@@ -106,7 +106,7 @@ TEST(GalleryInBrowser, TexturesShowInTheirColoursOverTheCheckerboardWithTheirNam
 
     const RunResult shot = Chromium(dir, page, "--screenshot=" + dir + "/screenshot.png");
     ASSERT_EQ(shot.status, 0) << shot.err;
-    const std::unique_ptr<CImage> image(LoadImageFile((dir + "/screenshot.png").c_str()));
+    const std::unique_ptr<CImage> image = DecodeImageFile(dir + "/screenshot.png");
     ASSERT_NE(image, nullptr);
     EXPECT_EQ(image->m_Width, kWindowWidth);
     // Each solid texture is one block of its own size in its colour; the palette picture's left half is its blue.

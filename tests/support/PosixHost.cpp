@@ -85,10 +85,17 @@ FileSizeLimit::~FileSizeLimit()
     std::signal(SIGXFSZ, m_handler);
 }
 
-bool MakeFifo(const std::string& path)
+int RunToolWithFileLimit(const std::string& exe, const std::vector<std::string>& args, const std::string& cwd,
+                         size_t limit)
 {
-    return mkfifo(path.c_str(), 0644) == 0;
+    // The shell counts the limit in 512-byte blocks and leaves SIGXFSZ to kill the program.
+    const std::string shell = "ulimit -f " + std::to_string(limit / 512) + "; exec \"$0\" \"$@\"";
+    std::vector<std::string> shellArgs = {"-c", shell, exe};
+    shellArgs.insert(shellArgs.end(), args.begin(), args.end());
+    return RunTool("/bin/sh", shellArgs, cwd).status;
 }
+
+bool MakeFifo(const std::string& path) { return mkfifo(path.c_str(), 0644) == 0; }
 
 testing::AssertionResult IsHostError(const std::string& text, const std::string& prefix, const char* posixText)
 {

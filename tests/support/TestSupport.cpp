@@ -2,11 +2,10 @@
 #include "support/TestSupport.h"
 
 #include "archive/Lzss.h"
+#include "archive/MipTexture.h"
+#include "archive/PackageFormat.h"
 #include "common/ByteReader.h"
 #include "common/ByteWriter.h"
-#include "image/Image.h"
-#include "archive/PackageFormat.h"
-#include "archive/MipTexture.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -18,9 +17,17 @@
 
 namespace fs = std::filesystem;
 
-Bytes ToBytes(const std::string& text)
+Bytes ToBytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+Bytes Prefix(const Bytes& bytes, size_t length)
 {
-    return Bytes(text.begin(), text.end());
+    return Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(length));
+}
+
+Bytes operator+(Bytes first, const Bytes& second)
+{
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
 }
 
 Bytes ReadFileBytes(const std::string& path)
@@ -34,16 +41,6 @@ Bytes ReadFileBytes(const std::string& path)
     in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     bytes.resize(static_cast<size_t>(in.gcount()));
     return bytes;
-}
-
-CImage* LoadImageFile(const std::string& path)
-{
-    std::error_code error;
-    if (!fs::is_regular_file(path, error))
-        return nullptr;
-    static const uint8_t kNoBytes = 0;
-    const Bytes bytes = ReadFileBytes(path);
-    return LoadImageMemory(bytes.empty() ? &kNoBytes : bytes.data(), static_cast<uint32_t>(bytes.size()));
 }
 
 std::string ReadFileText(const std::string& path)
@@ -72,6 +69,21 @@ bool IsDirectory(const std::string& path)
     return fs::is_directory(path, error);
 }
 
+std::set<std::string> FilesIn(const std::string& path)
+{
+    std::set<std::string> names;
+    std::error_code error;
+    for (fs::directory_iterator it(path, error), end; !error && it != end; it.increment(error))
+        names.insert(it->path().filename().string());
+    return names;
+}
+
+std::unique_ptr<CImage> DecodeImageFile(const std::string& path)
+{
+    const Bytes bytes = ReadFileBytes(path);
+    return std::unique_ptr<CImage>(LoadImageMemory(bytes.data(), static_cast<uint32_t>(bytes.size())));
+}
+
 std::string HostLineEnds(const std::string& text)
 {
     std::string out;
@@ -80,9 +92,9 @@ std::string HostLineEnds(const std::string& text)
     return out;
 }
 
-ScratchDir::ScratchDir(const char* base)
+ScratchDir::ScratchDir()
 {
-    const fs::path parent = base ? fs::path(base) : fs::temp_directory_path();
+    const fs::path parent = fs::temp_directory_path();
     std::random_device random;
     for (int attempt = 0; attempt < 100 && m_path.empty(); ++attempt) {
         const fs::path candidate = parent / ("mtxtest-" + std::to_string(random()));
@@ -116,16 +128,27 @@ WorkingDirectory::~WorkingDirectory()
     fs::current_path(m_previous, error);
 }
 
-int32_t GetI32(const Bytes& bytes, size_t offset)
+// Through the reader and writer (at() checks the bounds): the tests check those on their own.
+int32_t GetI32(const Bytes& bytes, size_t offset) { return ByteReader(&bytes.at(offset + 3) - 3, 4).i32(); }
+
+void SetI32(Bytes& bytes, size_t offset, int32_t value) { ByteWriter(&bytes.at(offset + 3) - 3, 4).i32(value); }
+
+Bytes WithI32(Bytes bytes, size_t offset, int32_t value)
 {
-    ByteReader reader(&bytes.at(offset + 3) - 3, 4);
-    return reader.i32();
+    SetI32(bytes, offset, value);
+    return bytes;
 }
 
-void SetI32(Bytes& bytes, size_t offset, int32_t value)
+bool operator==(const TestEntry& first, const TestEntry& second)
 {
-    ByteWriter writer(&bytes.at(offset + 3) - 3, 4);
-    writer.i32(value);
+    return first.name == second.name && first.data == second.data && first.type == second.type &&
+           first.method == second.method;
+}
+
+void PrintTo(const TestEntry& entry, std::ostream* out)
+{
+    *out << "{\"" << entry.name << "\", type " << entry.type << ", method " << entry.method << ", "
+         << testing::PrintToString(entry.data) << "}";
 }
 
 Bytes MakeRecordBytes(int32_t width, int32_t height, int32_t format, const Bytes& body,
@@ -144,65 +167,91 @@ Bytes MakeRecordBytes(int32_t width, int32_t height, int32_t format, const Bytes
 
 Bytes MakePackageBytes(const std::vector<TestEntry>& entries, size_t gap)
 {
-    constexpr size_t kHeader = 20, kRecord = 88;
-    Bytes out(kHeader, 0);
-    std::memcpy(out.data(), "MPCK", 4);
-    SetI32(out, 4, 1);
-    SetI32(out, 8, 0);
-    SetI32(out, 12, static_cast<int32_t>(entries.size()));
-    SetI32(out, 16, entries.empty() ? -1 : static_cast<int32_t>(kHeader));
-    int32_t previous = -1;
+    Bytes out(kHeaderSize, 0);
+    std::memcpy(out.data(), kPackageMagic, sizeof kPackageMagic);
+    SetI32(out, kHeaderVersionOffset, kPackageVersion);
+    SetI32(out, kHeaderCountOffset, static_cast<int32_t>(entries.size()));
+    SetI32(out, kHeaderFirstRecordOffset, entries.empty() ? kNoRecord : static_cast<int32_t>(kHeaderSize));
+    int32_t previous = kNoRecord;
     for (size_t i = 0; i < entries.size(); ++i) {
         const TestEntry& entry = entries[i];
         const size_t recordAt = out.size();
-        out.resize(recordAt + kRecord, 0);
-        std::memcpy(out.data() + recordAt, entry.name.data(), std::min<size_t>(entry.name.size(), 63));
-        const int32_t dataAt = static_cast<int32_t>(recordAt + kRecord);
-        const int32_t size = static_cast<int32_t>(entry.data.size());
-        SetI32(out, recordAt + 64, size);
-        SetI32(out, recordAt + 68, dataAt);
-        const int32_t next = i + 1 < entries.size() ? dataAt + size + static_cast<int32_t>(gap) : -1;
-        SetI32(out, recordAt + kRecordNextOffset, next);
-        SetI32(out, recordAt + 76, previous);
-        SetI32(out, recordAt + 80, entry.type);
-        SetI32(out, recordAt + 84, entry.method);
+        const bool last = i + 1 == entries.size();
+        out.resize(recordAt + kRecordSize, 0);
+        std::memcpy(out.data() + recordAt, entry.name.data(), std::min(entry.name.size(), kNameSize - 1));
+        const auto dataAt = static_cast<int32_t>(recordAt + kRecordSize);
+        const auto size = static_cast<int32_t>(entry.data.size());
+        SetI32(out, recordAt + kRecordSizeOffset, size);
+        SetI32(out, recordAt + kRecordOffsetOffset, dataAt);
+        SetI32(out, recordAt + kRecordNextOffset, last ? kNoRecord : dataAt + size + static_cast<int32_t>(gap));
+        SetI32(out, recordAt + kRecordPrevOffset, previous);
+        SetI32(out, recordAt + kRecordTypeOffset, entry.type);
+        SetI32(out, recordAt + kRecordMethodOffset, entry.method);
         out.insert(out.end(), entry.data.begin(), entry.data.end());
-        if (i + 1 < entries.size())
+        if (!last)
             out.insert(out.end(), gap, 0xEE);
         previous = static_cast<int32_t>(recordAt);
     }
     return out;
 }
 
-// What compacting `package` must give: its header with compactFlag 1, the chain's records
-// (every byte but the links and offset carried over) back to back, then their data.
+size_t RecordAt(const Bytes& package, size_t index)
+{
+    auto at = static_cast<size_t>(GetI32(package, kHeaderFirstRecordOffset));
+    for (; index > 0; --index)
+        at = static_cast<size_t>(GetI32(package, at + kRecordNextOffset));
+    return at;
+}
+
+std::vector<TestEntry> ReadEntries(const std::string& path)
+{
+    CResFile package(path.c_str());
+    std::vector<TestEntry> entries;
+    EXPECT_EQ(package.Open(RA_READ), 1) << path;
+    for (int32_t index = 0; index < package.mfGetCount(); ++index) {
+        const DirEntry& entry = package.mfGetEntry(index);
+        Bytes data(static_cast<size_t>(std::max<int64_t>(package.mfFileSize(index), 0)));
+        EXPECT_EQ(package.mfFileRead(index, data.data(), static_cast<int64_t>(data.size())), int64_t(data.size()));
+        entries.push_back({entry.name, data, entry.type, entry.method});
+    }
+    return entries;
+}
+
 Bytes Compacted(const Bytes& package)
 {
     std::vector<size_t> records;
-    for (int32_t at = GetI32(package, 16); at >= 0; at = GetI32(package, static_cast<size_t>(at) + 72))
+    int32_t at = GetI32(package, kHeaderFirstRecordOffset);
+    for (; at >= 0; at = GetI32(package, static_cast<size_t>(at) + kRecordNextOffset))
         records.push_back(static_cast<size_t>(at));
-    const auto count = static_cast<int32_t>(records.size());
-    Bytes out(package.begin(), package.begin() + 20), data;
-    SetI32(out, 8, 1);
-    SetI32(out, 16, count > 0 ? 20 : -1);
-    for (int32_t i = 0; i < count; ++i) {
-        const size_t at = records[static_cast<size_t>(i)], record = out.size();
-        const auto stored = package.begin() + GetI32(package, at + 68);
-        out.insert(out.end(), package.begin() + static_cast<long>(at), package.begin() + static_cast<long>(at) + 88);
-        SetI32(out, record + 68, 20 + 88 * count + static_cast<int32_t>(data.size()));
-        SetI32(out, record + 72, i + 1 < count ? 20 + 88 * (i + 1) : -1);
-        SetI32(out, record + 76, i > 0 ? 20 + 88 * (i - 1) : -1);
-        data.insert(data.end(), stored, stored + GetI32(package, at + 64));
+    const size_t count = records.size();
+    const auto recordOffset = [](size_t index) { return static_cast<int32_t>(kHeaderSize + kRecordSize * index); };
+    Bytes out = Prefix(package, kHeaderSize);
+    Bytes data;
+    SetI32(out, kHeaderCompactOffset, kCompactedFlag);
+    SetI32(out, kHeaderFirstRecordOffset, count > 0 ? recordOffset(0) : kNoRecord);
+    for (size_t i = 0; i < count; ++i) {
+        const size_t record = out.size();
+        const auto stored = package.begin() + GetI32(package, records[i] + kRecordOffsetOffset);
+        const auto recordBytes = package.begin() + static_cast<std::ptrdiff_t>(records[i]);
+        out.insert(out.end(), recordBytes, recordBytes + kRecordSize);
+        SetI32(out, record + kRecordOffsetOffset, recordOffset(count) + static_cast<int32_t>(data.size()));
+        SetI32(out, record + kRecordNextOffset, i + 1 < count ? recordOffset(i + 1) : kNoRecord);
+        SetI32(out, record + kRecordPrevOffset, i > 0 ? recordOffset(i - 1) : kNoRecord);
+        data.insert(data.end(), stored, stored + GetI32(package, records[i] + kRecordSizeOffset));
     }
-    out.insert(out.end(), data.begin(), data.end());
-    return out;
+    return out + data;
 }
 
 Bytes Packed(const Bytes& data)
 {
-    Bytes stored(4 + static_cast<size_t>(LzssMaxEncodedSize(static_cast<int64_t>(data.size()))));
-    SetI32(stored, 0, static_cast<int32_t>(data.size()));
-    const int32_t written = LzssEncode(data.data(), stored.data() + 4, static_cast<int32_t>(data.size()));
-    stored.resize(4 + static_cast<size_t>(written));
+    const auto length = static_cast<int32_t>(data.size());
+    Bytes stored(kLzssPrefixSize + static_cast<size_t>(LzssMaxEncodedSize(length)));
+    SetI32(stored, 0, length);
+    const int32_t written = LzssEncode(data.data(), stored.data() + kLzssPrefixSize, length);
+    stored.resize(kLzssPrefixSize + static_cast<size_t>(written));
     return stored;
 }
+
+std::string ErrorOf(const CResFile& package) { return package.mfGetError() ? package.mfGetError() : ""; }
+
+std::string Outcome(int64_t result, const CResFile& package) { return std::to_string(result) + " " + ErrorOf(package); }
