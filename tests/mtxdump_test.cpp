@@ -426,7 +426,7 @@ TEST(Mtxdump, FilesThatCannotBeWrittenAreReported)
 
 // PNG files encoded and written on four workers give the lines, the status and the files of one worker, a file
 // that cannot be written included.
-TEST(Mtxdump, PngWorkersGiveTheLinesAndFilesOfOne)
+TEST(Mtxdump, PngWorkersPrintAndWriteWhatOneWorkerDoes)
 {
     RunResult runs[2];
     std::map<std::string, Bytes> files[2];
