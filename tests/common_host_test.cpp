@@ -21,6 +21,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using Names = std::vector<std::string>;
+using DirectorySearchIn = InScratchDir;  // a scratch folder to search
+using HostFiles = InScratchDir;          // a scratch folder to work in
 const char* const kNoSuchFile = "No such file or directory";
 
 // u8 0x1AB, u16 0x1CDEF, u32 0x89ABCDEF, i32 -2, "xy" and two zeros, as they are stored.
@@ -159,7 +161,7 @@ Names Listing(DirectorySearch& search, const std::string& pattern)
     return names;
 }
 
-TEST_F(InScratchDir, DirectorySearchListsMatchesSortedWithoutCase)
+TEST_F(DirectorySearchIn, ListsMatchesSortedWithoutCase)
 {
     const Names all = {".hidden.mtx", "_x.mtx", "a", "a.mtx", "ab.mtx", "b.mtx", "C.MTX", "noext", "note.txt",
                        "sub.mtx/"};
@@ -177,7 +179,7 @@ TEST_F(InScratchDir, DirectorySearchListsMatchesSortedWithoutCase)
 }
 
 #ifndef _WIN32  // fifos, symbolic links, raw byte names and names differing in case only
-TEST_F(InScratchDir, DirectorySearchTellsTheKindOfEveryMatch)
+TEST_F(DirectorySearchIn, TellsTheKindOfEveryMatch)
 {
     ASSERT_TRUE(fs::create_directory("folder"));
     ASSERT_TRUE(MakeFifo("pipe"));
@@ -196,7 +198,7 @@ const ByteSpan kSpans[] = {{"ab", 2}, {"", 0}, {"cde", 3}, {"fghi", 4}};
 using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
 
 // More spans than one system call takes, empty ones among them.
-TEST_F(InScratchDir, WriteAtGathersEverySpanAtTheOffset)
+TEST_F(HostFiles, WriteAtGathersEverySpanAtTheOffset)
 {
     const File file(std::fopen("f", "w+b"), std::fclose);
     std::vector<ByteSpan> spans(3000, ByteSpan{"x", 1});
@@ -209,7 +211,7 @@ TEST_F(InScratchDir, WriteAtGathersEverySpanAtTheOffset)
     EXPECT_EQ(back, "fghibcdefghixx");
 }
 
-TEST_F(InScratchDir, PositionedCallsRefuseWhatLiesOutsideTheFile)
+TEST_F(HostFiles, PositionedCallsRefuseWhatLiesOutsideTheFile)
 {
     const File file(std::fopen("f", "w+b"), std::fclose);
     ASSERT_EQ(WriteAt(file.get(), 0, kSpans, 4), 9u);
@@ -223,7 +225,7 @@ TEST_F(InScratchDir, PositionedCallsRefuseWhatLiesOutsideTheFile)
 }
 
 // No reason: the file is read whole. The tool's own reasons are the same text on every host.
-TEST_F(InScratchDir, ReadWholeFileReadsOnlyRegularFilesUpToTheLimit)
+TEST_F(HostFiles, ReadWholeFileReadsOnlyRegularFilesUpToTheLimit)
 {
     WriteFileBytes("f", ToBytes("twelve bytes"));
     WriteFileBytes("empty", {});
@@ -248,7 +250,7 @@ TEST_F(InScratchDir, ReadWholeFileReadsOnlyRegularFilesUpToTheLimit)
 
 // Each call in turn: success, or failure with the host's reason. A file without write bits is read-only also for a
 // user the system lets write it; a folder is never removed.
-TEST_F(InScratchDir, FileCallsSucceedOrGiveTheHostsReason)
+TEST_F(HostFiles, CallsSucceedOrGiveTheHostsReason)
 {
     WriteFileBytes("f", {1});
     WriteFileBytes("locked", {1});

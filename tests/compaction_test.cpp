@@ -11,6 +11,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using Compaction = InScratchDir;  // in a scratch folder, which nothing but the package may be left in
 
 // A package of the flushed layout with dead space, some empty entries and its chain in an order of its own.
 Bytes RandomPackage(std::mt19937& random, size_t maxSize)
@@ -39,7 +40,7 @@ Bytes RandomPackage(std::mt19937& random, size_t maxSize)
     return package;
 }
 
-TEST_F(InScratchDir, CompactionKeepsEveryEntryInChainOrder)
+TEST_F(Compaction, KeepsEveryEntryInChainOrder)
 {
     std::mt19937 random(99);
     for (int round = 0; round < 12; ++round) {
@@ -57,7 +58,7 @@ TEST_F(InScratchDir, CompactionKeepsEveryEntryInChainOrder)
 }
 
 // The handle keeps the old directory, and nothing but a folder in the staging file's way stays beside the package.
-TEST_F(InScratchDir, AFailedCompactionLeavesThePackageAsItWas)
+TEST_F(Compaction, AFailureLeavesThePackageAsItWas)
 {
     const std::string path = m_dir / "p.mtx";
     const std::string staging = m_dir / ".p.mtx.staging";
@@ -113,7 +114,7 @@ TEST_F(InScratchDir, AFailedCompactionLeavesThePackageAsItWas)
     }
 }
 
-TEST_F(InScratchDir, CompactionRefusesAHandleWithUnflushedEntries)
+TEST_F(Compaction, RefusesAHandleWithUnflushedEntries)
 {
     const Bytes good = MakePackageBytes({{"a", Bytes(9, 1)}});
     WriteFileBytes("p.mtx", good);

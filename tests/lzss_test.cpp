@@ -48,8 +48,7 @@ TEST(Lzss, DecodesHandMadeStreamsUpToTheirEndOrTheOutputBound)
         {"zeros from 4078", {0x00, 0xF6, 0xFF}, 99, std::string(10, '\0') + std::string(8, ' ')},
         {"a match overlapping its own output", {0x03, 'a', 'b', 0xEE, 0xF2}, 99, "abababa"},
         {"a match cut at the bound", {0x01, 'a', 0xEE, 0xFF}, 5, "aaaaa"},
-        {"literals cut at the bound", {0xFF, 'a', 'b'}, 1, "a"},
-        {"the second literal missing", {0x03, 'a'}, 99, "a"},
+        {"literals cut at the bound", {0xFF, 'a', 'b'}, 1, "a"}, {"the second literal missing", {0x03, 'a'}, 99, "a"},
         {"a match without its second byte", {0x01, 'a', 0xEE}, 99, "a"},
         {"a flag byte with nothing behind it", {0xFF, 'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 0x01}, 99, "abcdefgh"},
     };
