@@ -150,35 +150,35 @@ void FuzzPackage(const uint8_t* data, size_t size)
                               ReadWholeFile(kPackage) == after));
 }
 
-// A PNG file extracted from the record: the PNG decoder gives back its pixels, DXT ones as decoded, palette ones with
-// the palette's alphas when any is below 255; without an alpha channel the decoder's fourth byte is 0.
-void CheckExtractedPng(const Bytes& file, const Bytes& record, const MipTexture& header, const RgbaPalette& palette)
+// The decoded pixels are the record's: palette entries for indices (and, from PCX, the indices themselves), else RGB
+// and the stored alpha. Without a stored alpha TGA gives 255 and PNG 0; PNG keeps a palette's alphas only when one is
+// below 255.
+void CheckStoredPixels(const CImage& image, const Bytes& record, const MipTexture& header, const RgbaPalette& palette,
+                       bool png)
 {
-    const std::unique_ptr<CImage> image(new CPngImage(file.data(), uint32_t(file.size())));
-    FUZZ_CHECK(g_ImageError == IMGERR_NONE && image->m_Width == header.width && image->m_Height == header.height);
-    const size_t pixelCount = static_cast<size_t>(header.width) * static_cast<size_t>(header.height);
-    if (const char* code = DxtFormatName(header.format)) {
-        const auto pixels = DecodeDxtTopLevel(code, header.width, header.height, record.data() + kMipHeaderSize,
-                                              record.size() - kMipHeaderSize);
-        return FUZZ_CHECK(pixels && std::equal(pixels.get(), pixels.get() + pixelCount * 4, image->m_pPixels));
-    }
     const bool indexed = header.format == TEX_INDEXED8;
-    const bool paletteAlpha = std::any_of(std::begin(palette.entries), std::end(palette.entries),
-                                          [](const RgbaColor& entry) { return entry.alpha != 255; });
+    const size_t pixelCount = static_cast<size_t>(header.width) * static_cast<size_t>(header.height);
     const size_t pixelBytes = indexed ? 1 : header.format == TEX_RGB24 ? 3 : 4;
     const size_t start = size_t(header.dataOffset) + (indexed && (header.ownPalette & 1) ? kRgbaPaletteSize : 0);
+    FUZZ_CHECK((indexed || header.format == TEX_RGB24 || header.format == TEX_RGBA32) && header.width > 0 &&
+               header.height > 0 && header.dataOffset >= static_cast<int32_t>(kMipHeaderSize) &&
+               start + pixelCount * pixelBytes <= record.size());
+    const bool paletteAlpha = std::any_of(std::begin(palette.entries), std::end(palette.entries),
+                                          [](const RgbaColor& entry) { return entry.alpha != 255; });
+    const uint8_t noAlpha = png ? 0 : 255;
     for (size_t i = 0; i < pixelCount; ++i) {
-        const uint8_t *stored = record.data() + start + i * pixelBytes, *decoded = image->m_pPixels + i * 4;
-        RgbaColor want = indexed ? palette.entries[*stored] : RgbaColor{stored[0], stored[1], stored[2], 0};
-        want.alpha = indexed ? (paletteAlpha ? want.alpha : 0) : pixelBytes == 4 ? stored[3] : 0;
+        const uint8_t *stored = record.data() + start + i * pixelBytes, *decoded = image.m_pPixels + i * 4;
+        RgbaColor want = indexed ? palette.entries[*stored]
+                                 : RgbaColor{stored[0], stored[1], stored[2], pixelBytes == 4 ? stored[3] : noAlpha};
+        want.alpha = indexed && png && !paletteAlpha ? 0 : want.alpha;
         FUZZ_CHECK(decoded[0] == want.red && decoded[1] == want.green && decoded[2] == want.blue &&
-                   decoded[3] == want.alpha);
+                   (indexed && !png ? image.m_pIndices[i] == *stored : decoded[3] == want.alpha));
     }
 }
 
 // Extracts entry `index` into the output folder "out" and checks it against `record`, the entry's bytes (empty when
 // the package does not hold them): at most one file, only into that folder, which our decoders read back as the record
-// (DDS: size, format, body; PCX: indices into the palette; PNG: pixels). The folder is removed.
+// (DDS: size, format, body; DXT as PNG: the decoded blocks; else the stored pixels). The folder is removed.
 void ExtractAndCheck(CResFile& package, int32_t index, PackageOutput& output, ExtractRun& run, const Bytes& record)
 {
     fs::create_directory("out");
@@ -198,8 +198,8 @@ void ExtractAndCheck(CResFile& package, int32_t index, PackageOutput& output, Ex
     // The file's kind by the end of its name: an empty entry name gives ".pcx", which has no extension as a path.
     const std::string& name = outcome.fileName;
     const std::string extension = name.substr(name.size() - std::min<size_t>(name.size(), 4));
-    if (extension == ".png")
-        return CheckExtractedPng(file, record, header, palette);
+    const bool png = extension == ".png";
+    const char* dxt = DxtFormatName(header.format);
     if (extension == ".dds") {
         DdsSurface surface;
         FUZZ_CHECK(ReadDdsSurface(file.data(), file.size(), surface) == DdsKind::Dxt);
@@ -207,53 +207,19 @@ void ExtractAndCheck(CResFile& package, int32_t index, PackageOutput& output, Ex
         return FUZZ_CHECK(std::equal(file.begin() + kDdsFileHeaderSize, file.end(), record.begin() + kMipHeaderSize,
                                      record.end()));
     }
-    FUZZ_CHECK(header.width > 0 && header.height > 0 && header.dataOffset >= static_cast<int32_t>(kMipHeaderSize));
-    const size_t pixelCount = static_cast<size_t>(header.width) * static_cast<size_t>(header.height);
     const bool pcx = extension == ".pcx";
-    const size_t pixelBytes = pcx ? 1 : header.format == TEX_RGB24 ? 3 : 4;
-    const size_t start = size_t(header.dataOffset) + (pcx && (header.ownPalette & 1) ? kRgbaPaletteSize : 0);
-    FUZZ_CHECK((pcx ? header.format == TEX_INDEXED8 : header.format == TEX_RGB24 || header.format == TEX_RGBA32) &&
-               start + pixelCount * pixelBytes <= record.size());
-    const std::unique_ptr<CImage> image(pcx ? static_cast<CImage*>(new CPcxImage(file.data(), uint32_t(file.size())))
-                                            : new CTgaImage(file.data(), uint32_t(file.size())));
+    FUZZ_CHECK(png || pcx == (header.format == TEX_INDEXED8));
+    const auto fileSize = uint32_t(file.size());
+    const std::unique_ptr<CImage> image(png   ? static_cast<CImage*>(new CPngImage(file.data(), fileSize))
+                                        : pcx ? static_cast<CImage*>(new CPcxImage(file.data(), fileSize))
+                                              : new CTgaImage(file.data(), fileSize));
     FUZZ_CHECK(g_ImageError == IMGERR_NONE && image->m_Width == header.width && image->m_Height == header.height);
-    for (size_t i = 0; i < pixelCount; ++i) {
-        const uint8_t *stored = record.data() + start + i * pixelBytes, *decoded = image->m_pPixels + i * 4;
-        const RgbaColor want = pcx ? palette.entries[*stored] : RgbaColor{stored[0], stored[1], stored[2], 255};
-        FUZZ_CHECK(decoded[0] == want.red && decoded[1] == want.green && decoded[2] == want.blue &&
-                   (pcx ? image->m_pIndices[i] == *stored : decoded[3] == (pixelBytes == 4 ? stored[3] : 255)));
-    }
-}
-
-// Input: flags (1: a "Palette" entry, 2: stored with LZSS, 4: DXT records as DDS, 8: PNG files), the palette's length
-// (u16) and bytes, then the texture record, its entry named after it.
-void FuzzExtract(const uint8_t* data, size_t size)
-{
-    EnterScratchFolder();
-    ByteReader reader(data, size);
-    const uint8_t flags = reader.u8();
-    const size_t paletteLength = reader.u16(), paletteSize = std::min(paletteLength, reader.remaining());
-    const uint8_t* paletteBytes = reader.take(paletteSize);
-    if (!reader.ok() || reader.remaining() == 0)
-        return;  // the archive takes no empty entry
-    const Bytes record(data + reader.position(), data + size);
-    DirEntry paletteEntry{{}, int32_t(paletteSize), 0, 0, RT_PALETTE, (flags & 2) ? RC_LZSS : RC_NONE, paletteBytes, 0};
-    DirEntry textureEntry{{}, int32_t(record.size()), 0, 0, RT_TEXTURE, RC_NONE, record.data(), 0};
-    std::snprintf(paletteEntry.name, kNameSize, "%s", kPaletteEntryName);
-    std::memcpy(textureEntry.name, record.data(), std::min(record.size(), kMipNameSize - 1));
-    if (textureEntry.name[0] == '\0')
-        std::strcpy(textureEntry.name, "texture");
-    CResFile writer(kPackage);
-    FUZZ_CHECK(writer.Open(RA_WRITE | RA_CREATE) == 1);
-    FUZZ_CHECK(!(flags & 1) || paletteSize == 0 || writer.mfFileAdd(&paletteEntry) == 1);
-    writer.mfFileAdd(&textureEntry);
-    FUZZ_CHECK(writer.mfFlush() == 1 && writer.mfClose() == 1);
-    OrderedOutput console(1);
-    ExtractRun run{{(flags & 4) != 0, (flags & 8) != 0}, console};
-    CResFile package(kPackage);
-    FUZZ_CHECK(package.Open(RA_READ) == 1);
-    PackageOutput output("out");
-    ExtractAndCheck(package, package.mfGetCount() - 1, output, run, record);
+    if (!dxt)
+        return CheckStoredPixels(*image, record, header, palette, png);
+    const size_t pixelCount = static_cast<size_t>(header.width) * static_cast<size_t>(header.height);
+    const auto pixels = DecodeDxtTopLevel(dxt, header.width, header.height, record.data() + kMipHeaderSize,
+                                          record.size() - kMipHeaderSize);
+    FUZZ_CHECK(png && pixels && std::equal(pixels.get(), pixels.get() + pixelCount * 4, image->m_pPixels));
 }
 
 // The bytes as a package file, its directory, records and "Palette" entry as found: every entry is extracted in each
@@ -318,9 +284,8 @@ void FuzzDds(const uint8_t* data, size_t size)
 
 }  // namespace
 
-const FuzzTarget kFuzzTargets[9] = {
-    {"package", FuzzPackage}, {"lzss", FuzzLzss}, {"extract", FuzzExtract}, {"extract_raw", FuzzExtractRaw},
-    {"dds", FuzzDds},
+const FuzzTarget kFuzzTargets[8] = {
+    {"package", FuzzPackage}, {"lzss", FuzzLzss}, {"extract_raw", FuzzExtractRaw}, {"dds", FuzzDds},
     {"image", FuzzImage<IMG_NONE, LoadImageMemory>}, {"gif", FuzzImage<IMG_GIF, Decode<CGifImage>>},
     {"pcx", FuzzImage<IMG_PCX, Decode<CPcxImage>>}, {"tga", FuzzImage<IMG_TGA, Decode<CTgaImage>>},
 };

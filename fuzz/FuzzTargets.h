@@ -9,7 +9,7 @@ struct FuzzTarget {
     const char* name;  // also the corpus folder fuzz/corpus/<name>
     void (*run)(const uint8_t* data, size_t size);
 };
-extern const FuzzTarget kFuzzTargets[9];
+extern const FuzzTarget kFuzzTargets[8];
 const FuzzTarget* FindFuzzTarget(const char* name);  // null for an unknown name
 
 // PlainLzssDecode into at most `limit` bytes; a token cut short is dropped.

@@ -55,8 +55,8 @@ TEST(ByteReaderWriter, FieldsAreLittleEndian)
     EXPECT_TRUE(writer.ok());
 }
 
-// Writes and reads fail past the end only, and then for good: a failed write writes nothing and a failed read
-// yields 0, as do those after them, even where they would fit.
+// Past the end writes and reads fail, and then for good: a failed write writes nothing and a failed read yields 0, as
+// do those after them, even where they would fit.
 TEST(ByteReaderWriter, AnOverrunFailsForGood)
 {
     Bytes written(3, 0xEE);
@@ -141,23 +141,17 @@ TEST(DirectorySearch, PatternDirectoryEndsAtTheHostsLastSeparator)
         EXPECT_EQ(PatternDirectory(c.pattern), kWindowsHost ? c.windows : c.posix) << c.pattern;
 }
 
-// A found name marked "@" for a link, "/" for a directory, "!" for neither a directory nor a file.
-std::string Marked(const FoundFile& found)
-{
-    const std::string name = found.name + (found.isSymlink ? "@" : "");
-    if (found.isDirectory)
-        return name + "/";
-    return found.isRegular ? name : name + "!";
-}
-
-// The marked matches of `pattern`, or "?" when its directory cannot be read.
+// The matches of `pattern`, marked "@" for a link, "/" for a directory, "!" for neither a directory nor a file; or
+// "?" when its directory cannot be read.
 Names Listing(DirectorySearch& search, const std::string& pattern)
 {
     Names names;
     if (!search.Start(pattern))
         names.push_back("?");
-    for (FoundFile found; search.Next(found);)
-        names.push_back(Marked(found));
+    for (FoundFile found; search.Next(found);) {
+        const std::string name = found.name + (found.isSymlink ? "@" : "");
+        names.push_back(found.isDirectory ? name + "/" : found.isRegular ? name : name + "!");
+    }
     return names;
 }
 

@@ -6,56 +6,11 @@
 #include <chrono>
 #include <functional>
 #include <memory>
-#include <random>
 
 namespace {
 
 namespace fs = std::filesystem;
 using Compaction = InScratchDir;  // in a scratch folder, which nothing but the package may be left in
-
-// A package of the flushed layout with dead space, some empty entries and its chain in an order of its own.
-Bytes RandomPackage(std::mt19937& random, size_t maxSize)
-{
-    std::vector<TestEntry> entries(1 + random() % 6);
-    for (size_t i = 0; i < entries.size(); ++i) {
-        entries[i].name = "entry" + std::to_string(i) + std::string(1 + random() % 40, 'x');
-        entries[i].data.resize(random() % 4 ? random() % maxSize : 0);
-        for (uint8_t& byte : entries[i].data)
-            byte = static_cast<uint8_t>(random());
-    }
-    Bytes package = MakePackageBytes(entries, random() % 50);
-    std::vector<int32_t> records;
-    for (size_t i = 0; i < entries.size(); ++i)
-        records.push_back(static_cast<int32_t>(RecordAt(package, i)));
-    std::shuffle(records.begin(), records.end(), random);
-    SetI32(package, kHeaderFirstRecordOffset, records[0]);
-    for (size_t i = 0; i < records.size(); ++i) {
-        const auto at = static_cast<size_t>(records[i]);
-        const bool last = i + 1 == records.size();
-        package[at + kNameSize - 1] = 'z';  // after the terminator: carried as it is
-        if (i == 1)
-            SetI32(package, at + kRecordOffsetOffset, 0);  // stored at the file's start: legal, if odd
-        SetI32(package, at + kRecordNextOffset, last ? -1 - static_cast<int32_t>(i) : records[i + 1]);
-    }
-    return package;
-}
-
-TEST_F(Compaction, KeepsEveryEntryInChainOrder)
-{
-    std::mt19937 random(99);
-    for (int round = 0; round < 12; ++round) {
-        const Bytes original = RandomPackage(random, 300);
-        const Bytes expected = Compacted(original);
-        WriteFileBytes("p.mtx", original);
-        CResFile package("p.mtx");
-        ASSERT_EQ(package.Open(RA_READ), 1);
-        ASSERT_EQ(Outcome(package.mfOptimize(0), package), "1 ");
-        EXPECT_EQ(ReadFileBytes("p.mtx"), expected) << round;
-        EXPECT_EQ(FilesIn("."), std::set<std::string>{"p.mtx"});
-        for (int32_t i = 0; i < package.mfGetCount(); ++i)  // the handle has the new directory
-            EXPECT_EQ(package.mfGetEntry(i).offset, GetI32(expected, RecordAt(expected, i) + kRecordOffsetOffset));
-    }
-}
 
 // The handle keeps the old directory, and nothing but a folder in the staging file's way stays beside the package.
 TEST_F(Compaction, AFailureLeavesThePackageAsItWas)

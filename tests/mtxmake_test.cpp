@@ -201,6 +201,8 @@ TEST(Mtxmake, CommandLinesGiveTheirRunsOutcome)
         {"no file", {"walls", "texturs/*.*"}, "walls.mtx", "Warning: no file matches texturs/*.*\n", 2},
         {"no image", {"pak", "*.txt"}, "pak.mtx", noImage + "*.txt\n", 2},
         {"each file once", {"pak", "*.txt", "notes.*"}, "pak.mtx", noImage + "*.txt notes.*\n", 2},
+        {"files one by one, sorted and each once", {"pak", "tile.tga", "notes.txt", "tile.tga"}, "pak.mtx",
+         "Skip file <notes.txt>: not an image this tool reads\n" + added + Done("pak.mtx"), 0},
         // the common rules for a name's extension (StringUtil's tests hold every case)
         {"another extension", {"pak.old", "*.tga"}, "pak.mtx", added + Done("pak.mtx"), 0},
         {"two extensions", {"my.pak.mtx", "*.tga"}, "my.mtx", added + Done("my.mtx"), 0},
@@ -220,18 +222,6 @@ TEST(Mtxmake, CommandLinesGiveTheirRunsOutcome)
         const auto files = std::distance(fs::recursive_directory_iterator(dir.path()), {});
         EXPECT_EQ(files, c.status == 0 ? 5 : 4) << c.name;
     }
-}
-
-TEST(Mtxmake, FilesTheShellExpandedGiveThePackageTheirPatternGives)
-{
-    ScratchDir dir;
-    WriteFileBytes(dir / "b.tga", EncodeTga(Picture(2, 2, 1), {}));
-    WriteFileBytes(dir / "A.tga", EncodeTga(Picture(1, 3, 2), {}));
-    ASSERT_EQ(RunTool(MTXMAKE_EXE, {"quoted", "*.tga"}, dir.path()).status, 0);
-    const RunResult expanded = RunTool(MTXMAKE_EXE, {"expanded", "b.tga", "A.tga", "b.tga"}, dir.path());
-    const std::string lines = "Add file <A.tga>...\nAdd file <b.tga>...\n";
-    EXPECT_EQ(expanded.out, Created("expanded.mtx") + lines + Done("expanded.mtx"));
-    EXPECT_EQ(ReadFileBytes(dir / "expanded.mtx"), ReadFileBytes(dir / "quoted.mtx"));
 }
 
 // The update modes against packages the tests lay out themselves: a.tga and b.tga are

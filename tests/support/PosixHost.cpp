@@ -1,5 +1,4 @@
-// Test helpers for POSIX hosts: running a built program, fifos, the file-size limit and
-// the host's error texts.
+// Test helpers for POSIX hosts: running a built program, fifos, the file-size limit and file identity.
 #include "support/TestSupport.h"
 
 #include <cerrno>
@@ -96,13 +95,6 @@ int RunToolWithFileLimit(const std::string& exe, const std::vector<std::string>&
 }
 
 bool MakeFifo(const std::string& path) { return mkfifo(path.c_str(), 0644) == 0; }
-
-testing::AssertionResult IsHostError(const std::string& text, const std::string& prefix, const char* posixText)
-{
-    if (text == prefix + posixText)
-        return testing::AssertionSuccess();
-    return testing::AssertionFailure() << "\"" << text << "\" is not \"" << prefix << posixText << "\"";
-}
 
 uint64_t FileIdentity(const std::string& path)
 {

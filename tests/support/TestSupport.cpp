@@ -84,6 +84,15 @@ std::unique_ptr<CImage> DecodeImageFile(const std::string& path)
     return std::unique_ptr<CImage>(LoadImageMemory(bytes.data(), static_cast<uint32_t>(bytes.size())));
 }
 
+testing::AssertionResult IsHostError(const std::string& text, const std::string& prefix, const char* posixText)
+{
+    const bool startsWithPrefix = text.size() > prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
+    if (kWindowsHost ? startsWithPrefix : text == prefix + posixText)
+        return testing::AssertionSuccess();
+    const std::string wanted = kWindowsHost ? prefix + "\" and a text" : prefix + posixText + "\"";
+    return testing::AssertionFailure() << "\"" << text << "\" is not \"" << wanted;
+}
+
 std::string HostLineEnds(const std::string& text)
 {
     std::string out;

@@ -1,5 +1,4 @@
-// Helpers shared by the tests: scratch directories, file bytes, hand-made packages
-// and running the built tools.
+// Helpers shared by the tests: scratch directories, file bytes, hand-made packages and running the built tools.
 #pragma once
 
 #include "archive/ResFile.h"
@@ -56,7 +55,7 @@ private:
     std::string m_path;
 };
 
-// Runs the current working directory elsewhere for the lifetime of the object.
+// Moves the working directory to `path` while the object lives.
 class WorkingDirectory {
 public:
     explicit WorkingDirectory(const std::string& path);
@@ -76,30 +75,27 @@ protected:
 };
 
 struct RunResult {
-    int status = -1;      // exit status, or 128 + signal
-    std::string out;      // standard output
-    std::string err;      // standard error
+    int status = -1;  // exit status, or 128 + signal
+    std::string out, err;
 };
 
-// Runs `exe` with `args` in `cwd`, feeding `input` on standard input. On Windows the
-// outputs' CRLF line ends come back as '\n' (a bare '\n' fails the test).
+// Runs `exe` with `args` in `cwd`, feeding `input` on standard input. On Windows the outputs' CRLF line ends come
+// back as '\n' (a bare '\n' fails the test).
 RunResult RunTool(const std::string& exe, const std::vector<std::string>& args,
                   const std::string& cwd, const std::string& input = "");
 
-// What tells one file from another on its volume (the inode, or Windows' file index); 0
-// when the file cannot be examined.
+// What tells one file from another on its volume (inode or file index); 0 when the file cannot be examined.
 uint64_t FileIdentity(const std::string& path);
 
 // Makes a fifo at `path`; false on hosts without them (Windows).
 bool MakeFifo(const std::string& path);
 
-// Whether `text` is `prefix` and then the host's text for an error: exactly `posixText`
-// on POSIX hosts; on Windows any text, as the system's messages vary between versions.
+// Whether `text` is `prefix` and then the host's text for an error: exactly `posixText` on POSIX hosts; on Windows
+// any text, as the system's messages vary between versions.
 testing::AssertionResult IsHostError(const std::string& text, const std::string& prefix, const char* posixText);
 
 #ifndef _WIN32  // Windows has no limit on the size of a process's files
-// Lets no file of this process grow beyond `limit` bytes while it lives: writes past it
-// fail as on a full disk.
+// Lets no file of this process grow beyond `limit` bytes while it lives: writes past it fail as on a full disk.
 class FileSizeLimit {
 public:
     explicit FileSizeLimit(uint64_t limit);
@@ -112,8 +108,8 @@ private:
     void (*m_handler)(int) = nullptr;
 };
 
-// Runs `exe` as RunTool does, killed by SIGXFSZ once it writes a file past `limit`
-// bytes (counted in whole 512-byte blocks); returns the exit status.
+// Runs `exe` as RunTool does, killed by SIGXFSZ once it writes a file past `limit` bytes (counted in whole 512-byte
+// blocks); returns the exit status.
 int RunToolWithFileLimit(const std::string& exe, const std::vector<std::string>& args, const std::string& cwd,
                          size_t limit);
 #endif
@@ -128,21 +124,19 @@ struct TestEntry {
 bool operator==(const TestEntry& first, const TestEntry& second);
 void PrintTo(const TestEntry& entry, std::ostream* out);
 
-// Package bytes in the flushed layout: header, then per entry its record followed by
-// its data, records chained in order. `gap` dead bytes follow the data of every entry
-// but the last, as flushing leaves them behind packed entries.
+// Package bytes in the flushed layout: header, then per entry its record followed by its data, records chained in
+// order. `gap` dead bytes follow the data of every entry but the last, as flushing leaves them behind packed entries.
 Bytes MakePackageBytes(const std::vector<TestEntry>& entries, size_t gap = 0);
 // Where record `index` of the package lies, following the chain from the header.
 size_t RecordAt(const Bytes& package, size_t index);
 // Every entry of the package in directory order, its data as mfFileRead delivers it.
 std::vector<TestEntry> ReadEntries(const std::string& path);
-// What compacting `package` must give: its header with compactFlag 1, the chain's records
-// (every byte but the links and offset carried over) back to back, then their data.
+// What compacting `package` must give: its header with compactFlag 1, the chain's records (every byte but the links
+// and offset carried over) back to back, then their data.
 Bytes Compacted(const Bytes& package);
 // An RC_LZSS entry's stored bytes: unpacked length, then the stream.
 Bytes Packed(const Bytes& data);
-// A texture record: the 108-byte header with width, height, data offset, format and
-// own-palette flag set, followed by `body`.
+// A texture record: the 108-byte header with width, height, data offset, format and own-palette flag set, then `body`.
 Bytes MakeRecordBytes(int32_t width, int32_t height, int32_t format, const Bytes& body,
                       int32_t ownPalette = 0, int32_t dataOffset = 108);
 

@@ -1,5 +1,4 @@
-// Test helpers for Windows: running a built program with redirected handles, and the
-// host's error texts.
+// Test helpers for Windows: running a built program with redirected handles, and file identity.
 #include "support/TestSupport.h"
 
 #define WIN32_LEAN_AND_MEAN
@@ -109,17 +108,7 @@ RunResult RunTool(const std::string& exe, const std::vector<std::string>& args,
     return result;
 }
 
-bool MakeFifo(const std::string&)
-{
-    return false;
-}
-
-testing::AssertionResult IsHostError(const std::string& text, const std::string& prefix, const char*)
-{
-    if (text.size() > prefix.size() && text.compare(0, prefix.size(), prefix) == 0)
-        return testing::AssertionSuccess();
-    return testing::AssertionFailure() << "\"" << text << "\" is not \"" << prefix << "\" and a text";
-}
+bool MakeFifo(const std::string&) { return false; }
 
 uint64_t FileIdentity(const std::string& path)
 {
