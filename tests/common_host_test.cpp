@@ -349,15 +349,6 @@ TEST_F(StagedFile, OnlyALeftoverIsRemovedNeverAFileStillBeingWritten)
     EXPECT_FALSE(FileExists("left"));
 }
 
-TEST_F(StagedFile, AScratchFileLeavesNothingBehind)
-{
-    std::FILE* scratch = CreateScratchFile("", m_error);
-    ASSERT_NE(scratch, nullptr) << m_error;
-    EXPECT_GE(std::fputs("abc", scratch), 0);
-    std::fclose(scratch);
-    EXPECT_EQ(FilesIn("."), std::set<std::string>{});
-}
-
 #ifndef _WIN32  // permission bits and symbolic links
 TEST_F(StagedFile, TheNewFileGetsTheTargetsPermissionBits)
 {

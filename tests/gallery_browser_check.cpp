@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -31,12 +32,9 @@ constexpr Rgb kHidden = {250, 0, 250}, kCheckDark = {0xC0, 0xC0, 0xC0}, kCheckLi
 SamplePicture Solid(Rgb colour)
 {
     SamplePicture picture(kSide, kSide);
-    for (size_t i = 0; i < picture.indices.size(); ++i) {
-        picture.rgba[i * 4] = colour.red;
-        picture.rgba[i * 4 + 1] = colour.green;
-        picture.rgba[i * 4 + 2] = colour.blue;
-        picture.rgba[i * 4 + 3] = 255;
-    }
+    const uint8_t rgba[] = {colour.red, colour.green, colour.blue, 255};
+    for (size_t at = 0; at < picture.rgba.size(); at += 4)
+        std::copy_n(rgba, 4, &picture.rgba[at]);
     return picture;
 }
 

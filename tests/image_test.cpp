@@ -546,10 +546,4 @@ TEST(ImageModel, PlanesAreCappedAtOneGibibyte)
     EXPECT_EQ(Plane(image.m_pPixels, 24) + Plane(image.m_pIndices, 6), Bytes(30, 0));
 }
 
-TEST(ImageModel, ErrorTextsAreCutToTheirBuffer)
-{
-    SetImageError(IMGERR_BADFORMAT, std::string(300, 'x').c_str());
-    EXPECT_EQ(std::string(g_ImageErrorText), std::string(kImageErrorTextSize - 1, 'x'));
-}
-
 }  // namespace

@@ -106,14 +106,4 @@ TEST(Lzss, GeneratedInputsMeetTheCodecsContract)
     }
 }
 
-// Random streams and mostly-match streams, with the bounds and cuts the lzss fuzz target takes from their first bytes.
-TEST(Lzss, ArbitraryStreamsDecodeAsThePlainDecoderDoes)
-{
-    std::mt19937 rng(2);
-    for (int round = 0; round < 300; ++round) {
-        const Bytes input = MakeInput(round % 2 ? 0 : 4, rng() % 3000, rng);
-        FindFuzzTarget("lzss")->run(input.data(), input.size());
-    }
-}
-
 }  // namespace

@@ -194,12 +194,6 @@ TEST_F(ResFileReading, PiecewiseReadsGiveStoredBytesUpToTheFilesEnd)
     EXPECT_EQ(ErrorOf(m_package), "CResFile::mfFileRead2 - " + m_badIndex);
 }
 
-TEST_F(ResFileReading, CloseForgetsThePackagesName)
-{
-    EXPECT_EQ(m_package.mfClose(), 1);
-    EXPECT_EQ(Outcome(m_package.Open(RA_READ), m_package), "0 CResFile::Open - No Resource name");
-}
-
 // The bytes a flush of `batch` appends to `file`: records at the end, each followed by its stored bytes, the
 // next record after the longer of stored and unpacked length; the old tail (or the header) links to the first.
 void AppendFlushed(Bytes& file, int32_t& tail, const std::vector<TestEntry>& batch)
