@@ -5,16 +5,11 @@
 # the peak memory of each Mtxmake PNG run. Builds the tools in a Release tree first
 # (build-release/, or $MTX_BUILD).
 set -euo pipefail
-root="$(cd "$(dirname "$0")/.." && pwd)"
-build="${MTX_BUILD:-$root/build-release}"
+. "$(dirname "$0")/setup.sh"
 count="${1:-500}"
 side=512
 
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DMTX_TESTS=OFF >/dev/null
-cmake --build "$build" --target Mtxmake Mtxdump make_photos -j 2 >/dev/null
-
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
+bench_setup Mtxmake Mtxdump make_photos
 mkdir "$work/png" "$work/jpg"
 "$build/samples/make_photos" "$work/png" "$count" "$side" png
 "$build/samples/make_photos" "$work/jpg" "$count" "$side" jpg

@@ -4,16 +4,11 @@
 # of `Mtxmake +update` after one file changed against the fresh build.
 # Builds the tools in a Release tree first (build-release/, or $MTX_BUILD).
 set -euo pipefail
-root="$(cd "$(dirname "$0")/.." && pwd)"
-build="${MTX_BUILD:-$root/build-release}"
+. "$(dirname "$0")/setup.sh"
 count="${1:-2000}"
 side=64
 
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DMTX_TESTS=OFF >/dev/null
-cmake --build "$build" --target Mtxmake Mtxdump -j 2 >/dev/null
-
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
+bench_setup Mtxmake Mtxdump
 mkdir "$work/in"
 
 # Uncompressed true-colour TGA, top row first, random pixels.
