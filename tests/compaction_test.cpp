@@ -148,7 +148,8 @@ TEST(Mtxtrim, ArgumentsChooseTheFolderToWalk)
     };
     for (const auto& c : cases) {
         ScratchDir scratch;
-        fs::create_directory(scratch / "sub");
+        for (const char* folder : {"sub", "-x", "+x"})  // folders named like options are still options
+            fs::create_directory(scratch / folder);
         WriteFileBytes(scratch / "a.mtx", LoosePackage("a"));
         WriteFileBytes(scratch / "sub/d.mtx", LoosePackage("d"));
         WriteFileBytes(scratch / "notes.txt", ToBytes("text"));

@@ -195,8 +195,8 @@ TEST(TgaDecoder, HandMadeFilesGiveTheirPixelsOrRejection)
         // white; red 1, green 16, blue 0; black with the unused top bit set
         {"16 bits", Tga(2, 16, 3, 1, {0xFF, 0x7F, 0, 6, 0, 0x80}), "",
          {255, 255, 255, 255, 8, 132, 0, 255, 0, 0, 0, 255}},
-        // entries 5 and 6 stored; indices 4 (below), 6, 7 (above) and 40000 (past the table)
-        {"indices off the map", Tga(1, 16, 4, 1, {4, 0, 6, 0, 7, 0, 0x40, 0x9C}, 1, 32, 5, 2, {1, 2, 3, 4, 5, 6, 7, 8}),
+        // entries 5 and 6 stored; indices 4 (below), 6, 7 (above) and 16384 (the first past the table)
+        {"indices off the map", Tga(1, 16, 4, 1, {4, 0, 6, 0, 7, 0, 0x00, 0x40}, 1, 32, 5, 2, {1, 2, 3, 4, 5, 6, 7, 8}),
          "", Bytes(4, 0) + Bytes{7, 6, 5, 0} + Bytes(8, 0)},
         {"24-bit indices take entry 0", Tga(1, 24, 2, 1, {1, 0, 0, 1, 0, 0}, 1, 24, 0, 2, {7, 8, 9, 1, 2, 3}), "",
          {9, 8, 7, 0, 9, 8, 7, 0}},
@@ -331,6 +331,10 @@ TEST(GifDecoder, HandMadeFilesGiveTheirIndicesOrRejection)
         {"animation", GifAround(GifGraphicControl(false, 0), GifGraphicControl(true, 1) + frame), "", px},
         {"no end code", GifCodes(LzwEncode(px, 2, {true, false, true})), "", px},
         {"data for more", GifCodes(LzwEncode(px + px, 2)), "", px},
+        {"interlaced, data for more", Gif([&](GifLayout& layout) {
+             layout.interlaced = true;
+             layout.codes = LzwEncode(Interlace(px, 4, 3) + px, 2);
+         }), "", px},
         {"data for half", GifCodes(LzwEncode(Prefix(px, 6), 2)), "", Prefix(px, 6) + Bytes(6, 0)},
         {"widest codes: a clear only", GifCodes({0x00, 0x08}, 1, 1, 11), "", {0}},
         {"no columns", GifCodes({0xFF}, 0, 3), ""}, {"no rows", GifCodes({0xFF}, 4, 0), ""},  // data never decoded

@@ -95,6 +95,8 @@ TEST(Mtxdump, ArgumentsGiveTheirRunsOutcome)
         MakePackageBytes({{"brick", Rec(1, 1, TEX_RGB24, {1, 2, 3})}, {"Palette", Bytes(1024, 7), RT_PALETTE}});
     fs::create_directories(dir / "tex/folder.mtx");
     WriteFileBytes(dir / "walls.mtx", walls);
+    fs::create_directories(dir / "tex/deep");
+    WriteFileBytes(dir / "tex/deep/walls.mtx", walls);  // another file of the same name
     WriteFileBytes(dir / "tex/.hidden.mtx", walls);
     for (const char* file : {"walls.tga", "tex/bad.mtx", "blocker"})
         WriteFileBytes(dir / file, ToBytes("not a package"));
@@ -132,6 +134,7 @@ TEST(Mtxdump, ArgumentsGiveTheirRunsOutcome)
         {"an unknown option last", {"walls", "-x"}, unknown("-x"), 1},
         {"a package named like an option", {"+x", "*"}, Listing("+x.mtx", {"e"}) + listed, 0},
         {"each package once", {"walls", "./WALLS", "W*", "walls"}, listed, 0},
+        {"one name in two folders", {"walls", "tex/deep/walls"}, listed + listed, 0},
         {"patterns in order", {"tex/b.*", "tex/a*", "tex/?.*"}, stone + dotted, 0},
         {"a missing folder", {"missing/*.mtx"}, none("missing/*.mtx"), 2},
         {"-out while listing", {"-out", "u/v", "+list", "walls"}, listed, 0, "", "u"},
@@ -405,6 +408,11 @@ TEST(Mtxdump, FilesThatCannotBeWrittenAreReported)
                            Extract("wall", CantLoad("wall")) + Extract("rgba", kOk));
     EXPECT_EQ(run.status, 3);
     EXPECT_EQ(FilesIn(dir / "o/walls").size(), kWindowsHost ? 4u : 2u);  // the folder in the way among them
+    WriteFileBytes(dir / "one.mtx", MakePackageBytes({kWalls[0]}));
+    fs::create_directories(dir / "g/one/index.html");  // the gallery page's place
+    const RunResult page = Dump(dir, {"+gallery", "-out", "g", "one"});
+    EXPECT_EQ(page.out, kBanner + Process("one.mtx") + Extract("x/y", kOk) + cantWrite("g/one/index.html") + "\n");
+    EXPECT_EQ(page.status, 3);
 #ifndef _WIN32
     fs::remove(dir / "DataMirakTxt.qrk");
     fs::create_symlink("/dev/full", dir / "DataMirakTxt.qrk");
@@ -438,6 +446,26 @@ TEST(Mtxdump, PngWorkersPrintAndWriteWhatOneWorkerDoes)
     EXPECT_EQ(runs[1].out, runs[0].out);
     EXPECT_EQ(files[0].size(), 12u);
     EXPECT_EQ(files[1], files[0]);
+}
+
+// The swatch the page shows for an average colour.
+std::string Swatch(int red, int green, int blue)
+{
+    char average[8];
+    std::snprintf(average, sizeof average, "#%02x%02x%02x", red, green, blue);
+    return std::string("style=\"background:") + average + "\"></span>average " + average;
+}
+
+// The swatch of a decoded picture's average colour, as the page shows it for a DXT texture.
+std::string AverageSwatch(const CImage& picture)
+{
+    uint64_t sums[3] = {};
+    const size_t count = size_t(picture.m_Width) * size_t(picture.m_Height);
+    for (size_t pixel = 0; pixel < count; ++pixel) {
+        for (size_t channel = 0; channel < 3; ++channel)
+            sums[channel] += picture.m_pPixels[pixel * 4 + channel];
+    }
+    return Swatch(int(sums[0] / count), int(sums[1] / count), int(sums[2] / count));
 }
 
 // Where each text is found in the page, searching on from the end of the one before; npos once one is missing.
@@ -484,17 +512,17 @@ TEST(Mtxdump, GalleryPagesShowEachPackageBesideItsFiles)
                                   "<li><a href=\"walls/index.html\">walls.mtx</a> 6 entries</li>\n</ul>\n</body>\n"
                                   "</html>\n"}), index.size()) << index;
     const Bytes rgb = ReadEntries(dir / "walls.mtx").at(4).data;  // after Palette, clear, metal_tc and plain
-    char average[8];
-    std::snprintf(average, sizeof average, "#%02x%02x%02x", GetI32(rgb, kMipAverageRedOffset),
-                  GetI32(rgb, kMipAverageGreenOffset), GetI32(rgb, kMipAverageBlueOffset));
+    const std::string swatch = Swatch(GetI32(rgb, kMipAverageRedOffset), GetI32(rgb, kMipAverageGreenOffset),
+                                      GetI32(rgb, kMipAverageBlueOffset));
+    const std::unique_ptr<CImage> metal = DecodeImageFile(dir / "g/walls/metal.png");
+    ASSERT_NE(metal, nullptr);
     const std::string tile = "<figure class=\"tile\">\n<a href=\"clear.png\"><img src=\"clear.png\" width=\"8\" "
                              "height=\"4\" alt=\"clear\"></a>\n<figcaption>\n<span class=\"name\">clear</span>\n"
                              "<span>8 \xC3\x97 4</span>\n<span>palette, shared palette</span>\n"
                              "<span><span class=\"swatch\"";
-    const std::string swatch = std::string("style=\"background:") + average + "\"></span>average " + average;
     const std::vector<std::string> texts = {"<!DOCTYPE html>\n", "<title>walls.mtx</title>",
         "image-rendering:pixelated", "<h1>walls.mtx</h1>\n<p>6 entries</p>\n<main class=\"tiles\">\n" + tile,
-        "alt=\"metal_tc\">", "<span>DXT1</span>\n<span><span class=\"swatch\"", "alt=\"plain\">",
+        "alt=\"metal_tc\">", "<span>DXT1</span>\n<span><span class=\"swatch\" " + AverageSwatch(*metal), "alt=\"plain\">",
         "<span>palette, shared palette</span>", "alt=\"rgb\">", "<span>RGB</span>", swatch, "alt=\"rgba\">",
         "<span>RGBA</span>", "</main>\n<h2>Other entries</h2>\n<ul>\n",
         "<li><span class=\"name\">Palette</span> 1024 bytes</li>\n</ul>\n</body>\n</html>\n"};

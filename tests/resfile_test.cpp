@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <random>
 
@@ -82,10 +83,10 @@ TEST(ResFileOpen, RefusesEachDamageWithItsText)
     }
 }
 
-// Nine entries, some damaged as a read must survive: 0 "Plain" stored; 1 "packed" with LZSS; 2 "cut", its stream a
+// Ten entries, some damaged as a read must survive: 0 "Plain" stored; 1 "packed" with LZSS; 2 "cut", its stream a
 // byte short; 3 "huge", claiming a GiB stored and unpacked; 4 "tiny", a length without a stream; 5 "edge", 17 stream
 // bytes that may give 144; 6 "over", claiming 145 from them; 7 "head", stored at the file's start, its name filling
-// the field; 8 "short", which the file's end cuts.
+// the field; 8 "before", stored before the file's start; 9 "short", which the file's end cuts.
 class ResFileReading : public testing::Test {
 protected:
     ResFileReading()
@@ -95,9 +96,10 @@ protected:
                                        {"cut", Prefix(m_packed, m_packed.size() - 1), 2, RC_LZSS},
                                        {"huge", WithI32(m_packed, 0, -1), 2, RC_LZSS}, {"tiny", {5, 0, 0}, 2, RC_LZSS},
                                        {"edge", edge, 2, RC_LZSS}, {"over", WithI32(edge, 0, 145), 2, RC_LZSS},
-                                       {"head", Bytes(20, 0)}, {"short", Bytes(300, 7)}});
+                                       {"head", Bytes(20, 0)}, {"before", Bytes(4, 1)}, {"short", Bytes(300, 7)}});
         SetI32(file, RecordAt(file, 3) + kRecordSizeOffset, 1 << 30);
         SetI32(file, RecordAt(file, 7) + kRecordOffsetOffset, 0);
+        SetI32(file, RecordAt(file, 8) + kRecordOffsetOffset, -1);
         std::fill_n(file.begin() + static_cast<std::ptrdiff_t>(RecordAt(file, 7)), kNameSize, 'h');
         file.resize(file.size() - 10);
         WriteFileBytes(m_path, file);
@@ -126,8 +128,8 @@ TEST_F(ResFileReading, FindsEntriesByNameWithoutCase)
 
 TEST_F(ResFileReading, OpenLoadsEveryRecordWithItsNameCutToTheField)
 {
-    EXPECT_EQ(m_package.mfGetCount(), 9);
-    EXPECT_EQ(m_package.mfGetCapacity(), 9);
+    EXPECT_EQ(m_package.mfGetCount(), 10);
+    EXPECT_EQ(m_package.mfGetCapacity(), 10);
     EXPECT_EQ(m_package.mfGetEntry(7).name, std::string(kNameSize - 1, 'h'));
 }
 
@@ -147,12 +149,12 @@ TEST_F(ResFileReading, WholeReadsDeliverTheEntryOrFailNamingIt)
     EXPECT_EQ(m_package.mfFileRead(1, buffer.data(), 503), 503);
     EXPECT_EQ(Prefix(buffer, 503), m_text);
     const struct { const char* name; int32_t index; int64_t capacity; std::string message; } cases[] = {
-        {"index below", -1, 600, m_badIndex}, {"index above", 9, 600, m_badIndex},
+        {"index below", -1, 600, m_badIndex}, {"index above", 10, 600, m_badIndex},
         {"no buffer", 0, 0, "data is NULL for file <Plain>" + m_in},
         {"stored bytes do not fit", 0, 10, ReadError("Plain")},
         {"unpacked bytes do not fit", 1, 502, ReadError("packed")}, {"stream cut", 2, 600, ReadError("cut")},
         {"a GiB claimed", 3, INT64_MAX, ReadError("huge")}, {"no stream", 4, 600, ReadError("tiny")},
-        {"cut by the file's end", 8, 600, ReadError("short")},
+        {"stored before the file", 8, 600, ReadError("before")}, {"cut by the file's end", 9, 600, ReadError("short")},
     };
     for (const auto& c : cases) {
         uint8_t* into = c.capacity ? buffer.data() : nullptr;
@@ -167,8 +169,8 @@ TEST_F(ResFileReading, SizesAreWhatWholeReadsDeliver)
     const struct { const char* name; int32_t index; int64_t size; std::string error; } cases[] = {
         {"index below", -1, -1, m_badIndex}, {"Plain", 0, 11, ""}, {"packed", 1, 503, ""}, {"cut", 2, 503, ""},
         {"huge", 3, -1, ReadError("huge")}, {"tiny", 4, -1, ReadError("tiny")}, {"edge", 5, 144, ""},
-        {"over", 6, -1, ReadError("over")}, {"head", 7, 20, ""}, {"short", 8, -1, ReadError("short")},
-        {"index above", 9, -1, m_badIndex},
+        {"over", 6, -1, ReadError("over")}, {"head", 7, 20, ""}, {"before", 8, -1, ReadError("before")},
+        {"short", 9, -1, ReadError("short")}, {"index above", 10, -1, m_badIndex},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(m_package.mfFileSize(c.index), c.size) << c.name;
@@ -184,8 +186,8 @@ TEST_F(ResFileReading, PiecewiseReadsGiveStoredBytesUpToTheFilesEnd)
     const struct { const char* name; int32_t index, len; Bytes out; } cases[] = {
         {"first piece", 0, 5, ToBytes("plain")}, {"second piece", 0, 6, ToBytes(" bytes")},
         {"past the entry", 0, 4, ToBytes("pack")}, {"an LZSS entry's length", 1, 4, {247, 1, 0, 0}},
-        {"stored at the start", 7, 20, Prefix(m_file, 20)}, {"up to the end", 8, 290, Bytes(290, 7)},
-        {"nothing", 8, 0, {}}, {"a negative length", 8, -1, {'-'}}, {"past the end", 8, 1, {'-'}},
+        {"stored at the start", 7, 20, Prefix(m_file, 20)}, {"up to the end", 9, 290, Bytes(290, 7)},
+        {"nothing", 9, 0, {}}, {"a negative length", 9, -1, {'-'}}, {"past the end", 9, 1, {'-'}},
     };
     for (const auto& c : cases)
         EXPECT_EQ(ReadPiece(m_package, c.index, c.len), c.out) << c.name;
@@ -256,23 +258,34 @@ TEST(ResFileFlush, RandomBatchesAppendExactlyTheirBytes)
     }
 }
 
-// A handle's pending entry must not be flushed once another handle has appended to the package.
-TEST(ResFileFlush, PendingFlushFailsAfterAnotherHandleAppended)
+// A handle's pending entry is not flushed once the package changed under it, and the file keeps its bytes.
+TEST(ResFileFlush, APendingFlushFailsWhenThePackageChangedMeanwhile)
 {
     ScratchDir dir;
     const std::string path = dir / "p.mtx";
-    WriteFileBytes(path, MakePackageBytes({{"one", Bytes(5, 1)}}));
-    CResFile a(path.c_str());
-    CResFile b(path.c_str());
-    ASSERT_EQ(a.Open(RA_READ | RA_WRITE), 1);
-    ASSERT_EQ(Add(a, "mine", Bytes(7, 2)), 2);
-    ASSERT_EQ(b.Open(RA_READ | RA_WRITE), 1);
-    ASSERT_EQ(Add(b, "theirs", Bytes(9, 3)), 2);
-    ASSERT_EQ(b.mfFlush(), 1) << ErrorOf(b);
-    const Bytes written = ReadFileBytes(path);
-    const std::string changed = "0 CResFile::mfFlush - Error number directory files in resource file <" + path + ">";
-    EXPECT_EQ(Outcome(a.mfFlush(), a), changed);
-    EXPECT_EQ(ReadFileBytes(path), written);
+    const std::string in = " in resource file <" + path + ">";
+    const Bytes two = MakePackageBytes({{"one", Bytes(5, 1)}, {"two", Bytes(5, 2)}});
+    const auto appendElsewhere = [&] {
+        CResFile other(path.c_str());
+        ASSERT_EQ(other.Open(RA_READ | RA_WRITE), 1);
+        ASSERT_EQ(Add(other, "theirs", Bytes(9, 3)), 3);
+        ASSERT_EQ(other.mfFlush(), 1) << ErrorOf(other);
+    };
+    const auto cutTheLastRecord = [&] { std::filesystem::resize_file(path, RecordAt(two, 1) + 10); };
+    const struct { const char* name; std::function<void()> change; std::string error; } cases[] = {
+        {"another handle appended", appendElsewhere, "Error number directory files" + in},
+        {"the file was cut", cutTheLastRecord, "Error read directory" + in},
+    };
+    for (const auto& c : cases) {
+        WriteFileBytes(path, two);
+        CResFile mine(path.c_str());
+        ASSERT_EQ(mine.Open(RA_READ | RA_WRITE), 1);
+        ASSERT_EQ(Add(mine, "mine", Bytes(7, 2)), 3);
+        c.change();
+        const Bytes changed = ReadFileBytes(path);
+        EXPECT_EQ(Outcome(mine.mfFlush(), mine), "0 CResFile::mfFlush - " + c.error) << c.name;
+        EXPECT_EQ(ReadFileBytes(path), changed) << c.name;
+    }
 }
 
 // A handle on a new, flushed package "p.mtx".
@@ -320,6 +333,17 @@ TEST_F(ResFileWriting, PendingEntriesReadOnlyPiecewise)
     EXPECT_EQ(m_package.mfFileSize(0), -1);
     EXPECT_EQ(m_package.mfFileRead(0, Bytes(64).data()), 0);
     EXPECT_EQ(ErrorOf(m_package), "CResFile::mfFileRead - Error read file <pending>" + m_in);
+}
+
+TEST_F(ResFileWriting, TheDirectoryGrowsByAQuarterPlusThirtyTwo)
+{
+    ASSERT_EQ(Add(m_package, "e1", {1}), 1);
+    EXPECT_EQ(m_package.mfGetCapacity(), 33);
+    for (int32_t i = 2; i <= 34; ++i)
+        ASSERT_EQ(Add(m_package, "e" + std::to_string(i), {2}, RC_LZSS), i);
+    EXPECT_EQ(m_package.mfGetCapacity(), 74);
+    ASSERT_EQ(m_package.mfFlush(), 1);
+    EXPECT_EQ(ReadEntries(m_path).size(), 34u);
 }
 
 // No offset may pass the signed 32-bit range; a package ending exactly at its end is fine.
