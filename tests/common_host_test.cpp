@@ -12,7 +12,6 @@
 #include <cstring>
 #include <functional>
 #ifndef _WIN32
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -296,24 +295,6 @@ TEST(AskYesNo, ReadsOneLineWhereOnlyALeadingNMeansNo)
     }
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
-
-#ifndef _WIN32  // a Windows console gets a message box
-TEST(AskYesNo, PromptsOnStandardErrorWhenReadingATerminal)
-{
-    const int master = posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(grantpt(master), 0);
-    ASSERT_EQ(unlockpt(master), 0);
-    std::FILE* terminal = std::fopen(ptsname(master), "r");
-    ASSERT_NE(terminal, nullptr);
-    ASSERT_EQ(write(master, "n\n", 2), 2);
-    testing::internal::CaptureStderr();
-    EXPECT_FALSE(AskYesNo("Mtxmake", "Use shared palette", "", terminal));
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Mtxmake: Use shared palette? [Y/n] ");
-    std::fclose(terminal);
-    close(master);
-}
-#endif
 
 // Staged replacement: the target holds its old bytes or its new ones, never anything else.
 class StagedFile : public InScratchDir {

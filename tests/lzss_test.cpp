@@ -39,18 +39,6 @@ TEST(Lzss, DecodesHandMadeStreamsUpToTheirEndOrTheOutputBound)
         EXPECT_EQ(Decode(c.stream, c.limit), ToBytes(c.out)) << c.name;
 }
 
-// Groups of a flag byte and eight longest matches yield the most a stream of that length can, and stop exactly at
-// any output bound.
-TEST(Lzss, LongestMatchesStopExactlyAtAnyBound)
-{
-    Bytes matches(17 * 40, 0xFF);
-    for (size_t i = 0; i < matches.size(); i += 17)
-        matches[i] = 0;
-    EXPECT_EQ(static_cast<int64_t>(Decode(matches, 1 << 16).size()), LzssMaxDecodedSize(17 * 40));
-    for (size_t limit = 0; limit < 1000 && !HasFailure(); ++limit)
-        EXPECT_EQ(Decode(matches, limit).size(), limit);
-}
-
 TEST(Lzss, AMissingBufferDecodesNothing)
 {
     const Bytes stream(17, 0);

@@ -456,7 +456,7 @@ std::string Swatch(int red, int green, int blue)
     return std::string("style=\"background:") + average + "\"></span>average " + average;
 }
 
-// The swatch of a decoded picture's average colour, as the page shows it for a DXT texture.
+// The swatch of a picture's average colour, as the page shows it for a DXT texture.
 std::string AverageSwatch(const CImage& picture)
 {
     uint64_t sums[3] = {};

@@ -118,14 +118,6 @@ protected:
     CResFile m_package{m_path.c_str()};
 };
 
-TEST_F(ResFileReading, FindsEntriesByNameWithoutCase)
-{
-    EXPECT_EQ(m_package.mfFileGetNum("PLAIN"), 0);
-    EXPECT_EQ(m_package.mfFileGetNum("Edge"), 5);
-    const std::string notFound = "-1 CResFile::mfFileGetNum - Can't find file <edg>" + m_in;
-    EXPECT_EQ(Outcome(m_package.mfFileGetNum("edg"), m_package), notFound);
-}
-
 TEST_F(ResFileReading, OpenLoadsEveryRecordWithItsNameCutToTheField)
 {
     EXPECT_EQ(m_package.mfGetCount(), 10);
