@@ -522,9 +522,9 @@ TEST(Mtxdump, GalleryPagesShowEachPackageBesideItsFiles)
                              "<span><span class=\"swatch\"";
     const std::vector<std::string> texts = {"<!DOCTYPE html>\n", "<title>walls.mtx</title>",
         "image-rendering:pixelated", "<h1>walls.mtx</h1>\n<p>6 entries</p>\n<main class=\"tiles\">\n" + tile,
-        "alt=\"metal_tc\">", "<span>DXT1</span>\n<span><span class=\"swatch\" " + AverageSwatch(*metal), "alt=\"plain\">",
-        "<span>palette, shared palette</span>", "alt=\"rgb\">", "<span>RGB</span>", swatch, "alt=\"rgba\">",
-        "<span>RGBA</span>", "</main>\n<h2>Other entries</h2>\n<ul>\n",
+        "alt=\"metal_tc\">", "<span>DXT1</span>\n<span><span class=\"swatch\" " + AverageSwatch(*metal),
+        "alt=\"plain\">", "<span>palette, shared palette</span>", "alt=\"rgb\">", "<span>RGB</span>", swatch,
+        "alt=\"rgba\">", "<span>RGBA</span>", "</main>\n<h2>Other entries</h2>\n<ul>\n",
         "<li><span class=\"name\">Palette</span> 1024 bytes</li>\n</ul>\n</body>\n</html>\n"};
     EXPECT_EQ(FindInOrder(page, texts), page.size()) << page;
     for (const std::string& html : {index, page}) {  // no script, nothing fetched from outside the folder
