@@ -70,8 +70,13 @@ bool UpdateSink::PaletteRule(PaletteChoice& choice, std::string& fatalMessage)
         return true;
     }
     const int32_t paletteSize = static_cast<int32_t>(kRgbaPaletteSize);
-    if (m_Package.mfFileSize(paletteIndex) != paletteSize ||
-        m_Package.mfFileRead(paletteIndex, &choice.palette, paletteSize) != paletteSize) {
+    const int64_t size = m_Package.mfFileSize(paletteIndex);
+    if (size >= 0 && size != paletteSize) {  // readable, but no palette: the archive has no error to tell
+        fatalMessage = std::string("The \"") + kPaletteEntryName + "\" entry of <" + m_Package.mfGetName() +
+                       "> is not one palette of " + std::to_string(paletteSize) + " bytes\n";
+        return false;
+    }
+    if (size != paletteSize || m_Package.mfFileRead(paletteIndex, &choice.palette, paletteSize) != paletteSize) {
         fatalMessage = PackageFailure(m_Package);
         return false;
     }

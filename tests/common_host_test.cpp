@@ -135,6 +135,7 @@ TEST(DirectorySearch, PatternDirectoryEndsAtTheHostsLastSeparator)
 {
     const struct { const char *pattern, *posix, *windows; } cases[] = {
         {"x*", "", ""}, {"a/b\\c*", "a/", "a/b\\"}, {"C:x*", "", "C:"}, {"C:\\x\\y*", "", "C:\\x\\"}, {"1:x", "", ""},
+        {"a:x", "", "a:"}, {"z:x", "", "z:"}, {"A:x", "", "A:"}, {"Z:x", "", "Z:"}, {"@:x", "", ""}, {"[:x", "", ""},
     };
     for (const auto& c : cases)
         EXPECT_EQ(PatternDirectory(c.pattern), kWindowsHost ? c.windows : c.posix) << c.pattern;

@@ -200,6 +200,9 @@ TEST(TgaDecoder, HandMadeFilesGiveTheirPixelsOrRejection)
          "", Bytes(4, 0) + Bytes{7, 6, 5, 0} + Bytes(8, 0)},
         {"24-bit indices take entry 0", Tga(1, 24, 2, 1, {1, 0, 0, 1, 0, 0}, 1, 24, 0, 2, {7, 8, 9, 1, 2, 3}), "",
          {9, 8, 7, 0, 9, 8, 7, 0}},
+        // rows 0, 2, 1 of a two-way interlaced image stored top first; the bytes after them are no row
+        {"interlaced, bytes after", TgaFile({0, 2, 0, 0, 0, 1, 3, 24, 0x60, {}, {}}, Bytes{1, 2, 3, 4, 5, 6, 7, 8, 9} +
+         Bytes(3, 4)), "", {3, 2, 1, 255, 9, 8, 7, 255, 6, 5, 4, 255}},
         {"true colour skips id and map", Tga(2, 24, 1, 1, {1, 2, 3}, 1, 16, 0, 3, Bytes(6, 0xEE), ToBytes("by hand")),
          "", {3, 2, 1, 255}},
         {"cut in a raw packet", Tga(10, 24, 4, 1, {0x03, 1, 2, 3, 4, 5, 6, 7}), "", Bytes{3, 2, 1, 255, 6, 5, 4, 255} +

@@ -262,6 +262,7 @@ TEST_F(MtxmakeUpdate, EachModeGivesItsOutcome)
     const TestEntry notes{"notes", ToBytes("not a texture"), 9};
     const std::string noImage = "Skip file <notes.txt>: not an image this tool reads\n"
                                 "Warning: no image among the files matching *.txt\n";
+    const std::string notOnePalette = "The \"Palette\" entry of <pak.mtx> is not one palette of 1024 bytes\n";
     const struct {
         const char* name;
         std::optional<std::vector<TestEntry>> before;  // none: no package yet
@@ -294,6 +295,8 @@ TEST_F(MtxmakeUpdate, EachModeGivesItsOutcome)
         {"remove without a match warns", {{{"sky", {2}}}}, {"+remove", "pak", "wall?"}, "",
          "Warning: no entry matches wall?\n", 2, {}},
         {"no image among the files", {{a}}, {"+sync", "pak", "*.txt"}, "", noImage, 2, {}},
+        {"a palette that is no whole table stops the update", {{{kPaletteEntryName, Bytes(1000, 1), RT_PALETTE}, a}},
+         {"+update", "pak", "g.gif"}, "", notOnePalette, 1, {}},
     };
     for (const auto& c : cases) {
         fs::remove(m_dir / "pak.mtx");
