@@ -316,6 +316,7 @@ TEST(GifDecoder, HandMadeFilesGiveTheirIndicesOrRejection)
     const Bytes plain = {0x21, 0x01, 2, 9, 9, 1, 'x', 0};
     const Bytes application = Bytes{0x21, 0xFF, 11} + ToBytes("NETSCAPE2.0") + Bytes{3, 1, 0, 0, 0};
     const Bytes px = {0, 1, 2, 3, 3, 3, 2, 1, 0, 0, 1, 1};
+    const Bytes column = {0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2};  // 1 x 12, interlaced in four passes
     const Bytes flat(1027 * 513, 1);
     const Bytes good = Gif([](GifLayout&) {});
     const Bytes head = Prefix(good, 25);
@@ -335,9 +336,11 @@ TEST(GifDecoder, HandMadeFilesGiveTheirIndicesOrRejection)
         {"no end code", GifCodes(LzwEncode(px, 2, {true, false, true})), "", px},
         {"data for more", GifCodes(LzwEncode(px + px, 2)), "", px},
         {"interlaced, data for more", Gif([&](GifLayout& layout) {
+             layout.width = 1;
+             layout.height = 12;
              layout.interlaced = true;
-             layout.codes = LzwEncode(Interlace(px, 4, 3) + px, 2);
-         }), "", px},
+             layout.codes = LzwEncode(Interlace(column, 1, 12) + Bytes(12, 3), 2);
+         }), "", column},
         {"data for half", GifCodes(LzwEncode(Prefix(px, 6), 2)), "", Prefix(px, 6) + Bytes(6, 0)},
         {"widest codes: a clear only", GifCodes({0x00, 0x08}, 1, 1, 11), "", {0}},
         {"no columns", GifCodes({0xFF}, 0, 3), ""}, {"no rows", GifCodes({0xFF}, 4, 0), ""},  // data never decoded

@@ -294,6 +294,9 @@ TEST_F(MtxmakeUpdate, EachModeGivesItsOutcome)
          {{{"sky", {2}}}}},
         {"remove without a match warns", {{{"sky", {2}}}}, {"+remove", "pak", "wall?"}, "",
          "Warning: no entry matches wall?\n", 2, {}},
+        {"remove with one pattern of two matching removes and warns", {{{"wall1", {1}}, {"sky", {2}}}},
+         {"+remove", "pak", "wall*", "moon"}, "", "Warning: no entry matches moon\nRemove entry <wall1>...\n" +
+         kUpdateDone, 2, {{{"sky", {2}}}}},
         {"no image among the files", {{a}}, {"+sync", "pak", "*.txt"}, "", noImage, 2, {}},
         {"a palette that is no whole table stops the update", {{{kPaletteEntryName, Bytes(1000, 1), RT_PALETTE}, a}},
          {"+update", "pak", "g.gif"}, "", notOnePalette, 1, {}},
