@@ -298,7 +298,7 @@ TEST_F(MtxmakeUpdate, EachModeGivesItsOutcome)
          {"+remove", "pak", "wall*", "moon"}, "", "Warning: no entry matches moon\nRemove entry <wall1>...\n" +
          kUpdateDone, 2, {{{"sky", {2}}}}},
         {"no image among the files", {{a}}, {"+sync", "pak", "*.txt"}, "", noImage, 2, {}},
-        {"a palette that is no whole table stops the update", {{{kPaletteEntryName, Bytes(1000, 1), RT_PALETTE}, a}},
+        {"an empty palette entry stops the update with its reason", {{{kPaletteEntryName, {}, RT_PALETTE}, a}},
          {"+update", "pak", "g.gif"}, "", notOnePalette, 1, {}},
     };
     for (const auto& c : cases) {
