@@ -371,8 +371,7 @@ TEST(GifDecoder, HandMadeFilesGiveTheirIndicesOrRejection)
     }, true);
 }
 
-// The loader tries the decoders in order and takes the first that does not refuse; a success clears an earlier
-// failure. (The round trips and colour kinds below go through it too.)
+// The loader tries the decoders in order and takes the first that does not refuse; a success clears an earlier failure.
 TEST(ImageLoader, TakesTheFirstDecoderThatDoesNotRefuse)
 {
     SetImageError(IMGERR_NOMEMORY, "earlier");

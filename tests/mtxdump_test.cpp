@@ -157,8 +157,7 @@ TEST(Mtxdump, ArgumentsGiveTheirRunsOutcome)
     }
 }
 
-// A file in the way of the output folder, or of the package's folder inside it (made for its first file), ends the
-// run.
+// A file in the way of the output folder, or of the package's folder in it (made for its first file), ends the run.
 TEST(Mtxdump, AFileInTheWayOfAFolderEndsTheRun)
 {
     ScratchDir dir;
