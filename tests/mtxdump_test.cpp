@@ -424,7 +424,7 @@ TEST(Mtxdump, FilesThatCannotBeWrittenAreReported)
 
 // PNG files encoded and written on four workers give the lines, the status and the files of one worker, a file
 // that cannot be written included.
-TEST(Mtxdump, PngWorkersPrintAndWriteWhatOneWorkerDoes)
+TEST(Mtxdump, PngWorkersGiveWhatOneWorkerGives)
 {
     RunResult runs[2];
     std::map<std::string, Bytes> files[2];
